@@ -1,0 +1,26 @@
+// framerelay: relays an IP camera's motion-JPEG stream from wget into ffmpeg, frame by frame.
+#include <cstdio>
+
+#include "common/program_location.h"
+#include "framerelay/frame_relay.h"
+#include "framerelay/pipeline.h"
+#include "framerelay/relay_settings.h"
+#include "platform/pipe.h"
+#include "platform/signal.h"
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
+  ensure_standard_descriptors();
+  locate_program(argc > 0 ? argv[0] : "", program_name, sizeof program_name, program_dir,
+                 sizeof program_dir, true, true, separator_rule::double_byte);
+  if (parse_relay_command_line(argc, argv) != relay_parse_ok) print_usage();
+  if (!encoder_vector_fits()) {
+    std::fprintf(stderr, "ERROR: too many ffmpeg arguments (max %d words in -1 and -2 together)\n",
+                 vector_room - 1 - (relay_settings.encoder_verbose ? 16 : 18));
+    return 1;
+  }
+  // A write to an encoder that has gone fails instead of ending us.
+  ignore_broken_pipes();
+  return relay_loop();
+}

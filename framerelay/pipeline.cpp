@@ -1,0 +1,129 @@
+// Starting wget and ffmpeg with their fixed argument vectors, joined to us by two pipes.
+#include "framerelay/pipeline.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "framerelay/relay_settings.h"
+#include "platform/pipe.h"
+
+pipeline_state pipeline;
+
+namespace {
+
+char size_word[32];
+
+void list_vector(const char* title, const char* const argv[]) {
+  std::fprintf(stderr, "%s execute\n", title);
+  for (int i = 0; argv[i] != nullptr; ++i) std::fprintf(stderr, "  %2d : %s\n", i, argv[i]);
+}
+
+int fixed_encoder_words() { return relay_settings.encoder_verbose ? 16 : 18; }
+
+}  // namespace
+
+int build_fetcher_vector(const char* argv[]) {
+  int n = 0;
+  argv[n++] = "wget";
+  argv[n++] = "--auth-no-challenge";
+  if (!relay_settings.fetcher_verbose) {
+    argv[n++] = "-q";
+    argv[n++] = "-nv";
+  }
+  argv[n++] = "-O";
+  argv[n++] = "-";
+  argv[n++] = relay_settings.url;
+  argv[n] = nullptr;
+  return n;
+}
+
+bool encoder_vector_fits() {
+  return fixed_encoder_words() + relay_settings.encoder_args_1.count + relay_settings.encoder_args_2.count <
+         vector_room;
+}
+
+bool build_encoder_vector(const char* argv[], int* count) {
+  *count = 0;
+  if (!encoder_vector_fits()) return false;
+  int n = 0;
+  std::snprintf(size_word, sizeof size_word, "%dx%d", relay_settings.width, relay_settings.height);
+  argv[n++] = "ffmpeg";
+  if (!relay_settings.encoder_verbose) {
+    argv[n++] = "-v";
+    argv[n++] = "0";
+  }
+  for (const char* w : {"-s", static_cast<const char*>(size_word), "-f", "rawvideo", "-vcodec", "mjpeg", "-i", "pipe:0"})
+    argv[n++] = w;
+  for (int i = 0; i < relay_settings.encoder_args_1.count; ++i) argv[n++] = relay_settings.encoder_args_1.words[i];
+  for (const char* w : {"-f", "asf", "-vcodec", "mjpeg", "-acodec", "copy"}) argv[n++] = w;
+  for (int i = 0; i < relay_settings.encoder_args_2.count; ++i) argv[n++] = relay_settings.encoder_args_2.words[i];
+  argv[n++] = "pipe:1";
+  argv[n] = nullptr;
+  *count = n;
+  return true;
+}
+
+void start_fetcher() {
+  const char* argv[vector_room];
+  build_fetcher_vector(argv);
+  list_vector("wget", argv);
+  int fds[2];
+  int rc = make_pipe(fds, pipe_buffer_size);
+  if (rc < 0) {
+    std::fprintf(stderr, "CreatePipe() %s\n", system_error_text(-rc));
+    return;
+  }
+  child_stdio stdio;
+  stdio.out = fds[1];
+  rc = spawn_process(&pipeline.fetcher_process, const_cast<char* const*>(argv), stdio);
+  close_fd(&fds[1]);  // wget alone holds the write end now
+  pipeline.fetch_fd = fds[0];
+  if (rc < 0) std::exit(1);
+  if (child_status(&pipeline.fetcher_process, 0) < 0) std::fputs("wget process none ??\n", stderr);
+}
+
+void start_encoder() {
+  const char* argv[vector_room];
+  int count = 0;
+  if (!build_encoder_vector(argv, &count)) return;  // refused before any child started
+  list_vector("ffmpeg", argv);
+  int fds[2];
+  int rc = make_pipe(fds, pipe_buffer_size);
+  if (rc < 0) {
+    std::fprintf(stderr, "CreatePipe() %s\n", system_error_text(-rc));
+    return;
+  }
+  child_stdio stdio;
+  stdio.in = fds[0];
+  rc = spawn_process(&pipeline.encoder_process, const_cast<char* const*>(argv), stdio);
+  close_fd(&fds[0]);  // ffmpeg alone holds the read end now
+  pipeline.feed_fd = fds[1];
+  if (rc < 0) {
+    std::fputs("ERROR: spawnvp(ffmpeg..)\n", stderr);
+    std::exit(1);
+  }
+  if (child_status(&pipeline.encoder_process, 0) < 0) std::fputs("ERROR: ffmpeg process none ??\n", stderr);
+}
+
+int child_status(process_handle* process, int terminate) {
+  if (terminate != 0) {
+    terminate_process(process);
+    return 0;
+  }
+  return process_status(process) == 1 ? 0 : -1;
+}
+
+const char* system_error_text(int code) {
+  static char text[256];
+  if (code == 0) code = errno;
+  char scratch[256];
+  const char* message = strerror_r(code, scratch, sizeof scratch);
+  std::snprintf(text, sizeof text, "%s", message ? message : "");
+  // Trailing blanks and line ends go; the first character always stays.
+  for (std::size_t i = std::strlen(text); i > 1 && static_cast<unsigned char>(text[i - 1]) <= 0x20; --i)
+    text[i - 1] = '\0';
+  return text;
+}

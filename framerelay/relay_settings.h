@@ -1,0 +1,39 @@
+// The relay settings of framerelay: one process-wide record filled from the command line.
+#pragma once
+
+constexpr int max_list_words = 128;
+constexpr int default_width = 640;
+constexpr int default_height = 480;
+constexpr int default_repeat = 40;
+
+// Extra encoder words given with -1 ... ; or -2 ... ;
+struct word_list {
+  const char* words[max_list_words] = {};
+  int count = 0;
+};
+
+struct relay_settings_record {
+  const char* url = nullptr;       // the camera's stream URL, handed to the fetcher
+  int width = default_width;       // -s<w,h>: frame size handed to the encoder
+  int height = default_height;
+  int repeat = default_repeat;     // -r: times each frame is fed, or the adaptive base
+  bool adaptive = false;           // -r with a negative value: count follows frame spacing
+  unsigned debug = 0;              // -d: 0x02 marker trace, 0x10 verbose wget, 0x20 verbose ffmpeg
+  bool fetcher_verbose = false;
+  bool encoder_verbose = false;
+  word_list encoder_args_1;        // after the encoder's input, before its output options
+  word_list encoder_args_2;        // after the output options, before the output name
+};
+
+extern relay_settings_record relay_settings;
+
+enum relay_parse_outcome { relay_parse_ok = 0, relay_parse_usage };
+
+// Parses argv[1..argc-1] into relay_settings, with the warnings on stderr, and derives the
+// verbose switches. relay_parse_usage means: print the usage text and exit 1.
+relay_parse_outcome parse_relay_command_line(int argc, char** argv);
+
+// Version line and usage text on stderr, then exit status 1.
+[[noreturn]] void print_usage();
+
+void reset_relay_settings();

@@ -1,0 +1,25 @@
+// Anonymous pipes and descriptor I/O. Every descriptor made here is close-on-exec, so a
+// child only ever gets the ends installed as its standard descriptors.
+#pragma once
+#include <cstddef>
+#include <sys/types.h>
+
+// fds[0] read end, fds[1] write end. `buffer_size` > 0 asks for that pipe capacity
+// (ignored where refused). Returns 0 or -errno.
+int make_pipe(int fds[2], int buffer_size);
+
+// Closes *fd when it is open and marks it closed (-1).
+void close_fd(int* fd);
+
+// One read, resumed after EINTR. Returns bytes read, 0 at end of file, or -errno.
+ssize_t read_some(int fd, void* buf, std::size_t len);
+
+// Writes every byte unless the descriptor fails. Returns 0 or -errno.
+int write_all(int fd, const void* buf, std::size_t len);
+
+// Bytes that can be read from `fd` right now without waiting, or -errno.
+int bytes_available(int fd);
+
+// Opens /dev/null on any of descriptors 0, 1, 2 that is closed, so no pipe of ours can land
+// on a standard descriptor number.
+void ensure_standard_descriptors();

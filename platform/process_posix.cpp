@@ -1,0 +1,186 @@
+// Child processes on POSIX: posix_spawnp, waitpid, pidfds and SIGKILL.
+#include "platform/process.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <poll.h>
+
+#include <atomic>
+
+extern char** environ;
+
+namespace {
+
+std::atomic<unsigned> child_events{0};
+bool child_events_watched = false;
+
+// Released children still running: reaped whenever they end.
+constexpr int released_slots = 256;
+pid_t released[released_slots];
+int released_count = 0;
+
+void note_child_event(int) { child_events.fetch_add(1, std::memory_order_relaxed); }
+
+int open_pidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  long fd = syscall(SYS_pidfd_open, pid, 0);
+  if (fd >= 0) return static_cast<int>(fd);
+#else
+  (void)pid;
+#endif
+  return -1;
+}
+
+int code_from_wait_status(const process_handle* h, int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) {
+    if (h->kill_sent && WTERMSIG(status) == SIGKILL) return 127;
+    return 128 + WTERMSIG(status);
+  }
+  return -1;
+}
+
+void close_pidfd(process_handle* h) {
+  if (h->pidfd >= 0) close(h->pidfd);
+  h->pidfd = -1;
+}
+
+}  // namespace
+
+void watch_child_events() {
+  struct sigaction sa {};
+  sa.sa_handler = note_child_event;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+  if (sigaction(SIGCHLD, &sa, nullptr) == 0) child_events_watched = true;
+}
+
+int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio) {
+  *handle = process_handle{};
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  if (stdio.in >= 0) posix_spawn_file_actions_adddup2(&actions, stdio.in, 0);
+  if (stdio.out >= 0) posix_spawn_file_actions_adddup2(&actions, stdio.out, 1);
+  if (stdio.err >= 0) posix_spawn_file_actions_adddup2(&actions, stdio.err, 2);
+  // exec keeps ignored signals ignored; the child must start with every default.
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  unsigned events_before = child_events.load(std::memory_order_relaxed);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) return -rc;
+  handle->pid = pid;
+  handle->own_child = true;
+  handle->pidfd = open_pidfd(pid);
+  handle->seen_events = events_before - 1;  // the first query always asks the kernel
+  return 0;
+}
+
+int process_status(process_handle* handle) {
+  if (handle->pid <= 0) return -ESRCH;
+  if (handle->reaped) return 0;
+  if (handle->own_child) {
+    unsigned events = child_events.load(std::memory_order_relaxed);
+    if (child_events_watched && events == handle->seen_events) return 1;
+    handle->seen_events = events;
+    int status = 0;
+    pid_t r;
+    do {
+      r = waitpid(handle->pid, &status, WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0) return 1;
+    if (r < 0) return -errno;
+    handle->reaped = true;
+    handle->exit_code = code_from_wait_status(handle, status);
+    return 0;
+  }
+  // A process that is not ours: its pidfd turns readable once it has ended.
+  if (handle->pidfd >= 0) {
+    struct pollfd p {handle->pidfd, POLLIN, 0};
+    int n = poll(&p, 1, 0);
+    if (n < 0) return -errno;
+    if (n == 0) return 1;
+    handle->reaped = true;
+    return 0;
+  }
+  if (kill(handle->pid, 0) == 0 || errno == EPERM) return 1;
+  handle->reaped = true;
+  return 0;
+}
+
+int terminate_process(process_handle* handle) {
+  if (handle->pid <= 0 || handle->reaped) return 0;
+  handle->kill_sent = true;
+#ifdef SYS_pidfd_send_signal
+  if (handle->pidfd >= 0 && syscall(SYS_pidfd_send_signal, handle->pidfd, SIGKILL, nullptr, 0) == 0)
+    return 0;
+#endif
+  if (kill(handle->pid, SIGKILL) != 0) return -errno;
+  return 0;
+}
+
+int adopt_process(process_handle* handle, pid_t pid) {
+  *handle = process_handle{};
+  if (pid <= 0) return -ESRCH;
+  // Only a process we may signal can be supervised: we could not end it otherwise.
+  if (kill(pid, 0) != 0) return -errno;
+  handle->pid = pid;
+  handle->pidfd = open_pidfd(pid);
+  if (handle->pidfd < 0 && errno != ENOSYS) {
+    int err = errno;
+    *handle = process_handle{};
+    return -err;
+  }
+  return 0;
+}
+
+void wait_process(process_handle* handle) {
+  if (!handle->own_child || handle->reaped || handle->pid <= 0) return;
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(handle->pid, &status, 0);
+  } while (r < 0 && errno == EINTR);
+  handle->reaped = true;
+  if (r == handle->pid) handle->exit_code = code_from_wait_status(handle, status);
+}
+
+void release_process(process_handle* handle) {
+  if (handle->own_child && !handle->reaped && handle->pid > 0) {
+    int status = 0;
+    if (waitpid(handle->pid, &status, WNOHANG) == 0) {
+      if (released_count < released_slots) {
+        released[released_count++] = handle->pid;
+      }
+    }
+  }
+  close_pidfd(handle);
+  *handle = process_handle{};
+  reap_released();
+}
+
+void reap_released() {
+  for (int i = 0; i < released_count;) {
+    int status = 0;
+    pid_t r = waitpid(released[i], &status, WNOHANG);
+    if (r == 0) {
+      ++i;
+      continue;
+    }
+    released[i] = released[--released_count];
+  }
+}
+
+pid_t own_process_id() { return getpid(); }

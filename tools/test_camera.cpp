@@ -1,0 +1,184 @@
+// A test camera: serves a motion-JPEG stream over HTTP on 127.0.0.1, one image/jpeg part per
+// frame with its Content-Length, from a set of JPEG files, at a chosen frame rate, for a
+// chosen number of frames or forever, optionally behind HTTP basic authentication.
+//
+//   test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once]
+//               frame.jpg ...
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct camera_options {
+  int port = 0;
+  std::string port_file;
+  double fps = 10;
+  long count = 0;  // 0: forever
+  std::string auth;
+  bool once = false;
+  std::vector<std::string> frames;
+};
+
+std::string base64(const std::string& in) {
+  static const char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < in.size(); i += 3) {
+    unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8 | (unsigned char)in[i + 2];
+    for (int s = 18; s >= 0; s -= 6) out += table[(v >> s) & 63];
+  }
+  if (i + 1 == in.size()) {
+    unsigned v = (unsigned char)in[i] << 16;
+    out += table[(v >> 18) & 63];
+    out += table[(v >> 12) & 63];
+    out += "==";
+  } else if (i + 2 == in.size()) {
+    unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8;
+    out += table[(v >> 18) & 63];
+    out += table[(v >> 12) & 63];
+    out += table[(v >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+bool send_all(int fd, const void* data, std::size_t len) {
+  const char* p = static_cast<const char*>(data);
+  while (len > 0) {
+    ssize_t n = send(fd, p, len, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    p += n;
+    len -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string read_request(int fd) {
+  std::string request;
+  char buf[1024];
+  while (request.find("\r\n\r\n") == std::string::npos && request.size() < 16384) {
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    request.append(buf, static_cast<std::size_t>(n));
+  }
+  return request;
+}
+
+bool authorised(const std::string& request, const camera_options& opt) {
+  if (opt.auth.empty()) return true;
+  std::string expected = "Authorization: Basic " + base64(opt.auth);
+  std::size_t at = request.find(expected);
+  return at != std::string::npos && request.compare(at + expected.size(), 2, "\r\n") == 0;
+}
+
+void serve(int client, const camera_options& opt, const std::vector<std::string>& frames) {
+  std::string request = read_request(client);
+  if (!authorised(request, opt)) {
+    const char* deny =
+        "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"camera\"\r\nContent-Length: 0\r\n\r\n";
+    send_all(client, deny, std::strlen(deny));
+    return;
+  }
+  const char* head = "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=frame\r\n\r\n";
+  if (!send_all(client, head, std::strlen(head))) return;
+  auto period = std::chrono::duration<double>(1.0 / opt.fps);
+  auto next = std::chrono::steady_clock::now();
+  for (long i = 0; opt.count == 0 || i < opt.count; ++i) {
+    const std::string& frame = frames[static_cast<std::size_t>(i) % frames.size()];
+    char part[160];
+    std::snprintf(part, sizeof part, "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: %zu\r\n\r\n",
+                  frame.size());
+    if (!send_all(client, part, std::strlen(part)) || !send_all(client, frame.data(), frame.size()) ||
+        !send_all(client, "\r\n", 2))
+      return;
+    next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
+    std::this_thread::sleep_until(next);
+  }
+}
+
+[[noreturn]] void usage_exit() {
+  std::fputs("usage: test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once] frame.jpg ...\n",
+             stderr);
+  std::exit(2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  camera_options opt;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usage_exit();
+      return argv[++i];
+    };
+    if (a == "--port") opt.port = std::atoi(value().c_str());
+    else if (a == "--port-file") opt.port_file = value();
+    else if (a == "--fps") opt.fps = std::atof(value().c_str());
+    else if (a == "--count") opt.count = std::atol(value().c_str());
+    else if (a == "--auth") opt.auth = value();
+    else if (a == "--once") opt.once = true;
+    else if (a.rfind("--", 0) == 0) usage_exit();
+    else opt.frames.push_back(a);
+  }
+  if (opt.frames.empty() || opt.fps <= 0) usage_exit();
+  std::vector<std::string> frames;
+  for (const auto& name : opt.frames) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in) {
+      std::perror(name.c_str());
+      return 1;
+    }
+    frames.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  signal(SIGPIPE, SIG_IGN);
+
+  int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int on = 1;
+  setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(opt.port));
+  if (bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(server, 8) != 0) {
+    std::perror("test_camera: bind");
+    return 1;
+  }
+  socklen_t len = sizeof addr;
+  getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len);
+  int port = ntohs(addr.sin_port);
+  if (!opt.port_file.empty()) {
+    std::string tmp = opt.port_file + ".tmp";
+    std::FILE* f = std::fopen(tmp.c_str(), "w");
+    if (f) {
+      std::fprintf(f, "%d\n", port);
+      std::fclose(f);
+      std::rename(tmp.c_str(), opt.port_file.c_str());
+    }
+  }
+  std::fprintf(stderr, "test_camera: serving %zu frame(s) on http://127.0.0.1:%d/\n", frames.size(), port);
+
+  for (;;) {
+    int client = accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) continue;
+    serve(client, opt, frames);
+    shutdown(client, SHUT_RDWR);
+    close(client);
+    if (opt.once) break;
+  }
+  close(server);
+  return 0;
+}

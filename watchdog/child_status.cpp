@@ -1,0 +1,93 @@
+// Child status, termination and the readiness poll of the supervisor.
+#include "watchdog/child_status.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/poll.h"
+#include "watchdog/run_settings.h"
+
+int last_exit_status = -1;
+
+namespace {
+bool error_setting_read = false;
+int error_is_alive = 0;
+
+void read_error_setting() {
+  if (error_setting_read) return;
+  error_setting_read = true;
+  const char* value = std::getenv("WATCHDOG_ERR_IS_ALIVE");
+  if (value != nullptr && *value != '\0') std::sscanf(value, "%d", &error_is_alive);
+}
+
+void remove_first(descriptor_set* set, int fd) {
+  for (unsigned i = 0; i < set->count; ++i) {
+    if (set->fds[i] == fd) {
+      std::copy(set->fds + i + 1, set->fds + set->count, set->fds + i);
+      --set->count;
+      return;
+    }
+  }
+}
+}  // namespace
+
+void reset_child_status() {
+  error_setting_read = false;
+  error_is_alive = 0;
+  last_exit_status = -1;
+}
+
+int lookup_process_id(const process_handle* handle) {
+  if (handle == nullptr || handle->pid <= 0) return -1;
+  return handle->pid;
+}
+
+int child_status(process_handle* handle, int mode) {
+  read_error_setting();
+  if (mode != 0) {
+    if (handle != nullptr) terminate_process(handle);
+    return 0;
+  }
+  int r = process_status(handle);
+  if (r == 1) return 0;
+  if (r < 0) return error_is_alive ? 0 : -1;
+  // Ended. A process that is not our child has no exit code we can read.
+  if (handle->own_child) last_exit_status = handle->exit_code;
+  return -1;
+}
+
+void descriptor_set_add(descriptor_set* set, int fd) {
+  if (set->count < descriptor_set_size) set->fds[set->count++] = fd;
+}
+
+bool descriptor_set_has(const descriptor_set* set, int fd) {
+  return std::find(set->fds, set->fds + set->count, fd) != set->fds + set->count;
+}
+
+int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout) {
+  // The descriptors to examine, in ascending order, each once; probed in one call.
+  int examine[descriptor_set_size];
+  int n = 0;
+  for (unsigned i = 0; i < set->count; ++i) {
+    int fd = set->fds[i];
+    if (fd >= 0 && fd < bound && std::find(examine, examine + n, fd) == examine + n) examine[n++] = fd;
+  }
+  std::sort(examine, examine + n);
+  bool ready[descriptor_set_size] = {};
+  if (n > 0 && probe_readable(examine, n, ready) < 0) std::fill(ready, ready + n, false);
+
+  int ready_count = 0;
+  for (int i = 0; i < n; ++i) {
+    remove_first(set, examine[i]);
+    if (!ready[i]) continue;
+    if (run_settings.debug_mask & 2) std::fprintf(stderr, "fd:%d is valid\n", examine[i]);
+    ++ready_count;
+    if (set->count < descriptor_set_size) set->fds[set->count++] = examine[i];
+  }
+  if (ready_count > 0) return ready_count;
+  if (timeout->sec > 0) sleep_ms(static_cast<long>(timeout->sec) * 1000);
+  timeout->sec = 0;
+  timeout->usec = 0;
+  return 0;
+}

@@ -1,0 +1,39 @@
+// The supervised child: its process id, status query, termination, and the readiness poll
+// over its output pipes.
+#pragma once
+#include "platform/process.h"
+
+// Exit status of the child that ended last; -1 until one has been seen. Compared by -x.
+extern int last_exit_status;
+
+// The process id behind a handle, or -1 when there is none.
+int lookup_process_id(const process_handle* handle);
+
+// Mode 0: 0 while the child runs, -1 once it has ended (its exit status recorded) or cannot
+// be asked, unless WATCHDOG_ERR_IS_ALIVE says a failed query means running.
+// Any other mode: ends the child (exit code 127) and returns 0.
+int child_status(process_handle* handle, int mode);
+
+constexpr int descriptor_set_size = 64;
+
+// Descriptor set of the readiness poll: a count and up to 64 descriptors.
+struct descriptor_set {
+  unsigned count = 0;
+  int fds[descriptor_set_size] = {};
+};
+
+struct poll_timeout {
+  int sec = 0;
+  int usec = 0;
+};
+
+void descriptor_set_add(descriptor_set* set, int fd);
+bool descriptor_set_has(const descriptor_set* set, int fd);
+
+// Examines the descriptors below `bound` that are in the set; rewrites the set to the ones
+// holding data and returns their number at once. With none, sleeps timeout->sec seconds,
+// zeroes the timeout and returns 0.
+int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout);
+
+// Forgets the once-read WATCHDOG_ERR_IS_ALIVE setting (for tests).
+void reset_child_status();

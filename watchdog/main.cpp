@@ -1,0 +1,27 @@
+// watchdog: supervises a console program, restarting it when it hangs or ends.
+#include <cstdio>
+
+#include "common/program_location.h"
+#include "platform/pipe.h"
+#include "platform/process.h"
+#include "platform/signal.h"
+#include "watchdog/run_settings.h"
+#include "watchdog/supervise.h"
+
+int main(int argc, char** argv) {
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  ensure_standard_descriptors();
+  locate_program(argc > 0 ? argv[0] : "", program_name, sizeof program_name, program_dir,
+                 sizeof program_dir, true, true, separator_rule::plain);
+  // A reader that goes away must not end the supervisor: the write just fails.
+  ignore_broken_pipes();
+
+  parse_outcome outcome = parse_command_line(argc, argv);
+  if (outcome == parse_ok) outcome = check_run_settings();
+  if (outcome == parse_usage) usage();
+  if (outcome == parse_refused) return 1;
+
+  watch_child_events();
+  return supervise();
+}

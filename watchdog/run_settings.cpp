@@ -1,0 +1,191 @@
+// The watchdog command line: option letters, the command words, usage text and checks.
+#include "watchdog/run_settings.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/program_location.h"
+#include "common/version.h"
+
+run_settings_record run_settings;
+
+namespace {
+
+void append_command_word(const char* word) {
+  run_settings.cmd_words[run_settings.cmd_argc] = const_cast<char*>(word);
+  run_settings.cmd_argv[run_settings.cmd_argc] = quote_arg(word);
+  ++run_settings.cmd_argc;
+}
+
+// "-m" value: "%d,%s" into monitor_sec and watch_file; the file name is the text after the
+// comma up to the first white space, and a name that does not fit its field is refused.
+bool read_monitor_value(const char* rest) {
+  int sec = 0;
+  int used = 0;
+  if (std::sscanf(rest, "%d%n", &sec, &used) < 1) return true;
+  run_settings.monitor_sec = sec;
+  const char* p = rest + used;
+  if (*p != ',') return true;
+  ++p;
+  while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) ++p;
+  std::size_t len = 0;
+  while (p[len] != '\0' && !std::isspace(static_cast<unsigned char>(p[len]))) ++len;
+  if (len == 0) return true;
+  if (len >= watch_file_size) {
+    std::fprintf(stderr, "ERROR: -m file name too long (max %d)\n", static_cast<int>(watch_file_size - 1));
+    return false;
+  }
+  std::memcpy(run_settings.watch_file, p, len);
+  run_settings.watch_file[len] = '\0';
+  return true;
+}
+
+// Handles the option letters of one word. Returns parse_ok to go on.
+parse_outcome parse_option_word(const char* word, bool* command_phase) {
+  for (const char* p = word + 1; *p != '\0'; ++p) {
+    const char* rest = p + 1;
+    switch (*p) {
+      case 'E':
+        if (*rest) run_settings.count_env = rest;
+        return parse_ok;
+      case 'P':
+        if (*rest) run_settings.pid_env = rest;
+        return parse_ok;
+      case 'M':
+        run_settings.monitor_mode = 2;
+        break;
+      case 'S':
+        run_settings.match_mode = 2;
+        break;
+      case 'X':
+        if (*rest == '\0') return parse_usage;
+        run_settings.end_on_file = true;
+        run_settings.end_file = rest;
+        return parse_ok;
+      case 'b':
+        run_settings.b_flag = true;
+        break;
+      case 'd': {
+        run_settings.debug_mask = 1;
+        unsigned mask = 0;
+        if (std::sscanf(rest, "%x", &mask) == 1) run_settings.debug_mask = static_cast<int>(mask);
+        return parse_ok;
+      }
+      case 'e':
+        *command_phase = true;
+        break;
+      case 'h':
+        return parse_usage;
+      case 'm':
+        if (!read_monitor_value(rest)) return parse_refused;
+        if (run_settings.monitor_mode == 0) run_settings.monitor_mode = 1;
+        if (run_settings.monitor_sec <= 0) return parse_usage;
+        return parse_ok;
+      case 'n':
+        std::sscanf(rest, "%d", &run_settings.max_count);
+        if (run_settings.max_count <= 0) return parse_usage;
+        return parse_ok;
+      case 'p':
+        std::sscanf(rest, "%d", &run_settings.reuse_pid);
+        return parse_ok;
+      case 'q':
+        run_settings.quiet = true;
+        break;
+      case 's':
+        if (*rest == '\0') return parse_usage;
+        if (run_settings.pattern_count >= max_patterns) {
+          std::fprintf(stderr, "-s string over, max is %d\n", max_patterns);
+        } else {
+          std::size_t len = std::strlen(rest) - (rest[0] == '~' ? 1 : 0);
+          if (len > max_pattern_length) {
+            std::fprintf(stderr, "ERROR: -s string too long (max %d)\n", static_cast<int>(max_pattern_length));
+            return parse_refused;
+          }
+          run_settings.patterns[run_settings.pattern_count++] = rest;
+        }
+        if (run_settings.match_mode == 0) run_settings.match_mode = 1;
+        return parse_ok;
+      case 't':
+        std::sscanf(rest, "%d,%d", &run_settings.timeout_sec, &run_settings.timeout_status);
+        if (run_settings.timeout_sec <= 0) return parse_usage;
+        return parse_ok;
+      case 'x':
+        run_settings.end_on_status = true;
+        std::sscanf(rest, "%d", &run_settings.end_status);
+        return parse_ok;
+      default:
+        std::fprintf(stderr, "Option %c ??\n", *p);
+        return parse_usage;
+    }
+  }
+  return parse_ok;
+}
+
+}  // namespace
+
+parse_outcome parse_command_line(int argc, char** argv) {
+  bool command_phase = false;
+  bool command_marker = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* word = argv[i];
+    bool is_command = command_phase || word[0] != '-' || command_marker;
+    if (!command_phase && std::strcmp(word, "-") == 0) {
+      command_marker = true;
+      continue;
+    }
+    if (is_command) {
+      if (run_settings.cmd_argc >= max_cmd_words) {
+        std::fprintf(stderr, "ERROR: too many command words (max %d)\n", max_cmd_words);
+        return parse_refused;
+      }
+      append_command_word(word);
+      command_phase = true;
+      command_marker = false;
+      continue;
+    }
+    parse_outcome r = parse_option_word(word, &command_phase);
+    if (r != parse_ok) return r;
+  }
+  return parse_ok;
+}
+
+parse_outcome check_run_settings() {
+  if (run_settings.cmd_argc == 0) {
+    std::fputs("ERROR: no command\n", stderr);
+    return parse_usage;
+  }
+  if (run_settings.match_mode != 0 && run_settings.pattern_count == 0) {
+    std::fputs("ERROR: no string by -s\n", stderr);
+    return parse_refused;
+  }
+  if (run_settings.b_flag) std::fputs("Mingw version is not support (-b)\n", stderr);
+  return parse_ok;
+}
+
+void usage() {
+  load_version();
+  std::fprintf(stderr, "%s  ver %s-%s <mingw> date %s\n", program_name, "1.0", version_revision, version_date);
+  std::fprintf(stderr, "    usage: %s [-options] [-e] command arg ...\n", program_name);
+  std::fputs("      -h         ... this help message.\n", stderr);
+  std::fprintf(stderr, "      -m[<sec>]  ... need stdout by each <sec>, sec default is %d.\n", default_monitor_sec);
+  std::fputs("      -m<sec>,<file>  ... need file update by each <sec>\n", stderr);
+  std::fputs("      -M         ... include stderr by -m[<sec>]\n", stderr);
+  std::fputs("      -n<cnt>    ... max repeat count\n", stderr);
+  std::fputs("      -s<regstr> ... hungup <regstr>\n", stderr);
+  std::fputs("      -S         ... include stderr for '-s'\n", stderr);
+  std::fputs("      -p<pid>    ... re-use process\n", stderr);
+  std::fprintf(stderr, "      -E<count-env>    ... Count environ name (def:%s)\n", "WATCHDOG_COUNT");
+  std::fprintf(stderr, "      -P<pid-env>    ... Pid environ name (def:%s)\n", "WATCHDOG_PID");
+  std::fputs("      -t<sec>[,<retcd>]    ... timeout mode\n", stderr);
+  std::fputs("      -x[<exitcd>]    ... watchdog finish by exiting process by <exitcd: def:0>\n", stderr);
+  std::fputs("      -X<exitfile>    ... watchdog finish by exiting process by existing file\n", stderr);
+  std::fputs("      -q         ... quiet mode\n", stderr);
+  std::exit(1);
+}
+
+void reset_run_settings() {
+  for (int i = 0; i < run_settings.cmd_argc; ++i) std::free(run_settings.cmd_argv[i]);
+  run_settings = run_settings_record{};
+}

@@ -1,0 +1,60 @@
+// The run settings of watchdog: one process-wide record filled from the command line.
+#pragma once
+#include <cstddef>
+
+constexpr int max_patterns = 64;
+constexpr int cmd_slots = 255;          // the last one is kept for the null entry
+constexpr int max_cmd_words = cmd_slots - 1;
+constexpr std::size_t watch_file_size = 512;
+constexpr std::size_t max_pattern_length = 1022;  // what the matcher's work areas hold
+constexpr int default_monitor_sec = 60;
+constexpr int default_timeout_status = 99;
+
+struct run_settings_record {
+  const char* count_env = "WATCHDOG_COUNT";  // -E: variable with "run count,end reason"
+  const char* pid_env = "WATCHDOG_PID";      // -P: variable with the supervisor's pid
+  int monitor_sec = default_monitor_sec;     // -m: silence or file-age limit in seconds
+  int monitor_mode = 0;                      // 0 none, 1 stdout silence (-m), 2 both streams (-M)
+  char watch_file[watch_file_size] = {};     // -m<sec>,<file>: file-age test instead of silence
+  int match_mode = 0;                        // 0 none, 1 stdout chunks (-s), 2 both streams (-S)
+  const char* patterns[max_patterns] = {};   // -s: wildcard patterns in command-line order
+  int pattern_count = 0;
+  int reuse_pid = 0;                         // -p: running process to adopt; cleared once adopted
+  bool quiet = false;                        // -q: no WATCHDOG messages
+  int max_count = 0;                         // -n: stop after this many runs; 0 no bound
+  bool b_flag = false;                       // -b: only a warning
+  bool end_on_status = false;                // -x: stop when a run ends by itself with end_status
+  int end_status = 0;
+  bool end_on_file = false;                  // -X: stop when a run ends by itself and end_file exists
+  const char* end_file = nullptr;
+  int timeout_sec = 0;                       // -t: end everything this long after the first start
+  int timeout_status = default_timeout_status;  // -t<sec>,<retcd>: our exit status then
+  int debug_mask = 0;                        // -d: bit 1 matcher/words/adoption, bit 2 start/poll/read/file
+  int cmd_argc = 0;
+  char* cmd_argv[cmd_slots] = {};            // quoted command words, shown in messages and traces
+  char* cmd_words[cmd_slots] = {};           // the words as given, which the child receives
+};
+
+extern run_settings_record run_settings;
+
+// Outcome of parsing and of the checks after it.
+enum parse_outcome {
+  parse_ok = 0,
+  parse_usage,   // print the version line and usage text, exit 1
+  parse_refused  // the message is out; exit 1 without the usage text
+};
+
+// Parses argv[1..argc-1] into run_settings, writing the option messages on stderr.
+parse_outcome parse_command_line(int argc, char** argv);
+
+// The checks after parsing: no command, -S without a pattern, the -b warning.
+parse_outcome check_run_settings();
+
+// Version line and usage text on stderr, then exit status 1.
+[[noreturn]] void usage();
+
+// The quoted form of one command word, as a new heap text that lives until exit.
+char* quote_arg(const char* word);
+
+// Frees the command words and puts every setting back to its initial value (for tests).
+void reset_run_settings();

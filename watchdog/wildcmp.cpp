@@ -1,0 +1,97 @@
+// The wildcard matcher. Both texts get a '*' before and after, so a pattern hits any stretch
+// of the text. A star jumps to the last occurrence of the literal run that follows it and
+// never gives back what it took: there is no backtracking, which keeps the cost to one
+// backward scan per star.
+#include "watchdog/wildcmp.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "watchdog/run_settings.h"
+
+namespace {
+
+constexpr std::size_t work_area_size = 4096;  // pattern or text with the two added stars
+constexpr std::size_t run_area_size = 1024;   // one literal run of the pattern
+
+// Copies `src` between two stars into `area`; false when it does not fit.
+bool enclose_in_stars(char* area, const char* src) {
+  std::size_t len = std::strlen(src);
+  if (len + 3 > work_area_size) return false;
+  area[0] = '*';
+  std::memcpy(area + 1, src, len);
+  area[len + 1] = '*';
+  area[len + 2] = '\0';
+  return true;
+}
+
+// Moves the text position to the last occurrence, after it, of the literal run at `p`.
+const char* tail_search(const char* t, const char* p) {
+  char run[run_area_size];
+  std::size_t k = std::strcspn(p, "*?");
+  if (k == 0) return t;
+  std::memcpy(run, p, k);
+  run[k] = '\0';
+  long n = static_cast<long>(std::strlen(t));
+  long fit = n - static_cast<long>(k);
+  for (long i = 0; i < fit; ++i) {
+    const char* pos = t + fit - i;
+    if (std::memcmp(pos, run, k) == 0) return pos;
+  }
+  return t;
+}
+
+int debug_matcher() { return run_settings.debug_mask & 1; }
+
+}  // namespace
+
+int wild_match(const char* pattern, const char* text) {
+  char pat[work_area_size];
+  char txt[work_area_size];
+  int result = 1;
+  // Texts that do not fit the work areas never match (output chunks always fit).
+  if (std::strlen(pattern) <= max_pattern_length && enclose_in_stars(pat, pattern) &&
+      enclose_in_stars(txt, text)) {
+    const char* p = pat;
+    const char* t = txt;
+    bool pending_question = false;
+    while (*p != '\0' || *t != '\0') {
+      if (pending_question) {
+        if (*t != '\0') ++t;
+        pending_question = false;
+        continue;
+      }
+      if (*p == '*') {
+        while (*p == '*') ++p;
+        t = (*p == '\0') ? t + std::strlen(t) : tail_search(t, p);
+        continue;
+      }
+      if (*p == '?') {
+        pending_question = true;
+        ++p;
+        continue;
+      }
+      if (*p != *t) break;
+      ++p;
+      ++t;
+    }
+    result = (*p == '\0' && *t == '\0') ? 0 : 1;
+  }
+  if (debug_matcher()) std::fprintf(stderr, "%d\n", result);
+  return result;
+}
+
+int wildcmp(const char* pattern, const char* text) {
+  if (debug_matcher()) {
+    std::fprintf(stderr, "wildcmp(\"%s\",\"%s\") : ", pattern ? pattern : "(null)", text ? text : "(null)");
+  }
+  int result;
+  if (pattern == nullptr || text == nullptr)
+    result = 1;
+  else if (pattern[0] == '~')
+    result = wild_match(pattern + 1, text) == 0 ? 1 : 0;
+  else
+    result = wild_match(pattern, text);
+  if (debug_matcher()) std::fprintf(stderr, "%d\n", result);
+  return result;
+}
