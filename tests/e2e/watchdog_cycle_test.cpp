@@ -1,0 +1,218 @@
+// The supervision cycle end to end: real children, real pipes, real clocks (-m1/-t1 sized).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/run_program.h"
+
+namespace {
+
+class WatchdogCycle : public ::testing::Test {
+ protected:
+  void SetUp() override { dir = make_temp_dir(); }
+  void TearDown() override { remove_tree(dir); }
+
+  program_result watchdog(std::vector<std::string> args, program_options options = {}) {
+    args.insert(args.begin(), WATCHDOG_BIN);
+    if (options.cwd.empty()) options.cwd = dir;
+    options.timeout_seconds = 40;
+    return run_program(args, options);
+  }
+  std::string dir;
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST_F(WatchdogCycle, ChildSeesCountAndSupervisorPid) {
+  program_result p = watchdog({"-n1", "sh", "-c", "echo $WATCHDOG_COUNT $WATCHDOG_PID $PPID"});
+  ASSERT_EQ(p.status, 0) << p.err;
+  std::istringstream in(p.out);
+  std::string count, pid, ppid;
+  in >> count >> pid >> ppid;
+  EXPECT_EQ(count, "1,0");
+  EXPECT_EQ(pid, ppid);
+  EXPECT_EQ(count_lines_with(p.err, "****** WATCHDOG START [sh] ******"), 1);
+  EXPECT_EQ(count_lines_with(p.err, "****** WATCHDOG END [sh] count:1 ******"), 1);
+}
+
+TEST_F(WatchdogCycle, OtherVariableNames) {
+  program_result p = watchdog({"-q", "-n1", "-EMY_COUNT", "-PMY_PID", "sh", "-c", "echo $MY_COUNT ${WATCHDOG_COUNT:-unset}"});
+  EXPECT_EQ(p.out, "1,0 unset\n");
+  EXPECT_EQ(p.err, "");
+}
+
+TEST_F(WatchdogCycle, SilenceKillThenRestartSeesTwoTwo) {
+  program_result p = watchdog({"-m1", "-n2", "sh", "-c", "echo $WATCHDOG_COUNT; exec sleep 30"});
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(p.out, "1,0\n2,2\n");
+  EXPECT_EQ(count_lines_with(p.err, "****** WATCHDOG --hung up-- (1 sec no output) ******"), 2);
+  EXPECT_EQ(count_lines_with(p.err, "****** WATCHDOG RESTART(2) [sh] ******"), 1);
+  EXPECT_EQ(count_lines_with(p.err, "****** WATCHDOG END [sh] count:2 ******"), 1);
+  EXPECT_LT(p.seconds, 20);
+  // The RESTART message is preceded by an empty line; every message starts with a stamp.
+  EXPECT_NE(p.err.find("\n\n"), std::string::npos);
+  for (const auto& line : lines_of(p.err))
+    if (!line.empty()) {
+      EXPECT_EQ(line.substr(17, 7), " ******") << line;
+    }
+}
+
+TEST_F(WatchdogCycle, EndedChildIsRestartedWithReasonOne) {
+  program_result p = watchdog({"-n2", "sh", "-c", "echo $WATCHDOG_COUNT"});
+  EXPECT_EQ(p.out, "1,0\n2,1\n");
+  EXPECT_EQ(count_lines_with(p.err, "RESTART(1) [sh]"), 1);
+}
+
+TEST_F(WatchdogCycle, ErrorStringKills) {
+  program_result p = watchdog({"-sERR*fail", "-n2", "sh", "-c", "echo $WATCHDOG_COUNT; echo 'ERR: disk fail'; exec sleep 30"});
+  EXPECT_EQ(p.out, "1,0\nERR: disk fail\n2,3\nERR: disk fail\n");
+  EXPECT_EQ(count_lines_with(p.err, "****** WATCHDOG --hung up-- (error string output) ******"), 2);
+  EXPECT_EQ(count_lines_with(p.err, "RESTART(3)"), 1);
+}
+
+TEST_F(WatchdogCycle, StandardErrorIsMatchedOnlyWithCapitalS) {
+  program_result both = watchdog({"-S", "-sFAIL", "-n1", "sh", "-c", "echo FAIL >&2; exec sleep 30"});
+  EXPECT_EQ(both.status, 0);
+  EXPECT_EQ(count_lines_with(both.err, "(error string output)"), 1);
+  EXPECT_EQ(count_lines_with(both.err, "FAIL"), 1) << "relayed to our stderr";
+  program_result out_only = watchdog({"-sFAIL", "-t2", "sh", "-c", "echo FAIL >&2; exec sleep 30"});
+  EXPECT_EQ(out_only.status, 99);
+  EXPECT_EQ(count_lines_with(out_only.err, "(error string output)"), 0);
+}
+
+TEST_F(WatchdogCycle, InvertedPatternKillsWhenTheTextIsMissing) {
+  program_result p = watchdog({"-s~alive", "-n1", "sh", "-c", "echo alive; sleep 30"});
+  EXPECT_EQ(count_lines_with(p.err, "(error string output)"), 1);
+  EXPECT_LT(p.seconds, 15);
+}
+
+TEST_F(WatchdogCycle, TimeoutEndsWithItsStatus) {
+  struct { std::string option; int status; } rows[] = {{"-t1", 99}, {"-t1,7", 7}};
+  for (const auto& r : rows) {
+    program_result p = watchdog({r.option, "sh", "-c", "exec sleep 30"});
+    EXPECT_EQ(p.status, r.status);
+    EXPECT_EQ(count_lines_with(p.err, "****** WATCHDOG timeout (1 sec) [sh] ******"), 1);
+    EXPECT_EQ(count_lines_with(p.err, "****** WATCHDOG END [sh] count:1 ******"), 1);
+    EXPECT_LT(p.seconds, 10);
+  }
+}
+
+TEST_F(WatchdogCycle, TimeoutWinsOverAHangInTheSamePass) {
+  program_result p = watchdog({"-t2", "-m1", "sh", "-c", "exec sleep 30"});
+  // Silence fires first (after more than 1 s); whichever comes, one timeout ends it with 99.
+  EXPECT_EQ(p.status, 99);
+  EXPECT_EQ(count_lines_with(p.err, "WATCHDOG timeout (2 sec)"), 1);
+}
+
+TEST_F(WatchdogCycle, ExitStatusAndExitFileEnds) {
+  program_result s = watchdog({"-x", "-n5", "sh", "-c", "exit $(( ${WATCHDOG_COUNT%,*} < 2 ))"});
+  EXPECT_EQ(count_lines_with(s.err, "****** WATCHDOG END [sh] <OK-exitstatus> count:2 ******"), 1);
+  program_result s3 = watchdog({"-x3", "sh", "-c", "exit 3"});
+  EXPECT_EQ(count_lines_with(s3.err, "<OK-exitstatus> count:1"), 1);
+  program_result f = watchdog({"-Xdone.flag", "-n5", "sh", "-c", "[ ${WATCHDOG_COUNT%,*} -ge 2 ] && touch done.flag"});
+  EXPECT_EQ(count_lines_with(f.err, "****** WATCHDOG END [sh] <OK-exitfile> count:2 ******"), 1);
+  // A killed run makes no end test.
+  program_result k = watchdog({"-x0", "-m1", "-n2", "sh", "-c", "sleep 30"});
+  EXPECT_EQ(count_lines_with(k.err, "END [sh] count:2"), 1);
+}
+
+TEST_F(WatchdogCycle, LastOutputOfAnEndingChildIsRelayed) {
+  // The child writes far more than one chunk and ends at once: nothing may be lost.
+  program_result p = watchdog({"-m5", "-n1", "sh", "-c", "seq 1 20000"});
+  std::string want;
+  for (int i = 1; i <= 20000; ++i) want += std::to_string(i) + "\n";
+  EXPECT_EQ(p.out, want);
+}
+
+TEST_F(WatchdogCycle, WhatThePipeHoldsIsRelayedAtAKill) {
+  std::string block = "TRIGGER\n";
+  for (int i = 0; i < 2000; ++i) block += "line " + std::to_string(i) + "\n";
+  write_file(dir + "/block.txt", block);
+  program_result p = watchdog({"-sTRIGGER", "-n1", "sh", "-c", "cat block.txt; exec sleep 30"});
+  EXPECT_EQ(count_lines_with(p.err, "(error string output)"), 1);
+  EXPECT_EQ(p.out, block);
+}
+
+TEST_F(WatchdogCycle, WatchedFileAgeAndMissingFile) {
+  write_file(dir + "/old.txt", "x");
+  ASSERT_EQ(run_program({"touch", "-d", "1 hour ago", dir + "/old.txt"}).status, 0);
+  program_result old = watchdog({"-m1,old.txt", "-n1", "sh", "-c", "echo direct; exec sleep 30"});
+  EXPECT_EQ(count_lines_with(old.err, "****** WATCHDOG --hung up-- (1 sec file[old.txt] no update) ******"), 1);
+  EXPECT_EQ(old.out, "direct\n");
+  program_result missing = watchdog({"-m1,gone.txt", "-n1", "sh", "-c", "exec sleep 30"});
+  EXPECT_EQ(count_lines_with(missing.err, "gone.txt: No such file or directory"), 1);
+  EXPECT_EQ(count_lines_with(missing.err, "****** WATCHDOG --hung up-- (1 sec file[gone.txt] none) ******"), 1);
+  // A file kept fresh is no hang.
+  program_result fresh = watchdog(
+      {"-m1,beat.txt", "-n1", "sh", "-c", "for i in 1 2 3 4 5 6 7 8; do touch beat.txt; sleep 0.4; done"});
+  EXPECT_EQ(count_lines_with(fresh.err, "hung up"), 0);
+}
+
+TEST_F(WatchdogCycle, StandardErrorCountsAsOutputWithCapitalM) {
+  const char* script = "for i in 1 2 3 4 5 6 7 8; do echo tick >&2; sleep 0.4; done";
+  program_result both = watchdog({"-M", "-m1", "-n1", "sh", "-c", script});
+  EXPECT_EQ(count_lines_with(both.err, "hung up"), 0);
+  EXPECT_EQ(count_lines_with(both.err, "tick"), 8);
+  program_result out_only = watchdog({"-m1", "-n1", "sh", "-c", script});
+  EXPECT_EQ(count_lines_with(out_only.err, "(1 sec no output)"), 1);
+}
+
+TEST_F(WatchdogCycle, AdoptsARunningProcessThenStartsTheCommand) {
+  pid_t victim = start_program({"sleep", "30"}, dir + "/v.out", dir + "/v.err");
+  ASSERT_GT(victim, 0);
+  program_result p = watchdog({"-d1", "-m1", "-n1", "-p" + std::to_string(victim), "sh", "-c", "echo started $WATCHDOG_COUNT"});
+  int status = 0;
+  ASSERT_EQ(waitpid(victim, &status, 0), victim);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the adopted process was killed";
+  EXPECT_EQ(count_lines_with(p.err, "check process (" + std::to_string(victim) + ")"), 1);
+  EXPECT_EQ(count_lines_with(p.err, "process exist A"), 1);
+  EXPECT_EQ(count_lines_with(p.err, "(1 sec no output)"), 1);
+  EXPECT_EQ(p.out, "started 1,2\n");
+  EXPECT_EQ(count_lines_with(p.err, "END [sh] count:1"), 1);
+  // A pid that does not exist: the command is started, silently.
+  program_result none = watchdog({"-q", "-n1", "-p999999", "sh", "-c", "echo started"});
+  EXPECT_EQ(none.out, "started\n");
+  EXPECT_EQ(none.err, "");
+}
+
+TEST_F(WatchdogCycle, QuietAndDebugTraces) {
+  program_result q = watchdog({"-q", "-m1", "-n1", "sh", "-c", "exec sleep 30"});
+  EXPECT_EQ(q.err, "");
+  program_result d = watchdog({"-q", "-d2", "-n1", "-m5", "sh", "-c", "echo hi >&2; sleep 1"});
+  EXPECT_EQ(count_lines_with(d.err, "[ 0] sh"), 1);
+  EXPECT_EQ(count_lines_with(d.err, "[ 2] \"echo hi >&2; sleep 1\""), 1);
+  EXPECT_EQ(count_lines_with(d.err, "pid: "), 1);
+  EXPECT_GE(count_lines_with(d.err, "select ... "), 1);
+  EXPECT_GE(count_lines_with(d.err, "errfd:"), 1);
+  EXPECT_NE(d.err.find("|hi\n|\n"), std::string::npos);
+  EXPECT_NE(d.err.find(" is valid\n"), std::string::npos);
+}
+
+TEST_F(WatchdogCycle, NoDescriptorLeakNoZombieAcrossRuns) {
+  // Each child reports the supervisor's descriptor count, its own descriptors, and the
+  // supervisor's zombie children (the killed one before it must be gone).
+  const char* script =
+      "echo fds $(ls /proc/$WATCHDOG_PID/fd | wc -l) own $(ls /proc/self/fd | wc -l) "
+      "zombies $(ps --ppid $WATCHDOG_PID -o stat= | grep -c Z); "
+      "[ $(( ${WATCHDOG_COUNT%,*} % 2 )) = 0 ] && exec sleep 30; exit 0";
+  program_result p = watchdog({"-q", "-m1", "-n12", "sh", "-c", script});
+  auto lines = lines_of(p.out);
+  ASSERT_EQ(lines.size(), 12u) << p.out;
+  for (const auto& line : lines) {
+    EXPECT_EQ(line.substr(0, line.find(" own")), lines[0].substr(0, lines[0].find(" own"))) << line;
+    EXPECT_NE(line.find(" own 4 "), std::string::npos) << "only 0-2 and ls's own: " << line;
+    EXPECT_NE(line.find("zombies 0"), std::string::npos) << line;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+// The argument vectors of wget and ffmpeg, and system error texts.
+#include "framerelay/pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "framerelay/relay_settings.h"
+
+namespace {
+
+std::string joined(const char* const* argv) {
+  std::string s;
+  for (int i = 0; argv[i]; ++i) s += std::string(i ? " " : "") + argv[i];
+  return s;
+}
+
+TEST(Pipeline, FetcherVector) {
+  reset_relay_settings();
+  relay_settings.url = "http://cam/video";
+  const char* argv[vector_room];
+  EXPECT_EQ(build_fetcher_vector(argv), 7);
+  EXPECT_EQ(joined(argv), "wget --auth-no-challenge -q -nv -O - http://cam/video");
+  relay_settings.fetcher_verbose = true;
+  EXPECT_EQ(build_fetcher_vector(argv), 5);
+  EXPECT_EQ(joined(argv), "wget --auth-no-challenge -O - http://cam/video");
+}
+
+TEST(Pipeline, EncoderVector) {
+  reset_relay_settings();
+  const char* argv[vector_room];
+  int n = 0;
+  ASSERT_TRUE(build_encoder_vector(argv, &n));
+  EXPECT_EQ(n, 18);
+  EXPECT_EQ(joined(argv),
+            "ffmpeg -v 0 -s 640x480 -f rawvideo -vcodec mjpeg -i pipe:0 -f asf -vcodec mjpeg -acodec copy pipe:1");
+  relay_settings.encoder_verbose = true;
+  relay_settings.width = -320;
+  relay_settings.encoder_args_1.words[0] = "-an";
+  relay_settings.encoder_args_1.count = 1;
+  relay_settings.encoder_args_2.words[0] = "-r";
+  relay_settings.encoder_args_2.words[1] = "5";
+  relay_settings.encoder_args_2.count = 2;
+  ASSERT_TRUE(build_encoder_vector(argv, &n));
+  EXPECT_EQ(n, 19);
+  EXPECT_EQ(joined(argv),
+            "ffmpeg -s -320x480 -f rawvideo -vcodec mjpeg -i pipe:0 -an -f asf -vcodec mjpeg -acodec copy -r 5 pipe:1");
+}
+
+TEST(Pipeline, ListsBeyondTheVectorRoomAreRefused) {
+  reset_relay_settings();
+  relay_settings.encoder_args_1.count = 128;
+  relay_settings.encoder_args_2.count = 109;
+  for (int i = 0; i < 128; ++i) relay_settings.encoder_args_1.words[i] = relay_settings.encoder_args_2.words[i] = "w";
+  EXPECT_TRUE(encoder_vector_fits());  // 18 + 237 words and the null entry: exactly full
+  const char* argv[vector_room];
+  int n = 0;
+  EXPECT_TRUE(build_encoder_vector(argv, &n));
+  EXPECT_EQ(n, 255);
+  relay_settings.encoder_args_2.count = 110;
+  EXPECT_FALSE(encoder_vector_fits());
+  EXPECT_FALSE(build_encoder_vector(argv, &n));
+  relay_settings.encoder_verbose = true;  // two words fewer
+  EXPECT_TRUE(encoder_vector_fits());
+}
+
+TEST(Pipeline, SystemErrorText) {
+  EXPECT_STREQ(system_error_text(EPIPE), "Broken pipe");
+  errno = ENOENT;
+  EXPECT_STREQ(system_error_text(0), "No such file or directory");
+  EXPECT_GT(std::string(system_error_text(123456)).size(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+// Status query, WATCHDOG_ERR_IS_ALIVE and the readiness poll over real pipes and processes.
+#include "watchdog/child_status.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+
+#include "platform/pipe.h"
+#include "platform/poll.h"
+
+namespace {
+
+double seconds_of(auto&& f) {
+  auto start = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+process_handle start_shell(const char* script) {
+  process_handle h;
+  char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(script), nullptr};
+  EXPECT_EQ(spawn_process(&h, argv, child_stdio{}), 0);
+  return h;
+}
+
+int wait_for_end(process_handle* h) {
+  for (int i = 0; i < 500; ++i) {
+    if (child_status(h, 0) < 0) return 0;
+    sleep_ms(10);
+  }
+  return -1;
+}
+
+TEST(ChildStatus, RecordsExitStatusAndKillCode) {
+  reset_child_status();
+  struct { const char* script; int code; } rows[] = {{"exit 0", 0}, {"exit 3", 3}, {"exit 259", 3}, {"kill -TERM $$", 128 + 15}};
+  for (const auto& r : rows) {
+    process_handle h = start_shell(r.script);
+    ASSERT_EQ(wait_for_end(&h), 0) << r.script;
+    EXPECT_EQ(last_exit_status, r.code) << r.script;
+    EXPECT_EQ(child_status(&h, 0), -1) << "a handle keeps answering 'ended'";
+    release_process(&h);
+  }
+  process_handle h = start_shell("sleep 30");
+  EXPECT_EQ(child_status(&h, 0), 0);
+  EXPECT_EQ(child_status(&h, 9), 0);
+  ASSERT_EQ(wait_for_end(&h), 0);
+  EXPECT_EQ(last_exit_status, 127);
+  release_process(&h);
+}
+
+TEST(ChildStatus, ErrorIsAliveIsReadOnce) {
+  process_handle bogus;  // no process: the query fails
+  struct { const char* value; int expected; } rows[] = {{nullptr, -1}, {"", -1}, {"0", -1}, {"1", 0}, {"x", -1}};
+  for (const auto& r : rows) {
+    reset_child_status();
+    if (r.value) setenv("WATCHDOG_ERR_IS_ALIVE", r.value, 1); else unsetenv("WATCHDOG_ERR_IS_ALIVE");
+    EXPECT_EQ(child_status(&bogus, 0), r.expected) << (r.value ? r.value : "unset");
+    setenv("WATCHDOG_ERR_IS_ALIVE", r.expected == 0 ? "0" : "1", 1);  // later changes are not seen
+    EXPECT_EQ(child_status(&bogus, 0), r.expected);
+  }
+  unsetenv("WATCHDOG_ERR_IS_ALIVE");
+  reset_child_status();
+}
+
+TEST(ReadinessPoll, ReturnsAtOnceWhenDataWaits) {
+  int a[2], b[2];
+  ASSERT_EQ(make_pipe(a, 0), 0);
+  ASSERT_EQ(make_pipe(b, 0), 0);
+  ASSERT_EQ(write(b[1], "x", 1), 1);
+  descriptor_set set;
+  descriptor_set_add(&set, a[0]);
+  descriptor_set_add(&set, b[0]);
+  poll_timeout t{1, 5};
+  int n = 0;
+  double s = seconds_of([&] { n = readiness_poll(std::max(a[0], b[0]) + 1, &set, &t); });
+  EXPECT_EQ(n, 1);
+  EXPECT_LT(s, 0.5);
+  EXPECT_EQ(set.count, 1u);
+  EXPECT_EQ(set.fds[0], b[0]);
+  EXPECT_EQ(t.sec, 1);  // left as it was
+  EXPECT_EQ(t.usec, 5);
+  for (int* p : {a, b}) { close_fd(&p[0]); close_fd(&p[1]); }
+}
+
+TEST(ReadinessPoll, IdlePollSleepsTheTimeoutAndZeroesIt) {
+  int a[2];
+  ASSERT_EQ(make_pipe(a, 0), 0);
+  close_fd(&a[1]);  // writers gone, nothing left: never ready
+  descriptor_set set;
+  descriptor_set_add(&set, a[0]);
+  poll_timeout t{1, 0};
+  int n = -1;
+  double s = seconds_of([&] { n = readiness_poll(a[0] + 1, &set, &t); });
+  EXPECT_EQ(n, 0);
+  EXPECT_GE(s, 0.95);
+  EXPECT_EQ(t.sec, 0);
+  EXPECT_EQ(t.usec, 0);
+  EXPECT_EQ(set.count, 0u);
+  poll_timeout zero{0, 999};
+  s = seconds_of([&] { n = readiness_poll(0, &set, &zero); });
+  EXPECT_LT(s, 0.5);
+  close_fd(&a[0]);
+}
+
+TEST(ReadinessPoll, EntriesAtOrAboveTheBoundStay) {
+  int a[2];
+  ASSERT_EQ(make_pipe(a, 0), 0);
+  ASSERT_EQ(write(a[1], "x", 1), 1);
+  descriptor_set set;
+  descriptor_set_add(&set, 1000);
+  descriptor_set_add(&set, a[0]);
+  poll_timeout t{0, 0};
+  EXPECT_EQ(readiness_poll(a[0] + 1, &set, &t), 1);
+  ASSERT_EQ(set.count, 2u);
+  EXPECT_EQ(set.fds[0], 1000);
+  EXPECT_EQ(set.fds[1], a[0]);
+  close_fd(&a[0]);
+  close_fd(&a[1]);
+}
+
+}  // namespace

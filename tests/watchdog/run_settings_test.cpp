@@ -1,0 +1,189 @@
+// Parsing of the watchdog command line and quoting of command words.
+#include "watchdog/run_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct parsed {
+  parse_outcome outcome;
+  std::string err;
+};
+
+parsed parse(std::vector<std::string> words) {
+  reset_run_settings();
+  words.insert(words.begin(), "watchdog");
+  std::vector<char*> argv;
+  static std::vector<std::vector<std::string>> keep;  // texts referred to by the settings
+  keep.push_back(words);
+  for (auto& w : keep.back()) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  ::testing::internal::CaptureStderr();
+  parse_outcome outcome = parse_command_line(static_cast<int>(argv.size() - 1), argv.data());
+  if (outcome == parse_ok) outcome = check_run_settings();
+  return {outcome, ::testing::internal::GetCapturedStderr()};
+}
+
+std::string command_line() {
+  std::string s;
+  for (int i = 0; i < run_settings.cmd_argc; ++i) s += (i ? " " : "") + std::string(run_settings.cmd_argv[i]);
+  return s;
+}
+
+TEST(ParseCommandLine, CommandPhaseAndMarkers) {
+  struct row {
+    std::vector<std::string> words;
+    std::string command;
+    bool quiet;
+  } rows[] = {
+      {{"-", "-q", "x"}, "-q x", false},
+      {{"-qe", "-x"}, "-x", true},
+      {{"cmd", "-q"}, "cmd -q", false},
+      {{"-", "-", "cmd"}, "cmd", false},
+      {{"-q", "", "a b"}, "\"\" \"a b\"", true},
+      {{"-e", "-e", "-q"}, "-e -q", false},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(parse(r.words).outcome, parse_ok);
+    EXPECT_EQ(command_line(), r.command);
+    EXPECT_EQ(run_settings.quiet, r.quiet);
+  }
+}
+
+TEST(ParseCommandLine, MonitorAndMatchModes) {
+  struct row {
+    std::vector<std::string> words;
+    int sec, monitor_mode, match_mode;
+    std::string file;
+  } rows[] = {
+      {{"-m", "c"}, 60, 1, 0, ""},
+      {{"-M", "c"}, 60, 2, 0, ""},
+      {{"-M", "-m30", "c"}, 30, 2, 0, ""},
+      {{"-m30", "-M", "c"}, 30, 2, 0, ""},
+      {{"-m30,app.log", "c"}, 30, 1, 0, "app.log"},
+      {{"-m,app.log", "c"}, 60, 1, 0, ""},
+      {{"-m30,", "c"}, 30, 1, 0, ""},
+      {{"-m5, my log", "c"}, 5, 1, 0, "my"},
+      {{"-m30q", "c"}, 30, 1, 0, ""},
+      {{"-sERR", "-S", "c"}, 60, 0, 2, ""},
+      {{"-S", "-sERR", "c"}, 60, 0, 2, ""},
+      {{"-sERR", "c"}, 60, 0, 1, ""},
+  };
+  for (const auto& r : rows) {
+    ASSERT_EQ(parse(r.words).outcome, parse_ok) << r.words[0];
+    EXPECT_EQ(run_settings.monitor_sec, r.sec) << r.words[0];
+    EXPECT_EQ(run_settings.monitor_mode, r.monitor_mode) << r.words[0];
+    EXPECT_EQ(run_settings.match_mode, r.match_mode) << r.words[0];
+    EXPECT_EQ(std::string(run_settings.watch_file), r.file) << r.words[0];
+  }
+}
+
+TEST(ParseCommandLine, NumbersAndNames) {
+  EXPECT_EQ(parse({"-t600", "c"}).outcome, parse_ok);
+  EXPECT_EQ(run_settings.timeout_sec, 600);
+  EXPECT_EQ(run_settings.timeout_status, 99);
+  parse({"-t600,3", "c"});
+  EXPECT_EQ(run_settings.timeout_status, 3);
+  parse({"-t30,x", "c"});
+  EXPECT_EQ(run_settings.timeout_status, 99);
+  parse({"-n5abc", "c"});
+  EXPECT_EQ(run_settings.max_count, 5);
+  parse({"-x", "c"});
+  EXPECT_TRUE(run_settings.end_on_status);
+  EXPECT_EQ(run_settings.end_status, 0);
+  parse({"-x2", "c"});
+  EXPECT_EQ(run_settings.end_status, 2);
+  struct { const char* word; int mask; } masks[] = {{"-d", 1}, {"-dz", 1}, {"-d0", 0}, {"-d3", 3}, {"-dff", 255}};
+  for (const auto& m : masks) {
+    parse({m.word, "c"});
+    EXPECT_EQ(run_settings.debug_mask, m.mask) << m.word;
+  }
+  parse({"-E", "-P", "c"});
+  EXPECT_STREQ(run_settings.count_env, "WATCHDOG_COUNT");
+  EXPECT_STREQ(run_settings.pid_env, "WATCHDOG_PID");
+  parse({"-EMYCOUNT", "-PMYPID", "-p123", "-XDONE", "c"});
+  EXPECT_STREQ(run_settings.count_env, "MYCOUNT");
+  EXPECT_STREQ(run_settings.pid_env, "MYPID");
+  EXPECT_EQ(run_settings.reuse_pid, 123);
+  EXPECT_TRUE(run_settings.end_on_file);
+  EXPECT_STREQ(run_settings.end_file, "DONE");
+}
+
+TEST(ParseCommandLine, RejectedCommandLines) {
+  struct row {
+    std::vector<std::string> words;
+    parse_outcome outcome;
+    std::string err;
+  } rows[] = {
+      {{}, parse_usage, "ERROR: no command\n"},
+      {{"-q"}, parse_usage, "ERROR: no command\n"},
+      {{"-"}, parse_usage, "ERROR: no command\n"},
+      {{"-e"}, parse_usage, "ERROR: no command\n"},
+      {{"-h", "c"}, parse_usage, ""},
+      {{"-m0", "c"}, parse_usage, ""},
+      {{"-m-5", "c"}, parse_usage, ""},
+      {{"-t", "c"}, parse_usage, ""},
+      {{"-t0", "c"}, parse_usage, ""},
+      {{"-n", "c"}, parse_usage, ""},
+      {{"-X", "c"}, parse_usage, ""},
+      {{"-s", "c"}, parse_usage, ""},
+      {{"--", "c"}, parse_usage, "Option - ??\n"},
+      {{"-qz", "c"}, parse_usage, "Option z ??\n"},
+      {{"-S", "c"}, parse_refused, "ERROR: no string by -s\n"},
+      {{"-b", "c"}, parse_ok, "Mingw version is not support (-b)\n"},
+  };
+  for (const auto& r : rows) {
+    parsed p = parse(r.words);
+    EXPECT_EQ(p.outcome, r.outcome) << (r.words.empty() ? "" : r.words[0]);
+    EXPECT_EQ(p.err, r.err) << (r.words.empty() ? "" : r.words[0]);
+  }
+}
+
+TEST(ParseCommandLine, SixtyFifthPatternIsDropped) {
+  std::vector<std::string> words;
+  for (int i = 0; i < 65; ++i) words.push_back("-sP" + std::to_string(i));
+  words.push_back("c");
+  parsed p = parse(words);
+  EXPECT_EQ(p.outcome, parse_ok);
+  EXPECT_EQ(p.err, "-s string over, max is 64\n");
+  EXPECT_EQ(run_settings.pattern_count, 64);
+  EXPECT_STREQ(run_settings.patterns[63], "P63");
+}
+
+TEST(ParseCommandLine, OverlongInputsAreRefusedOrHandled) {
+  // Words beyond the command's slots, file names and patterns beyond their areas: refused.
+  std::vector<std::string> many(255, "w");
+  EXPECT_EQ(parse(many).outcome, parse_refused);
+  std::vector<std::string> most(254, "w");
+  EXPECT_EQ(parse(most).outcome, parse_ok);
+  EXPECT_EQ(parse({"-m5," + std::string(512, 'f'), "c"}).outcome, parse_refused);
+  EXPECT_EQ(parse({"-m5," + std::string(511, 'f'), "c"}).outcome, parse_ok);
+  EXPECT_EQ(parse({"-s" + std::string(1023, 'p'), "c"}).outcome, parse_refused);
+  EXPECT_EQ(parse({"-s~" + std::string(1022, 'p'), "c"}).outcome, parse_ok);
+  // A long command word is quoted in full.
+  std::string word(5000, '"');
+  parse({word});
+  EXPECT_EQ(std::string(run_settings.cmd_argv[0]).size(), 2 + 2 * word.size());
+  reset_run_settings();
+}
+
+TEST(QuoteArg, WrapsAndEscapes) {
+  struct row {
+    const char* word;
+    const char* quoted;
+  } rows[] = {
+      {"plain", "plain"},        {"a b", "\"a b\""},        {"a\tb", "\"a\tb\""},
+      {"", "\"\""},              {"a\"b", "a\\\"b"},        {"\"ab\"", "\"\\\"ab\\\"\""},
+      {"\xe9t\xe9", "\"\xe9t\xe9\""}, {"back\\slash", "back\\slash"}, {"a\\\"b c", "\"a\\\\\"b c\""},
+  };
+  for (const auto& r : rows) {
+    char* q = quote_arg(r.word);
+    EXPECT_STREQ(q, r.quoted) << r.word;
+    free(q);
+  }
+}
+
+}  // namespace
