@@ -5,7 +5,7 @@
 #include <poll.h>
 #include <time.h>
 
-int probe_readable(const int* fds, int count, bool* ready) {
+int probe_readable(const int* fds, int count, bool* ready, bool* finished) {
   constexpr int max_probe = 64;
   struct pollfd p[max_probe];
   if (count > max_probe) count = max_probe;
@@ -20,9 +20,19 @@ int probe_readable(const int* fds, int count, bool* ready) {
     // For a pipe POLLIN means bytes are waiting; POLLHUP alone (writers gone, nothing
     // left) and POLLNVAL are not readiness.
     ready[i] = (p[i].revents & POLLIN) != 0;
+    finished[i] = !ready[i] && (p[i].revents & (POLLHUP | POLLNVAL | POLLERR)) != 0;
     if (ready[i]) ++found;
   }
   return found;
+}
+
+int wait_readable(const int* fds, int count, long timeout_ms) {
+  constexpr int max_wait = 64;
+  struct pollfd p[max_wait];
+  if (count > max_wait) count = max_wait;
+  for (int i = 0; i < count; ++i) p[i] = pollfd{fds[i], POLLIN, 0};
+  int n = poll(p, static_cast<nfds_t>(count), static_cast<int>(timeout_ms));
+  return n > 0 ? n : 0;
 }
 
 void sleep_ms(long ms) {

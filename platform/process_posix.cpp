@@ -95,6 +95,7 @@ int process_status(process_handle* handle) {
     unsigned events = child_events.load(std::memory_order_relaxed);
     if (child_events_watched && events == handle->seen_events) return 1;
     handle->seen_events = events;
+    reap_released();  // a child event may also be the end of one let go earlier
     int status = 0;
     pid_t r;
     do {

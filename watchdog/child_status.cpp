@@ -65,8 +65,11 @@ bool descriptor_set_has(const descriptor_set* set, int fd) {
   return std::find(set->fds, set->fds + set->count, fd) != set->fds + set->count;
 }
 
-int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout) {
-  // The descriptors to examine, in ascending order, each once; probed in one call.
+namespace {
+
+// One examination of the set: each descriptor below the bound is taken out and put back at
+// the end when it holds data. `open_fds` receives those that may still get data.
+int examine_set(int bound, descriptor_set* set, int* open_fds, int* open_count) {
   int examine[descriptor_set_size];
   int n = 0;
   for (unsigned i = 0; i < set->count; ++i) {
@@ -75,18 +78,42 @@ int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout) {
   }
   std::sort(examine, examine + n);
   bool ready[descriptor_set_size] = {};
-  if (n > 0 && probe_readable(examine, n, ready) < 0) std::fill(ready, ready + n, false);
+  bool finished[descriptor_set_size] = {};
+  if (n > 0 && probe_readable(examine, n, ready, finished) < 0) std::fill(finished, finished + n, true);
 
   int ready_count = 0;
+  *open_count = 0;
   for (int i = 0; i < n; ++i) {
     remove_first(set, examine[i]);
+    if (!finished[i]) open_fds[(*open_count)++] = examine[i];
     if (!ready[i]) continue;
     if (run_settings.debug_mask & 2) std::fprintf(stderr, "fd:%d is valid\n", examine[i]);
     ++ready_count;
     if (set->count < descriptor_set_size) set->fds[set->count++] = examine[i];
   }
-  if (ready_count > 0) return ready_count;
-  if (timeout->sec > 0) sleep_ms(static_cast<long>(timeout->sec) * 1000);
+  return ready_count;
+}
+
+}  // namespace
+
+int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout) {
+  const descriptor_set original = *set;
+  int open_fds[descriptor_set_size];
+  int open_count = 0;
+  int ready = examine_set(bound, set, open_fds, &open_count);
+  if (ready > 0) return ready;
+  if (timeout->sec > 0) {
+    // Idle: wait out the timeout, but wake as soon as a pipe that can still get data does,
+    // so a busy child is never held up behind a full pipe for the rest of the second.
+    long ms = static_cast<long>(timeout->sec) * 1000;
+    if (open_count == 0) {
+      sleep_ms(ms);
+    } else if (wait_readable(open_fds, open_count, ms) > 0) {
+      *set = original;
+      ready = examine_set(bound, set, open_fds, &open_count);
+      if (ready > 0) return ready;
+    }
+  }
   timeout->sec = 0;
   timeout->usec = 0;
   return 0;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 #include "platform/pipe.h"
 #include "platform/poll.h"
@@ -102,6 +103,34 @@ TEST(ReadinessPoll, IdlePollSleepsTheTimeoutAndZeroesIt) {
   s = seconds_of([&] { n = readiness_poll(0, &set, &zero); });
   EXPECT_LT(s, 0.5);
   close_fd(&a[0]);
+}
+
+TEST(ReadinessPoll, IdleWaitEndsWhenDataArrives) {
+  int a[2];
+  ASSERT_EQ(make_pipe(a, 0), 0);
+  descriptor_set set;
+  descriptor_set_add(&set, a[0]);
+  poll_timeout t{1, 0};
+  int n = -1;
+  // Nothing arrives: the whole second passes.
+  double s = seconds_of([&] { n = readiness_poll(a[0] + 1, &set, &t); });
+  EXPECT_EQ(n, 0);
+  EXPECT_GE(s, 0.95);
+  // A writer that speaks a moment later ends the wait at once.
+  set = descriptor_set{};
+  descriptor_set_add(&set, a[0]);
+  t = poll_timeout{1, 0};
+  std::thread writer([&] {
+    sleep_ms(200);
+    ASSERT_EQ(write(a[1], "x", 1), 1);
+  });
+  s = seconds_of([&] { n = readiness_poll(a[0] + 1, &set, &t); });
+  writer.join();
+  EXPECT_EQ(n, 1);
+  EXPECT_LT(s, 0.9);
+  EXPECT_EQ(set.count, 1u);
+  close_fd(&a[0]);
+  close_fd(&a[1]);
 }
 
 TEST(ReadinessPoll, EntriesAtOrAboveTheBoundStay) {
