@@ -41,18 +41,23 @@ void install_handlers() {
 }
 
 // Waits for fetched bytes with the stop signals let through only here, so a request that
-// arrives before or during the wait ends it. Returns false when the loop should re-check.
-bool wait_for_data(const sigset_t* wait_mask) {
+// arrives before or during the wait ends it.
+void wait_for_data(const sigset_t* wait_mask) {
   struct pollfd p {pipeline.fetch_fd, POLLIN, 0};
-  return ppoll(&p, 1, nullptr, wait_mask) >= 0;
+  ppoll(&p, 1, nullptr, wait_mask);
 }
 
+// Reads while bytes flow and waits only when the pipe is empty: the fetch pipe is
+// non-blocking, so a flowing stream costs one system call per block.
 void read_fetch_pipe(const sigset_t* wait_mask) {
   static unsigned char block[read_block_size];
+  set_nonblocking(pipeline.fetch_fd);
   while (!stop_requested.load()) {
-    if (!wait_for_data(wait_mask)) continue;
     ssize_t n = read(pipeline.fetch_fd, block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      wait_for_data(wait_mask);
+      continue;
+    }
     if (n <= 0) {
       // End of file means wget has gone: the same broken pipe a failed read reports.
       std::fprintf(stderr, "ReadFile() error (%s)\n", system_error_text(n == 0 ? EPIPE : errno));

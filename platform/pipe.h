@@ -17,6 +17,9 @@ ssize_t read_some(int fd, void* buf, std::size_t len);
 // Writes every byte unless the descriptor fails. Returns 0 or -errno.
 int write_all(int fd, const void* buf, std::size_t len);
 
+// Makes reads of `fd` return at once (EAGAIN) when it holds nothing.
+void set_nonblocking(int fd);
+
 // Bytes that can be read from `fd` right now without waiting, or -errno.
 int bytes_available(int fd);
 

@@ -41,6 +41,11 @@ int write_all(int fd, const void* buf, std::size_t len) {
   return 0;
 }
 
+void set_nonblocking(int fd) {
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
 int bytes_available(int fd) {
   int n = 0;
   if (ioctl(fd, FIONREAD, &n) != 0) return -errno;

@@ -12,7 +12,6 @@
 namespace {
 
 constexpr std::size_t work_area_size = 4096;  // pattern or text with the two added stars
-constexpr std::size_t run_area_size = 1024;   // one literal run of the pattern
 
 // Copies `src` between two stars into `area`; false when it does not fit.
 bool enclose_in_stars(char* area, const char* src) {
@@ -25,18 +24,22 @@ bool enclose_in_stars(char* area, const char* src) {
   return true;
 }
 
-// Moves the text position to the last occurrence, after it, of the literal run at `p`.
+// Moves the text position to the last occurrence, after it, of the literal run at `p`
+// (positions t+1 up to where the run still fits, searched from the end); unchanged when none.
 const char* tail_search(const char* t, const char* p) {
-  char run[run_area_size];
   std::size_t k = std::strcspn(p, "*?");
   if (k == 0) return t;
-  std::memcpy(run, p, k);
-  run[k] = '\0';
-  long n = static_cast<long>(std::strlen(t));
-  long fit = n - static_cast<long>(k);
-  for (long i = 0; i < fit; ++i) {
-    const char* pos = t + fit - i;
-    if (std::memcmp(pos, run, k) == 0) return pos;
+  std::size_t n = std::strlen(t);
+  if (n <= k) return t;
+  const char* lowest = t + 1;
+  const char* highest = t + (n - k);
+  // Jump between occurrences of the run's first byte instead of comparing at every position.
+  while (highest >= lowest) {
+    const void* hit = memrchr(lowest, p[0], static_cast<std::size_t>(highest - lowest) + 1);
+    if (hit == nullptr) break;
+    const char* pos = static_cast<const char*>(hit);
+    if (std::memcmp(pos, p, k) == 0) return pos;
+    highest = pos - 1;
   }
   return t;
 }
