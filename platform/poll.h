@@ -10,5 +10,5 @@ int probe_readable(const int* fds, int count, bool* ready, bool* finished);
 // Returns > 0 when woken by a descriptor, 0 otherwise.
 int wait_readable(const int* fds, int count, long timeout_ms);
 
-// Sleeps the whole time, resuming after signals.
-void sleep_ms(long ms);
+// Sleeps the whole time, resuming after signals; with `stop`, ends early once stop() holds.
+void sleep_ms(long ms, bool (*stop)() = nullptr);

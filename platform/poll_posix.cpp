@@ -35,8 +35,9 @@ int wait_readable(const int* fds, int count, long timeout_ms) {
   return n > 0 ? n : 0;
 }
 
-void sleep_ms(long ms) {
+void sleep_ms(long ms, bool (*stop)()) {
   struct timespec left {ms / 1000, (ms % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    if (stop != nullptr && stop()) return;
   }
 }

@@ -1,5 +1,6 @@
-// Child processes: start by search path, query, terminate, adopt by pid, release and reap.
-// Functions return 0 on success or a negative errno value; nothing here prints.
+// Child processes: start by search path, query, signal and terminate (with descendants),
+// adopt by pid, release and reap. Functions return 0 on success or a negative errno value;
+// nothing here prints.
 #pragma once
 #include <sys/types.h>
 
@@ -21,7 +22,8 @@ struct child_stdio {
 };
 
 // Starts argv[0] found along PATH, without waiting. The child gets every signal at its
-// default action and an empty signal mask. Returns 0 or -errno (the start failed).
+// default action and an empty signal mask. The handle must stay where it is until
+// release_process: the reaper records the child's end in it. Returns 0 or -errno.
 int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio);
 
 // 1 while the process runs, 0 once it has ended (exit_code filled for our own child),
@@ -31,22 +33,34 @@ int process_status(process_handle* handle);
 // Asks the process to end at once (SIGKILL); does not wait.
 int terminate_process(process_handle* handle);
 
+// Ends the process and every descendant it has at this moment: they are stopped first, so
+// none can fork away while the tree is read, then killed. Does not wait.
+int terminate_process_tree(process_handle* handle);
+
+// Sends `sig` to the process alone.
+int signal_process(process_handle* handle, int sig);
+
 // Takes hold of a running process by pid. Fails with -errno when it does not exist or is
 // not ours to signal.
 int adopt_process(process_handle* handle, pid_t pid);
 
-// Lets go of the handle. Our own child that has not ended yet is remembered and reaped
-// later by reap_released, so no zombie is left.
+// Lets go of the handle. Our own child that has not ended yet is reaped later, whenever it
+// ends, so no zombie is left.
 void release_process(process_handle* handle);
 
-// Reaps every released child that has ended since; cheap when there is none.
-void reap_released();
+// Reaps every child that has ended: records it in its handle, or just collects it when it
+// was released or is an orphan handed to us as subreaper.
+void reap_children();
 
 // Blocks until our own child has ended and reaps it.
 void wait_process(process_handle* handle);
 
-// Installs a SIGCHLD watcher so that status queries of our own children only ask the
-// kernel after a child event. Call once, before the first spawn.
+// Installs a SIGCHLD watcher so that status queries only ask the kernel after a child
+// event. Call once, before the first spawn.
 void watch_child_events();
+
+// Makes orphaned descendants of our children ours rather than init's, so they are reaped
+// here and cannot pile up unseen.
+void become_subreaper();
 
 pid_t own_process_id();

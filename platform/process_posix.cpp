@@ -1,15 +1,19 @@
-// Child processes on POSIX: posix_spawnp, waitpid, pidfds and SIGKILL.
+// Child processes on POSIX: posix_spawnp, one reaping point over waitpid(-1), pidfds, and
+// SIGKILL for ourselves and our descendants.
 #include "platform/process.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <poll.h>
 
 #include <atomic>
+
+#include "platform/process_tree.h"
 
 extern char** environ;
 
@@ -18,12 +22,25 @@ namespace {
 std::atomic<unsigned> child_events{0};
 bool child_events_watched = false;
 
-// Released children still running: reaped whenever they end.
-constexpr int released_slots = 256;
-pid_t released[released_slots];
-int released_count = 0;
+// Handles of started children not yet released; the reaper records each end in them.
+constexpr int registry_slots = 64;
+process_handle* registry[registry_slots];
+int registry_count = 0;
 
 void note_child_event(int) { child_events.fetch_add(1, std::memory_order_relaxed); }
+
+void register_handle(process_handle* h) {
+  if (registry_count < registry_slots) registry[registry_count++] = h;
+}
+
+void unregister_handle(const process_handle* h) {
+  for (int i = 0; i < registry_count; ++i) {
+    if (registry[i] == h) {
+      registry[i] = registry[--registry_count];
+      return;
+    }
+  }
+}
 
 int open_pidfd(pid_t pid) {
 #ifdef SYS_pidfd_open
@@ -44,9 +61,22 @@ int code_from_wait_status(const process_handle* h, int status) {
   return -1;
 }
 
+void record_end(process_handle* h, int status) {
+  h->reaped = true;
+  h->exit_code = code_from_wait_status(h, status);
+}
+
 void close_pidfd(process_handle* h) {
   if (h->pidfd >= 0) close(h->pidfd);
   h->pidfd = -1;
+}
+
+int send_signal(process_handle* h, int sig) {
+  if (h->pid <= 0 || h->reaped) return 0;
+#ifdef SYS_pidfd_send_signal
+  if (h->pidfd >= 0 && syscall(SYS_pidfd_send_signal, h->pidfd, sig, nullptr, 0) == 0) return 0;
+#endif
+  return kill(h->pid, sig) == 0 ? 0 : -errno;
 }
 
 }  // namespace
@@ -58,6 +88,8 @@ void watch_child_events() {
   sa.sa_flags = SA_RESTART | SA_NOCLDSTOP;
   if (sigaction(SIGCHLD, &sa, nullptr) == 0) child_events_watched = true;
 }
+
+void become_subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
 
 int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio) {
   *handle = process_handle{};
@@ -85,7 +117,25 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio)
   handle->own_child = true;
   handle->pidfd = open_pidfd(pid);
   handle->seen_events = events_before - 1;  // the first query always asks the kernel
+  register_handle(handle);
   return 0;
+}
+
+void reap_children() {
+  for (;;) {
+    int status = 0;
+    pid_t pid = waitpid(-1, &status, WNOHANG);
+    if (pid <= 0) {
+      if (pid < 0 && errno == EINTR) continue;
+      return;
+    }
+    for (int i = 0; i < registry_count; ++i) {
+      if (registry[i]->pid == pid) {
+        record_end(registry[i], status);
+        break;
+      }
+    }
+  }
 }
 
 int process_status(process_handle* handle) {
@@ -95,17 +145,8 @@ int process_status(process_handle* handle) {
     unsigned events = child_events.load(std::memory_order_relaxed);
     if (child_events_watched && events == handle->seen_events) return 1;
     handle->seen_events = events;
-    reap_released();  // a child event may also be the end of one let go earlier
-    int status = 0;
-    pid_t r;
-    do {
-      r = waitpid(handle->pid, &status, WNOHANG);
-    } while (r < 0 && errno == EINTR);
-    if (r == 0) return 1;
-    if (r < 0) return -errno;
-    handle->reaped = true;
-    handle->exit_code = code_from_wait_status(handle, status);
-    return 0;
+    reap_children();
+    return handle->reaped ? 0 : 1;
   }
   // A process that is not ours: its pidfd turns readable once it has ended.
   if (handle->pidfd >= 0) {
@@ -124,13 +165,22 @@ int process_status(process_handle* handle) {
 int terminate_process(process_handle* handle) {
   if (handle->pid <= 0 || handle->reaped) return 0;
   handle->kill_sent = true;
-#ifdef SYS_pidfd_send_signal
-  if (handle->pidfd >= 0 && syscall(SYS_pidfd_send_signal, handle->pidfd, SIGKILL, nullptr, 0) == 0)
-    return 0;
-#endif
-  if (kill(handle->pid, SIGKILL) != 0) return -errno;
-  return 0;
+  return send_signal(handle, SIGKILL);
 }
+
+int terminate_process_tree(process_handle* handle) {
+  if (handle->pid <= 0 || handle->reaped) return 0;
+  handle->kill_sent = true;
+  // Freeze the child first so the tree cannot change under us, then its descendants.
+  send_signal(handle, SIGSTOP);
+  pid_t tree[process_tree_limit];
+  int count = stop_descendants(handle->pid, tree, process_tree_limit);
+  int rc = send_signal(handle, SIGKILL);
+  for (int i = 0; i < count; ++i) kill(tree[i], SIGKILL);
+  return rc;
+}
+
+int signal_process(process_handle* handle, int sig) { return send_signal(handle, sig); }
 
 int adopt_process(process_handle* handle, pid_t pid) {
   *handle = process_handle{};
@@ -154,34 +204,19 @@ void wait_process(process_handle* handle) {
   do {
     r = waitpid(handle->pid, &status, 0);
   } while (r < 0 && errno == EINTR);
-  handle->reaped = true;
-  if (r == handle->pid) handle->exit_code = code_from_wait_status(handle, status);
+  if (r == handle->pid)
+    record_end(handle, status);
+  else
+    handle->reaped = true;  // already collected elsewhere
 }
 
 void release_process(process_handle* handle) {
-  if (handle->own_child && !handle->reaped && handle->pid > 0) {
-    int status = 0;
-    if (waitpid(handle->pid, &status, WNOHANG) == 0) {
-      if (released_count < released_slots) {
-        released[released_count++] = handle->pid;
-      }
-    }
-  }
+  unregister_handle(handle);
   close_pidfd(handle);
   *handle = process_handle{};
-  reap_released();
-}
-
-void reap_released() {
-  for (int i = 0; i < released_count;) {
-    int status = 0;
-    pid_t r = waitpid(released[i], &status, WNOHANG);
-    if (r == 0) {
-      ++i;
-      continue;
-    }
-    released[i] = released[--released_count];
-  }
+  // Whatever has ended meanwhile, released children included, is collected now; the rest
+  // is collected by a later call after its child event.
+  reap_children();
 }
 
 pid_t own_process_id() { return getpid(); }

@@ -46,7 +46,9 @@ int lookup_process_id(const process_handle* handle) {
 int child_status(process_handle* handle, int mode) {
   read_error_setting();
   if (mode != 0) {
-    if (handle != nullptr) terminate_process(handle);
+    // The child's descendants go with it: a hung program behind a shell or launcher must
+    // not live on as an orphan holding the old pipes.
+    if (handle != nullptr) terminate_process_tree(handle);
     return 0;
   }
   int r = process_status(handle);

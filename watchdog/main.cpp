@@ -7,6 +7,7 @@
 #include "platform/signal.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/supervise.h"
+#include "watchdog/termination.h"
 
 int main(int argc, char** argv) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
@@ -23,5 +24,7 @@ int main(int argc, char** argv) {
   if (outcome == parse_refused) return 1;
 
   watch_child_events();
+  become_subreaper();
+  watch_termination_signals();
   return supervise();
 }

@@ -18,6 +18,7 @@
 #include "platform/process.h"
 #include "watchdog/child_status.h"
 #include "watchdog/run_settings.h"
+#include "watchdog/termination.h"
 #include "watchdog/wildcmp.h"
 
 supervision_state supervision;
@@ -203,9 +204,10 @@ void print_hang(hang_state state) {
   }
 }
 
-enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout };
+enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout, pass_terminated };
 
 pass_outcome monitoring_pass(run_record* run) {
+  if (termination_requested()) return pass_terminated;
   if (child_status(&run->child, 0) < 0) {
     supervision.end_reason = 1;
     return pass_child_ended;
@@ -261,6 +263,29 @@ void close_run_pipes(run_record* run) {
   close_fd(&run->err_fd);
 }
 
+// We were asked to end: the child gets the same signal and the grace wait, while its output
+// is still relayed; whatever still runs then is killed. Then we end by that signal.
+[[noreturn]] void end_by_termination(run_record* run) {
+  int sig = termination_signal();
+  if (child_status(&run->child, 0) == 0) {
+    signal_process(&run->child, sig);
+    bool ended = false;
+    for (int i = 0; i < grace_queries && !ended; ++i) {
+      if (!run->adopted) {
+        relay_remaining(run->out_fd, 1);
+        relay_remaining(run->err_fd, 2);
+      }
+      ended = child_status(&run->child, 0) < 0;
+      if (!ended) sleep_ms(100);
+    }
+    if (!ended) child_status(&run->child, 9);
+  }
+  close_run_pipes(run);
+  wait_process(&run->child);
+  release_process(&run->child);
+  die_by_signal(sig);
+}
+
 void print_start(int runs_begun) {
   if (run_settings.quiet) return;
   if (runs_begun == 0)
@@ -297,6 +322,7 @@ int supervise() {
     pass_outcome outcome = pass_continue;
     while ((!run.out_ended || !run.err_ended) && outcome == pass_continue) outcome = monitoring_pass(&run);
 
+    if (outcome == pass_terminated) end_by_termination(&run);
     close_run_pipes(&run);
     if (outcome == pass_timeout) {
       release_process(&run.child);
@@ -309,6 +335,7 @@ int supervise() {
       ended = child_status(&run.child, 0) < 0;
       if (!ended) sleep_ms(100);
     }
+    if (termination_requested()) die_by_signal(termination_signal());
     if (run.killed && !ended && !run_settings.quiet)
       std::fprintf(stderr, "%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name());
     release_process(&run.child);
@@ -324,10 +351,12 @@ int supervise() {
         break;
       }
     }
-    sleep_ms(1000);
+    sleep_ms(1000, termination_requested);
+    if (termination_requested()) die_by_signal(termination_signal());
     if (run_settings.max_count != 0 && supervision.run_count >= run_settings.max_count) break;
   }
 
+  reap_children();
   if (!run_settings.quiet) {
     const char* insert = supervision.end_mark == 1 ? "<OK-exitstatus> " : supervision.end_mark == 2 ? "<OK-exitfile> " : "";
     std::fprintf(stderr, "%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(), insert,

@@ -18,11 +18,9 @@ double seconds_of(auto&& f) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-process_handle start_shell(const char* script) {
-  process_handle h;
+void start_shell(process_handle* h, const char* script) {
   char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(script), nullptr};
-  EXPECT_EQ(spawn_process(&h, argv, child_stdio{}), 0);
-  return h;
+  EXPECT_EQ(spawn_process(h, argv, child_stdio{}), 0);
 }
 
 int wait_for_end(process_handle* h) {
@@ -37,13 +35,15 @@ TEST(ChildStatus, RecordsExitStatusAndKillCode) {
   reset_child_status();
   struct { const char* script; int code; } rows[] = {{"exit 0", 0}, {"exit 3", 3}, {"exit 259", 3}, {"kill -TERM $$", 128 + 15}};
   for (const auto& r : rows) {
-    process_handle h = start_shell(r.script);
+    process_handle h;
+    start_shell(&h, r.script);
     ASSERT_EQ(wait_for_end(&h), 0) << r.script;
     EXPECT_EQ(last_exit_status, r.code) << r.script;
     EXPECT_EQ(child_status(&h, 0), -1) << "a handle keeps answering 'ended'";
     release_process(&h);
   }
-  process_handle h = start_shell("sleep 30");
+  process_handle h;
+  start_shell(&h, "sleep 30");
   EXPECT_EQ(child_status(&h, 0), 0);
   EXPECT_EQ(child_status(&h, 9), 0);
   ASSERT_EQ(wait_for_end(&h), 0);

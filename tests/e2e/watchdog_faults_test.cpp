@@ -1,0 +1,172 @@
+// Faults watchdog must survive: process trees, closed and flooded streams, stubborn children,
+// vanishing files, odd adoptions, a reader that goes away, and its own termination.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/run_program.h"
+
+namespace {
+
+class WatchdogFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = make_temp_dir();
+    token = "tok" + std::to_string(getpid()) + "x" + std::to_string(++counter);
+    // A sleep under this test's own name, so a leftover is found by its command line.
+    sleeper = dir + "/" + token;
+    ASSERT_EQ(symlink("/bin/sleep", sleeper.c_str()), 0);
+  }
+  void TearDown() override {
+    // Killed processes vanish a moment after their kill; give them that moment.
+    wait_until(3, [&] { return leftovers().empty(); });
+    EXPECT_EQ(leftovers(), "") << "processes of this test are still running";
+    run_program({"pkill", "-KILL", "-f", token});
+    remove_tree(dir);
+  }
+  program_result watchdog(std::vector<std::string> args, double timeout = 40) {
+    args.insert(args.begin(), WATCHDOG_BIN);
+    program_options o;
+    o.cwd = dir;
+    o.timeout_seconds = timeout;
+    return run_program(args, o);
+  }
+  // Processes whose command line holds this test's token.
+  std::string leftovers() { return run_program({"pgrep", "-af", token}).out; }
+  static double cpu_seconds_of_children() {
+    struct rusage ru {};
+    getrusage(RUSAGE_CHILDREN, &ru);
+    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  }
+  std::string dir, token, sleeper;
+  static inline int counter = 0;
+};
+
+TEST_F(WatchdogFaults, GrandchildThatKeepsThePipesOpenIsEndedWithTheChild) {
+  std::string script = "(while :; do echo " + token + "; sleep 0.05; done) & echo KILLME; wait";
+  program_result p = watchdog({"-sKILLME", "-n2", "sh", "-c", script});
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(count_lines_with(p.err, "(error string output)"), 2);
+  EXPECT_EQ(count_lines_with(p.err, "END [sh] count:2"), 1);
+  EXPECT_LT(p.seconds, 20);
+}
+
+TEST_F(WatchdogFaults, ThreeLevelTreeIsEndedWhole) {
+  std::string inner = sleeper + " 300";
+  std::string script = "sh -c 'sh -c \"" + inner + "\"; :'; :";
+  program_result p = watchdog({"-m1", "-n2", "sh", "-c", script});
+  EXPECT_EQ(count_lines_with(p.err, "(1 sec no output)"), 2);
+  EXPECT_EQ(count_lines_with(p.err, "can't kill"), 0);
+  // A pipeline behind a shell: both sides go.
+  program_result pipe = watchdog({"-m1", "-n1", "sh", "-c", sleeper + " 301 | cat; :"});
+  EXPECT_EQ(count_lines_with(pipe.err, "(1 sec no output)"), 1);
+}
+
+TEST_F(WatchdogFaults, ChildClosingStdoutEarlyCostsNoBusyLoop) {
+  double before = cpu_seconds_of_children();
+  program_result p = watchdog({"-m2", "-n1", "sh", "-c", "exec >&-; " + sleeper + " 30"});
+  double cpu = cpu_seconds_of_children() - before;
+  EXPECT_EQ(count_lines_with(p.err, "(2 sec no output)"), 1);
+  EXPECT_LT(cpu, 1.0) << "over about 4 seconds of supervision";
+}
+
+TEST_F(WatchdogFaults, ChildIgnoringTermAndIntIsStillEnded) {
+  program_result p = watchdog({"-m1", "-n1", "sh", "-c", "trap '' TERM INT; " + sleeper + " 30"});
+  EXPECT_EQ(count_lines_with(p.err, "(1 sec no output)"), 1);
+  EXPECT_EQ(count_lines_with(p.err, "can't kill"), 0);
+}
+
+TEST_F(WatchdogFaults, SignalDeathFromOutsideIsStatus128PlusN) {
+  struct { std::string option, signal_name; } rows[] = {{"-x137", "KILL"}, {"-x143", "TERM"}, {"-x130", "INT"}};
+  for (const auto& r : rows) {
+    program_result p = watchdog({r.option, "-n3", "sh", "-c", "kill -" + r.signal_name + " $$"});
+    EXPECT_EQ(count_lines_with(p.err, "END [sh] <OK-exitstatus> count:1"), 1) << r.signal_name;
+  }
+}
+
+TEST_F(WatchdogFaults, FloodOnBothStreamsArrivesWholeAndInOrder) {
+  const char* program =
+      "BEGIN { for (i = 0; i < 100000; i++) { print \"out \" i; print \"err \" i > \"/dev/stderr\" } }";
+  program_result p = watchdog({"-q", "-m5", "-n1", "awk", program});
+  std::string want_out, want_err;
+  for (int i = 0; i < 100000; ++i) {
+    want_out += "out " + std::to_string(i) + "\n";
+    want_err += "err " + std::to_string(i) + "\n";
+  }
+  EXPECT_TRUE(p.out == want_out) << "stdout differs, " << p.out.size() << " bytes of " << want_out.size();
+  EXPECT_TRUE(p.err == want_err) << "stderr differs, " << p.err.size() << " bytes of " << want_err.size();
+}
+
+TEST_F(WatchdogFaults, WatchedFileThatVanishesAndReturns) {
+  write_file(dir + "/beat", "");
+  std::string script =
+      "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then rm -f beat; " + sleeper + " 30; else for i in 1 2 3 4 5 6 7 8; do touch beat; sleep 0.4; done; fi";
+  program_result p = watchdog({"-m1,beat", "-n2", "sh", "-c", script});
+  EXPECT_EQ(count_lines_with(p.err, "file[beat] none"), 1);
+  EXPECT_EQ(count_lines_with(p.err, "hung up"), 1);
+  EXPECT_EQ(count_lines_with(p.err, "RESTART(5)"), 1);
+  EXPECT_EQ(count_lines_with(p.err, "END [sh] count:2"), 1);
+}
+
+TEST_F(WatchdogFaults, AdoptedProcessThatEndsDuringTheRun) {
+  pid_t victim = start_program({"sleep", "1"}, dir + "/v.out", dir + "/v.err");
+  program_result p = watchdog({"-d1", "-m5", "-n1", "-p" + std::to_string(victim), "sh", "-c", "echo started"});
+  EXPECT_EQ(count_lines_with(p.err, "process exist A"), 1);
+  EXPECT_EQ(count_lines_with(p.err, "RESTART(1)"), 1);
+  EXPECT_EQ(p.out, "started\n");
+  waitpid(victim, nullptr, 0);
+}
+
+TEST_F(WatchdogFaults, AdoptingAProcessThatIsNotOursFails) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run watchdog as another user";
+  pid_t victim = start_program({sleeper, "30"}, dir + "/v.out", dir + "/v.err");
+  program_result p = run_program({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", WATCHDOG_BIN, "-q",
+                                  "-d1", "-n1", "-p" + std::to_string(victim), "sh", "-c", "echo started"});
+  EXPECT_EQ(p.out, "started\n");
+  EXPECT_EQ(count_lines_with(p.err, "process exist A"), 0);
+  EXPECT_EQ(kill(victim, 0), 0) << "the process was left alone";
+  kill(victim, SIGKILL);
+  waitpid(victim, nullptr, 0);
+}
+
+TEST_F(WatchdogFaults, ReaderThatGoesAwayDoesNotEndTheSupervisor) {
+  program_options o;
+  o.cwd = dir;
+  program_result p =
+      run_program({"sh", "-c", std::string(WATCHDOG_BIN) + " -m5 -n2 sh -c 'seq 1 200000' | head -1"}, o);
+  EXPECT_EQ(p.out, "1\n");
+  EXPECT_EQ(count_lines_with(p.err, "END [sh] count:2"), 1) << p.err;
+}
+
+TEST_F(WatchdogFaults, TerminationIsForwardedAndNothingIsLeft) {
+  struct { int sig; const char* name; } rows[] = {{SIGTERM, "TERM"}, {SIGINT, "INT"}, {SIGHUP, "HUP"}};
+  for (const auto& r : rows) {
+    std::string script = std::string("trap 'echo got ") + r.name + "; exit 3' " + r.name +
+                         "; echo ready; while :; do sleep 0.1; done # " + token;
+    pid_t pid = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", script}, dir + "/out", dir + "/err");
+    ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "ready\n"; }));
+    kill(pid, r.sig);
+    int status = 0;
+    ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.name;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == r.sig) << r.name;
+    EXPECT_EQ(read_file(dir + "/out"), std::string("ready\ngot ") + r.name + "\n");
+    EXPECT_TRUE(wait_until(2, [&] { return leftovers().empty(); })) << leftovers();
+  }
+  // A child that ignores the signal is killed after the grace wait.
+  std::string stubborn = "trap '' TERM; echo ready; while :; do sleep 0.1; done # " + token;
+  pid_t pid = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", stubborn}, dir + "/out", dir + "/err");
+  ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "ready\n"; }));
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; }));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_TRUE(wait_until(2, [&] { return leftovers().empty(); })) << leftovers();
+}
+
+}  // namespace
