@@ -21,6 +21,13 @@ void list_vector(const char* title, const char* const argv[]) {
   for (int i = 0; argv[i] != nullptr; ++i) std::fprintf(stderr, "  %2d : %s\n", i, argv[i]);
 }
 
+// A pipe for one child; a failure is reported and leaves nothing made.
+bool make_child_pipe(int fds[2]) {
+  int rc = make_pipe(fds, pipe_buffer_size);
+  if (rc < 0) std::fprintf(stderr, "CreatePipe() %s\n", system_error_text(-rc));
+  return rc == 0;
+}
+
 int fixed_encoder_words() { return relay_settings.encoder_verbose ? 16 : 18; }
 
 }  // namespace
@@ -71,14 +78,10 @@ void start_fetcher() {
   build_fetcher_vector(argv);
   list_vector("wget", argv);
   int fds[2];
-  int rc = make_pipe(fds, pipe_buffer_size);
-  if (rc < 0) {
-    std::fprintf(stderr, "CreatePipe() %s\n", system_error_text(-rc));
-    return;
-  }
+  if (!make_child_pipe(fds)) return;
   child_stdio stdio;
   stdio.out = fds[1];
-  rc = spawn_process(&pipeline.fetcher_process, const_cast<char* const*>(argv), stdio);
+  int rc = spawn_process(&pipeline.fetcher_process, const_cast<char* const*>(argv), stdio);
   close_fd(&fds[1]);  // wget alone holds the write end now
   pipeline.fetch_fd = fds[0];
   if (rc < 0) std::exit(1);
@@ -91,14 +94,10 @@ void start_encoder() {
   if (!build_encoder_vector(argv, &count)) return;  // refused before any child started
   list_vector("ffmpeg", argv);
   int fds[2];
-  int rc = make_pipe(fds, pipe_buffer_size);
-  if (rc < 0) {
-    std::fprintf(stderr, "CreatePipe() %s\n", system_error_text(-rc));
-    return;
-  }
+  if (!make_child_pipe(fds)) return;
   child_stdio stdio;
   stdio.in = fds[0];
-  rc = spawn_process(&pipeline.encoder_process, const_cast<char* const*>(argv), stdio);
+  int rc = spawn_process(&pipeline.encoder_process, const_cast<char* const*>(argv), stdio);
   close_fd(&fds[0]);  // ffmpeg alone holds the read end now
   pipeline.feed_fd = fds[1];
   if (rc < 0) {

@@ -2,9 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
-#include <vector>
 
+#include "tests/fuzz/fuzz_words.h"
 #include "framerelay/pipeline.h"
 #include "framerelay/relay_settings.h"
 
@@ -13,22 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::FILE* devnull = std::fopen("/dev/null", "w");
   std::FILE* saved_stderr = stderr;
   stderr = devnull;
-  std::vector<std::string> words = {"framerelay"};
-  std::string word;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      words.push_back(word);
-      word.clear();
-    } else {
-      word += static_cast<char>(data[i]);
-    }
-  }
-  words.push_back(word);
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
+  static fuzz_command_line line;
+  split_fuzz_words(data, size, "framerelay", &line);
   reset_relay_settings();
-  if (parse_relay_command_line(static_cast<int>(words.size()), argv.data()) == relay_parse_ok) {
+  if (parse_relay_command_line(line.argc(), line.argv.data()) == relay_parse_ok) {
     const char* vector[vector_room];
     int count = 0;
     build_fetcher_vector(vector);

@@ -2,9 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <string>
-#include <vector>
 
+#include "tests/fuzz/fuzz_words.h"
 #include "watchdog/run_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -12,22 +11,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::FILE* devnull = std::fopen("/dev/null", "w");
   std::FILE* saved_stderr = stderr;
   stderr = devnull;
-  std::vector<std::string> words = {"watchdog"};
-  std::string word;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == 0) {
-      words.push_back(word);
-      word.clear();
-    } else {
-      word += static_cast<char>(data[i]);
-    }
-  }
-  words.push_back(word);
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
+  static fuzz_command_line line;
+  split_fuzz_words(data, size, "watchdog", &line);
   reset_run_settings();
-  if (parse_command_line(static_cast<int>(words.size()), argv.data()) == parse_ok) check_run_settings();
+  if (parse_command_line(line.argc(), line.argv.data()) == parse_ok) check_run_settings();
   if (run_settings.cmd_argc > max_cmd_words || run_settings.pattern_count > max_patterns) __builtin_trap();
   reset_run_settings();
   stderr = saved_stderr;
