@@ -23,8 +23,9 @@ struct child_stdio {
 
 // Starts argv[0] found along PATH, without waiting. The child gets every signal at its
 // default action and an empty signal mask. The handle must stay where it is until
-// release_process: the reaper records the child's end in it. Returns 0 or -errno.
-int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio);
+// release_process: the reaper records the child's end in it. `envp` is the child's
+// environment (null: ours). Returns 0 or -errno.
+int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[] = nullptr);
 
 // 1 while the process runs, 0 once it has ended (exit_code filled for our own child),
 // -errno when it cannot be asked.

@@ -91,7 +91,7 @@ void watch_child_events() {
 
 void become_subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
 
-int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio) {
+int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[]) {
   *handle = process_handle{};
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -109,7 +109,7 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio)
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   unsigned events_before = child_events.load(std::memory_order_relaxed);
   pid_t pid = 0;
-  int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv, environ);
+  int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv, envp ? envp : environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) return -rc;

@@ -11,6 +11,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "common/time_stamp.h"
 #include "platform/pipe.h"
@@ -20,6 +23,8 @@
 #include "watchdog/run_settings.h"
 #include "watchdog/termination.h"
 #include "watchdog/wildcmp.h"
+
+extern char** environ;
 
 supervision_state supervision;
 
@@ -61,12 +66,28 @@ bool redirect_mode() {
   return run_settings.match_mode != 0 || (run_settings.monitor_mode != 0 && run_settings.watch_file[0] == '\0');
 }
 
-void export_run_variables() {
+// The child's environment: ours with the count and pid variables set. It is built afresh for
+// each start rather than written into our own environment, where every new value would be
+// kept for good and a supervisor running for months would slowly grow.
+char* const* child_environment() {
+  static std::vector<std::string> entries;
+  static std::vector<char*> pointers;
+  entries.clear();
+  auto named = [](const char* entry, const char* name) {
+    std::size_t n = std::strlen(name);
+    return std::strncmp(entry, name, n) == 0 && entry[n] == '=';
+  };
+  for (char** e = environ; *e != nullptr; ++e)
+    if (!named(*e, run_settings.count_env) && !named(*e, run_settings.pid_env)) entries.emplace_back(*e);
   char value[64];
-  std::snprintf(value, sizeof value, "%d,%d", supervision.run_count, supervision.end_reason);
-  setenv(run_settings.count_env, value, 1);
-  std::snprintf(value, sizeof value, "%d", static_cast<int>(own_process_id()));
-  setenv(run_settings.pid_env, value, 1);
+  std::snprintf(value, sizeof value, "=%d,%d", supervision.run_count, supervision.end_reason);
+  entries.push_back(run_settings.count_env + std::string(value));
+  std::snprintf(value, sizeof value, "=%d", static_cast<int>(own_process_id()));
+  entries.push_back(run_settings.pid_env + std::string(value));
+  pointers.clear();
+  for (auto& entry : entries) pointers.push_back(entry.data());
+  pointers.push_back(nullptr);
+  return pointers.data();
 }
 
 [[noreturn]] void fail_start(const char* what, int err) {
@@ -77,7 +98,7 @@ void export_run_variables() {
 
 void start_command(run_record* run) {
   ++supervision.run_count;
-  export_run_variables();
+  char* const* environment = child_environment();
   int out_pipe[2];
   int err_pipe[2];
   int rc = make_pipe(out_pipe, 0);
@@ -91,7 +112,7 @@ void start_command(run_record* run) {
     stdio.out = out_pipe[1];
     stdio.err = err_pipe[1];
   }
-  rc = spawn_process(&run->child, run_settings.cmd_words, stdio);
+  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment);
   // The child holds the only write ends now, so reads see the end when it is gone.
   close_fd(&out_pipe[1]);
   close_fd(&err_pipe[1]);
