@@ -168,6 +168,17 @@ TEST_F(Framerelay, StopRequestEndsAWaitOnASilentCamera) {
   }
 }
 
+TEST_F(Framerelay, PipeThatCannotBeMadeEndsTheRun) {
+  // With only the standard descriptors allowed, neither pipe can be made: the run must not
+  // fall back on our own stdin or stdout, and ends with a failure status.
+  program_options o = options();
+  program_result p = run_program({"sh", "-c", "ulimit -n 4; exec " + binary + " u"}, o);
+  EXPECT_EQ(p.status, 1);
+  EXPECT_EQ(count_lines_with(p.err, "CreatePipe() Too many open files"), 2) << p.err;
+  EXPECT_EQ(p.out, "");
+  EXPECT_NE(access((dir + "/wget.args").c_str(), F_OK), 0) << "no child was started";
+}
+
 TEST_F(Framerelay, EncoderMayFinishItsRecording) {
   write_file(dir + "/stream.bin", frame('a', 100));
   program_result p = relay({"-r2", "u"}, options({{"FAKE_FFMPEG_LINGER", "1"}}));
