@@ -154,17 +154,17 @@ TEST_F(WatchdogCycle, WatchedFileAgeAndMissingFile) {
   EXPECT_EQ(count_lines_with(missing.err, "****** WATCHDOG --hung up-- (1 sec file[gone.txt] none) ******"), 1);
   // A file kept fresh is no hang.
   program_result fresh = watchdog(
-      {"-m1,beat.txt", "-n1", "sh", "-c", "for i in 1 2 3 4 5 6 7 8; do touch beat.txt; sleep 0.4; done"});
+      {"-m2,beat.txt", "-n1", "sh", "-c", "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do touch beat.txt; sleep 0.3; done"});
   EXPECT_EQ(count_lines_with(fresh.err, "hung up"), 0);
 }
 
 TEST_F(WatchdogCycle, StandardErrorCountsAsOutputWithCapitalM) {
-  const char* script = "for i in 1 2 3 4 5 6 7 8; do echo tick >&2; sleep 0.4; done";
-  program_result both = watchdog({"-M", "-m1", "-n1", "sh", "-c", script});
+  const char* script = "for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16; do echo tick >&2; sleep 0.3; done";
+  program_result both = watchdog({"-M", "-m2", "-n1", "sh", "-c", script});
   EXPECT_EQ(count_lines_with(both.err, "hung up"), 0);
-  EXPECT_EQ(count_lines_with(both.err, "tick"), 8);
-  program_result out_only = watchdog({"-m1", "-n1", "sh", "-c", script});
-  EXPECT_EQ(count_lines_with(out_only.err, "(1 sec no output)"), 1);
+  EXPECT_EQ(count_lines_with(both.err, "tick"), 16);
+  program_result out_only = watchdog({"-m2", "-n1", "sh", "-c", script});
+  EXPECT_EQ(count_lines_with(out_only.err, "(2 sec no output)"), 1);
 }
 
 TEST_F(WatchdogCycle, AdoptsARunningProcessThenStartsTheCommand) {
@@ -200,9 +200,10 @@ TEST_F(WatchdogCycle, QuietAndDebugTraces) {
 
 TEST_F(WatchdogCycle, NoDescriptorLeakNoZombieAcrossRuns) {
   // Each child reports the supervisor's descriptor count, its own descriptors, and the
-  // supervisor's zombie children (the killed one before it must be gone).
+  // supervisor's zombie children (the killed one before it must be gone). It waits a moment
+  // first, so the supervisor has closed the pipe ends it handed over.
   const char* script =
-      "echo fds $(ls /proc/$WATCHDOG_PID/fd | wc -l) own $(ls /proc/self/fd | wc -l) "
+      "sleep 0.3; echo fds $(ls /proc/$WATCHDOG_PID/fd | wc -l) own $(ls /proc/self/fd | wc -l) "
       "zombies $(ps --ppid $WATCHDOG_PID -o stat= | grep -c Z); "
       "[ $(( ${WATCHDOG_COUNT%,*} % 2 )) = 0 ] && exec sleep 30; exit 0";
   program_result p = watchdog({"-q", "-m1", "-n12", "sh", "-c", script});

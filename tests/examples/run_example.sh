@@ -41,7 +41,7 @@ kill-when-silent)
 file-heartbeat)
   BEAT=1 RUNS=1 "$examples/file-heartbeat.sh" beat sh -c 'sleep 30' >out 2>err || fail "status"
   grep -q "file\[beat\] none" err || fail "missing heartbeat not noticed"
-  BEAT=1 RUNS=1 "$examples/file-heartbeat.sh" beat sh -c 'for i in 1 2 3 4 5 6; do touch beat; sleep 0.4; done' >out 2>err
+  BEAT=2 RUNS=1 "$examples/file-heartbeat.sh" beat sh -c 'for i in 1 2 3 4 5 6 7 8 9 10; do touch beat; sleep 0.3; done' >out 2>err
   grep -q "hung up" err && fail "a fresh heartbeat was taken for a hang"
   ;;
 camera-rotating)
