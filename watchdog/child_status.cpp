@@ -7,6 +7,7 @@
 
 #include "platform/poll.h"
 #include "watchdog/run_settings.h"
+#include "watchdog/termination.h"
 
 int last_exit_status = -1;
 
@@ -20,6 +21,12 @@ void read_error_setting() {
   const char* value = std::getenv("WATCHDOG_ERR_IS_ALIVE");
   if (value != nullptr && *value != '\0') std::sscanf(value, "%d", &error_is_alive);
 }
+
+unsigned events_before_sleep = 0;
+
+// An idle sleep ends early when a child has ended or we are asked to end: the next pass
+// then sees it at once instead of a second later.
+bool something_happened() { return child_event_count() != events_before_sleep || termination_requested(); }
 
 void remove_first(descriptor_set* set, int fd) {
   for (unsigned i = 0; i < set->count; ++i) {
@@ -109,7 +116,8 @@ int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout) {
     // so a busy child is never held up behind a full pipe for the rest of the second.
     long ms = static_cast<long>(timeout->sec) * 1000;
     if (open_count == 0) {
-      sleep_ms(ms);
+      events_before_sleep = child_event_count();
+      sleep_ms(ms, something_happened);
     } else if (wait_readable(open_fds, open_count, ms) > 0) {
       *set = original;
       ready = examine_set(bound, set, open_fds, &open_count);
