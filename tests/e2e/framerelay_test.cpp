@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/run_program.h"
+#include "tests/e2e/e2e_test.h"
 
 namespace {
 
@@ -45,9 +45,10 @@ std::string repeated(const std::string& s, int n) {
   return out;
 }
 
-class Framerelay : public ::testing::Test {
+class Framerelay : public E2eTest {
  protected:
   void SetUp() override {
+    E2eTest::SetUp();
     dir = make_temp_dir();
     write_file(dir + "/wget", fake_wget, true);
     write_file(dir + "/ffmpeg", fake_ffmpeg, true);
@@ -55,7 +56,10 @@ class Framerelay : public ::testing::Test {
     binary = dir + "/framerelay";
     ASSERT_EQ(run_program({"cp", FRAMERELAY_BIN, binary}).status, 0);
   }
-  void TearDown() override { remove_tree(dir); }
+  void TearDown() override {
+    E2eTest::TearDown();
+    remove_tree(dir);
+  }
 
   program_options options(std::vector<std::pair<std::string, std::string>> extra = {}) {
     program_options o;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/run_program.h"
+#include "tests/e2e/e2e_test.h"
 
 namespace {
 
@@ -26,12 +26,14 @@ const std::string usage_text =
     "      -X<exitfile>    ... watchdog finish by exiting process by existing file\n"
     "      -q         ... quiet mode\n";
 
+class WatchdogCli : public E2eTest {};
+
 program_result watchdog(std::vector<std::string> args) {
   args.insert(args.begin(), WATCHDOG_BIN);
   return run_program(args, {.env = {}, .unset = {}, .timeout_seconds = 20, .input = "", .cwd = ""});
 }
 
-TEST(WatchdogCli, FailureTable) {
+TEST_F(WatchdogCli, FailureTable) {
   struct row {
     std::vector<std::string> args;
     std::string err;
@@ -61,7 +63,7 @@ TEST(WatchdogCli, FailureTable) {
   }
 }
 
-TEST(WatchdogCli, TooManyCommandWordsAreRefused) {
+TEST_F(WatchdogCli, TooManyCommandWordsAreRefused) {
   std::vector<std::string> args = {"true"};
   for (int i = 0; i < 254; ++i) args.push_back("x");
   program_result p = watchdog(args);
@@ -69,7 +71,7 @@ TEST(WatchdogCli, TooManyCommandWordsAreRefused) {
   EXPECT_EQ(p.err, "ERROR: too many command words (max 254)\n");
 }
 
-TEST(WatchdogCli, CommandThatCannotStart) {
+TEST_F(WatchdogCli, CommandThatCannotStart) {
   program_result p = watchdog({"-n1", "/nonexistent/prog"});
   EXPECT_EQ(p.status, 1);
   EXPECT_NE(p.err.find("****** WATCHDOG START [/nonexistent/prog] ******\n"), std::string::npos);
@@ -77,14 +79,14 @@ TEST(WatchdogCli, CommandThatCannotStart) {
   EXPECT_EQ(p.err.find("END"), std::string::npos);
 }
 
-TEST(WatchdogCli, BFlagWarnsAndRuns) {
+TEST_F(WatchdogCli, BFlagWarnsAndRuns) {
   program_result p = watchdog({"-q", "-b", "-n1", "sh", "-c", "echo ran"});
   EXPECT_EQ(p.status, 0);
   EXPECT_EQ(p.err, "Mingw version is not support (-b)\n");
   EXPECT_EQ(p.out, "ran\n");
 }
 
-TEST(WatchdogCli, VersionIdentificationIsInTheBinary) {
+TEST_F(WatchdogCli, VersionIdentificationIsInTheBinary) {
   program_result p = run_program({"sh", "-c", std::string("strings ") + WATCHDOG_BIN + " | grep -F '@(#)'"});
   EXPECT_NE(p.out.find("@(#) watchdog             $Revision: 0.42 $  $Date: 2020/06/21 06:14:02 $\n"),
             std::string::npos);

@@ -8,19 +8,25 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/run_program.h"
+#include "tests/e2e/e2e_test.h"
 
 namespace {
 
-class WatchdogCycle : public ::testing::Test {
+class WatchdogCycle : public E2eTest {
  protected:
-  void SetUp() override { dir = make_temp_dir(); }
-  void TearDown() override { remove_tree(dir); }
+  void SetUp() override {
+    E2eTest::SetUp();
+    dir = make_temp_dir();
+  }
+  void TearDown() override {
+    E2eTest::TearDown();
+    remove_tree(dir);
+  }
 
   program_result watchdog(std::vector<std::string> args, program_options options = {}) {
     args.insert(args.begin(), WATCHDOG_BIN);
     if (options.cwd.empty()) options.cwd = dir;
-    options.timeout_seconds = 40;
+    options.timeout_seconds = 90;
     return run_program(args, options);
   }
   std::string dir;
@@ -206,9 +212,9 @@ TEST_F(WatchdogCycle, NoDescriptorLeakNoZombieAcrossRuns) {
       "sleep 0.3; echo fds $(ls /proc/$WATCHDOG_PID/fd | wc -l) own $(ls /proc/self/fd | wc -l) "
       "zombies $(ps --ppid $WATCHDOG_PID -o stat= | grep -c Z); "
       "[ $(( ${WATCHDOG_COUNT%,*} % 2 )) = 0 ] && exec sleep 30; exit 0";
-  program_result p = watchdog({"-q", "-m1", "-n12", "sh", "-c", script});
+  program_result p = watchdog({"-q", "-m1", "-n20", "sh", "-c", script});
   auto lines = lines_of(p.out);
-  ASSERT_EQ(lines.size(), 12u) << p.out;
+  ASSERT_EQ(lines.size(), 20u) << p.out;
   for (const auto& line : lines) {
     EXPECT_EQ(line.substr(0, line.find(" own")), lines[0].substr(0, lines[0].find(" own"))) << line;
     EXPECT_NE(line.find(" own 4 "), std::string::npos) << "only 0-2 and ls's own: " << line;

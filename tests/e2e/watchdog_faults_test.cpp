@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/run_program.h"
+#include "tests/e2e/e2e_test.h"
 
 namespace {
 
-class WatchdogFaults : public ::testing::Test {
+class WatchdogFaults : public E2eTest {
  protected:
   void SetUp() override {
+    E2eTest::SetUp();
     dir = make_temp_dir();
     token = "tok" + std::to_string(getpid()) + "x" + std::to_string(++counter);
     // A sleep under this test's own name, so a leftover is found by its command line.
@@ -27,6 +28,7 @@ class WatchdogFaults : public ::testing::Test {
     wait_until(3, [&] { return leftovers().empty(); });
     EXPECT_EQ(leftovers(), "") << "processes of this test are still running";
     run_program({"pkill", "-KILL", "-f", token});
+    E2eTest::TearDown();
     remove_tree(dir);
   }
   program_result watchdog(std::vector<std::string> args, double timeout = 40) {
