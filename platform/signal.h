@@ -1,24 +1,32 @@
-// Signal dispositions.
+// Signals as the programs use them: stop requests, signal reports, termination requests.
+// Handlers run in signal context: they may only set flags and write fixed texts.
 #pragma once
-#include <signal.h>
-
-using signal_handler = void (*)(int, siginfo_t*, void*);
 
 // Writes to a reader that has gone become error returns instead of ending the process.
 void ignore_broken_pipes();
 
-// Installs `handler` for `sig`. `restart` resumes interrupted system calls. Returns 0 or -errno.
-int install_signal_handler(int sig, signal_handler handler, bool restart);
+// `on_stop` runs for the terminal's and the system's stop requests (SIGINT, SIGTERM, SIGHUP).
+// They are held back except while wait_readable_or_stop waits, so a request can never slip in
+// between a look at the stop flag and the wait that follows it.
+void install_stop_requests(void (*on_stop)());
 
-// Puts `sig` back to its default action.
-void restore_default_signal(int sig);
+// Waits until `fd` can be read (or has hung up), or a stop request arrives.
+void wait_readable_or_stop(int fd);
 
-// Blocks the given signals (null-terminated by 0) and stores the previous mask in *old.
-void block_signals(const int* sigs, sigset_t* old);
+// `report` runs for SIGABRT, SIGFPE, SIGILL, SIGSEGV and SIGQUIT and the program goes on.
+// After a real fault raised by the program itself the default action is put back first, so
+// the program ends instead of faulting again forever.
+void install_signal_reports(void (*report)(int sig));
 
-// Writes a text to a descriptor from inside a signal handler (async-signal-safe).
+// `note` runs for SIGTERM, SIGINT and SIGHUP; calls they interrupt are resumed.
+void install_termination_watch(void (*note)(int sig));
+
+// Ends the process the way `sig` would have ended it without a handler.
+[[noreturn]] void die_by_signal(int sig);
+
+// Writes a text to a descriptor from inside a signal handler.
 void signal_safe_write(int fd, const char* text);
 
-// Formats "prefix<number>suffix" into buf without stdio (async-signal-safe); returns buf.
+// Formats "prefix<number>suffix" into buf without stdio (for signal handlers); returns buf.
 char* signal_safe_format(char* buf, unsigned long size, const char* prefix, int number,
                          const char* suffix);

@@ -19,6 +19,7 @@
 #include "platform/pipe.h"
 #include "platform/poll.h"
 #include "platform/process.h"
+#include "platform/signal.h"
 #include "watchdog/child_status.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/termination.h"

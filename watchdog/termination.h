@@ -9,6 +9,3 @@ int termination_signal();
 
 // True once a termination signal has arrived (for interruptible sleeps).
 bool termination_requested();
-
-// Ends the process the way `sig` would have ended it without our handler.
-[[noreturn]] void die_by_signal(int sig);
