@@ -8,6 +8,3 @@ constexpr int process_tree_limit = 4096;
 // appears, so that none can fork away before they are ended. Writes their pids into
 // `pids` (at most `limit`) and returns their number.
 int stop_descendants(pid_t root, pid_t* pids, int limit);
-
-// The parent of `pid` as /proc shows it, or -1.
-pid_t parent_of(pid_t pid);

@@ -13,6 +13,25 @@
 
 namespace {
 
+// The parent of `pid` as /proc shows it, or -1.
+pid_t parent_of(pid_t pid) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char buf[512];
+  ssize_t n = read(fd, buf, sizeof buf - 1);
+  close(fd);
+  if (n <= 0) return -1;
+  buf[n] = '\0';
+  const char* close_paren = std::strrchr(buf, ')');
+  if (close_paren == nullptr) return -1;
+  char state = 0;
+  int parent = -1;
+  if (std::sscanf(close_paren + 1, " %c %d", &state, &parent) != 2) return -1;
+  return parent;
+}
+
 struct tree_entry {
   pid_t pid;
   pid_t parent;
@@ -39,24 +58,6 @@ int read_process_table(tree_entry* table, int limit) {
 bool contains(const pid_t* pids, int count, pid_t pid) { return std::find(pids, pids + count, pid) != pids + count; }
 
 }  // namespace
-
-pid_t parent_of(pid_t pid) {
-  char path[64];
-  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  char buf[512];
-  ssize_t n = read(fd, buf, sizeof buf - 1);
-  close(fd);
-  if (n <= 0) return -1;
-  buf[n] = '\0';
-  const char* close_paren = std::strrchr(buf, ')');
-  if (close_paren == nullptr) return -1;
-  char state = 0;
-  int parent = -1;
-  if (std::sscanf(close_paren + 1, " %c %d", &state, &parent) != 2) return -1;
-  return parent;
-}
 
 int stop_descendants(pid_t root, pid_t* pids, int limit) {
   static tree_entry table[process_tree_limit];

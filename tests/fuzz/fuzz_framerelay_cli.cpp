@@ -8,10 +8,7 @@
 #include "framerelay/relay_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The parser's own messages go nowhere; sanitizer and fuzzer reports still reach fd 2.
-  static std::FILE* devnull = std::fopen("/dev/null", "w");
-  std::FILE* saved_stderr = stderr;
-  stderr = devnull;
+  silenced_stderr quiet;
   static fuzz_command_line line;
   split_fuzz_words(data, size, "framerelay", &line);
   reset_relay_settings();
@@ -21,6 +18,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     build_fetcher_vector(vector);
     if (build_encoder_vector(vector, &count) && (count >= vector_room || vector[count] != nullptr)) __builtin_trap();
   }
-  stderr = saved_stderr;
   return 0;
 }

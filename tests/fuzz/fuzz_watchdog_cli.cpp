@@ -7,16 +7,12 @@
 #include "watchdog/run_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The parser's own messages go nowhere; sanitizer and fuzzer reports still reach fd 2.
-  static std::FILE* devnull = std::fopen("/dev/null", "w");
-  std::FILE* saved_stderr = stderr;
-  stderr = devnull;
+  silenced_stderr quiet;
   static fuzz_command_line line;
   split_fuzz_words(data, size, "watchdog", &line);
   reset_run_settings();
   if (parse_command_line(line.argc(), line.argv.data()) == parse_ok) check_run_settings();
   if (run_settings.cmd_argc > max_cmd_words || run_settings.pattern_count > max_patterns) __builtin_trap();
   reset_run_settings();
-  stderr = saved_stderr;
   return 0;
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,3 +28,20 @@ inline void split_fuzz_words(const uint8_t* data, size_t size, const char* progr
   for (auto& w : line->words) line->argv.push_back(w.data());
   line->argv.push_back(nullptr);
 }
+
+// While it lives, the parser's own messages go nowhere; sanitizer and fuzzer reports, which
+// write to descriptor 2 directly, still get through.
+class silenced_stderr {
+ public:
+  silenced_stderr() : saved_(stderr) { stderr = devnull(); }
+  ~silenced_stderr() { stderr = saved_; }
+  silenced_stderr(const silenced_stderr&) = delete;
+  silenced_stderr& operator=(const silenced_stderr&) = delete;
+
+ private:
+  static std::FILE* devnull() {
+    static std::FILE* sink = std::fopen("/dev/null", "w");
+    return sink;
+  }
+  std::FILE* saved_;
+};
