@@ -2,9 +2,9 @@
 // directory into the absolute form the system reports.
 #include "common/program_location.h"
 
-#include <fcntl.h>
+#include "common/current_directory.h"
+
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +48,7 @@ void copy_area(char* area, std::size_t size, const char* text, std::size_t len) 
 
 void read_cwd(char* area, std::size_t size) {
   area[0] = '\0';
-  if (getcwd(area, size) == nullptr) area[0] = '\0';
+  if (!read_current_directory(area, size)) area[0] = '\0';
   area[size - 1] = '\0';
 }
 
@@ -92,19 +92,7 @@ void make_dir_absolute(char* dir) {
     int n = std::snprintf(candidate, sizeof candidate, "%s/%s", saved, dir);
     if (n < 0) candidate[0] = '\0';
   }
-  // Come back through a descriptor of the old directory: that works even where its
-  // name could not be read.
-  int back = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (chdir(candidate) == 0) {
-    read_cwd(dir, path_area_size);
-    if (back < 0 || fchdir(back) != 0) {
-      if (chdir(saved) != 0) { /* nothing more can be done */
-      }
-    }
-  } else {
-    std::memcpy(dir, candidate, std::strlen(candidate) + 1);
-  }
-  if (back >= 0) close(back);
+  if (!directory_as_reported(candidate, dir, path_area_size)) std::memcpy(dir, candidate, std::strlen(candidate) + 1);
 }
 
 }  // namespace

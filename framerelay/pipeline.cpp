@@ -9,6 +9,7 @@
 
 #include "framerelay/relay_settings.h"
 #include "platform/pipe.h"
+#include "platform/system_error.h"
 
 pipeline_state pipeline;
 
@@ -117,10 +118,8 @@ int child_status(process_handle* process, int terminate) {
 
 const char* system_error_text(int code) {
   static char text[256];
-  if (code == 0) code = errno;
-  char scratch[256];
-  const char* message = strerror_r(code, scratch, sizeof scratch);
-  std::snprintf(text, sizeof text, "%s", message ? message : "");
+  if (code == 0) code = last_system_error();
+  system_message(code, text, sizeof text);
   // Trailing blanks and line ends go; the first character always stays.
   for (std::size_t i = std::strlen(text); i > 1 && static_cast<unsigned char>(text[i - 1]) <= 0x20; --i)
     text[i - 1] = '\0';

@@ -10,6 +10,7 @@
 #include "platform/pipe.h"
 #include "platform/poll.h"
 #include "platform/signal.h"
+#include "platform/system_error.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ void read_fetch_pipe() {
     }
     if (n <= 0) {
       // End of file means wget has gone: the same broken pipe a failed read reports.
-      std::fprintf(stderr, "ReadFile() error (%s)\n", system_error_text(n == 0 ? EPIPE : static_cast<int>(-n)));
+      std::fprintf(stderr, "ReadFile() error (%s)\n", system_error_text(n == 0 ? broken_pipe_error : static_cast<int>(-n)));
       return;
     }
     scan_bytes(block, static_cast<std::size_t>(n));

@@ -1,6 +1,6 @@
 // Child processes: start by search path, query, signal and terminate (with descendants),
-// adopt by pid, release and reap. Functions return 0 on success or a negative errno value;
-// nothing here prints.
+// adopt by pid, release and reap. Functions return 0 on success or a negative system error
+// code (errno on POSIX, the system's last-error code on Windows); nothing here prints.
 #pragma once
 #include <sys/types.h>
 
@@ -12,6 +12,8 @@ struct process_handle {
   bool kill_sent = false;   // our termination request went out
   int exit_code = -1;       // exit status, 127 after our kill, 128+N after signal N from elsewhere
   unsigned seen_events = 0; // child-event count at the last real query
+  void* system_handle = nullptr;  // Windows: the process handle the status and end calls take
+  void* tree = nullptr;           // Windows: the job object that holds the child's descendants
 };
 
 // Standard descriptors for the child: -1 keeps the one it inherits from us.
@@ -24,8 +26,12 @@ struct child_stdio {
 // Starts argv[0] found along PATH, without waiting. The child gets every signal at its
 // default action and an empty signal mask. The handle must stay where it is until
 // release_process: the reaper records the child's end in it. `envp` is the child's
-// environment (null: ours). Returns 0 or -errno.
-int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[] = nullptr);
+// environment (null: ours). Where the system hands a child one joined command line
+// (Windows) and `quoted_argv` is given, those words are joined instead of argv, so words
+// with blanks or quotes reach the child whole. Returns 0 or -errno (the C library's error
+// number, as perror prints it).
+int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[] = nullptr,
+                  char* const quoted_argv[] = nullptr);
 
 // 1 while the process runs, 0 once it has ended (exit_code filled for our own child),
 // -errno when it cannot be asked.
@@ -68,3 +74,10 @@ unsigned child_event_count();
 void become_subreaper();
 
 pid_t own_process_id();
+
+// The process id behind a handle; -1 when the system cannot tell (Windows: looked up through
+// the system routine that exists, -2 when the native query left the id untouched).
+int process_id_of(const process_handle* handle);
+
+// Our own environment, as a null-terminated list of "NAME=value" entries.
+char* const* current_environment();

@@ -93,7 +93,9 @@ unsigned child_event_count() { return child_events.load(std::memory_order_relaxe
 
 void become_subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
 
-int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[]) {
+// The words are passed to the new program whole, so the quoted form is not needed here.
+int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[],
+                  char* const* /*quoted_argv*/) {
   *handle = process_handle{};
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -222,3 +224,7 @@ void release_process(process_handle* handle) {
 }
 
 pid_t own_process_id() { return getpid(); }
+
+int process_id_of(const process_handle* handle) { return handle->pid > 0 ? handle->pid : -1; }
+
+char* const* current_environment() { return environ; }

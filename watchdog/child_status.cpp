@@ -46,8 +46,8 @@ void reset_child_status() {
 }
 
 int lookup_process_id(const process_handle* handle) {
-  if (handle == nullptr || handle->pid <= 0) return -1;
-  return handle->pid;
+  if (handle == nullptr) return -1;
+  return process_id_of(handle);
 }
 
 int child_status(process_handle* handle, int mode) {

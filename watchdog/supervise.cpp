@@ -25,8 +25,6 @@
 #include "watchdog/termination.h"
 #include "watchdog/wildcmp.h"
 
-extern char** environ;
-
 supervision_state supervision;
 
 namespace {
@@ -78,7 +76,7 @@ char* const* child_environment() {
     std::size_t n = std::strlen(name);
     return std::strncmp(entry, name, n) == 0 && entry[n] == '=';
   };
-  for (char** e = environ; *e != nullptr; ++e)
+  for (char* const* e = current_environment(); *e != nullptr; ++e)
     if (!named(*e, run_settings.count_env) && !named(*e, run_settings.pid_env)) entries.emplace_back(*e);
   char value[64];
   std::snprintf(value, sizeof value, "=%d,%d", supervision.run_count, supervision.end_reason);
@@ -113,7 +111,7 @@ void start_command(run_record* run) {
     stdio.out = out_pipe[1];
     stdio.err = err_pipe[1];
   }
-  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment);
+  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment, run_settings.cmd_argv);
   // The child holds the only write ends now, so reads see the end when it is gone.
   close_fd(&out_pipe[1]);
   close_fd(&err_pipe[1]);

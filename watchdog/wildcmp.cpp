@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/byte_search.h"
 #include "watchdog/run_settings.h"
 
 namespace {
@@ -35,7 +36,7 @@ const char* tail_search(const char* t, const char* p) {
   const char* highest = t + (n - k);
   // Jump between occurrences of the run's first byte instead of comparing at every position.
   while (highest >= lowest) {
-    const void* hit = memrchr(lowest, p[0], static_cast<std::size_t>(highest - lowest) + 1);
+    const void* hit = find_last_byte(lowest, p[0], static_cast<std::size_t>(highest - lowest) + 1);
     if (hit == nullptr) break;
     const char* pos = static_cast<const char*>(hit);
     if (std::memcmp(pos, p, k) == 0) return pos;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/time_stamp.h"
+#include "tests/helpers/test_env.h"
 
 namespace {
 
@@ -63,8 +64,7 @@ TEST(Version, CutAtStopsPastTheWantedCount) {
 }
 
 TEST(TimeStamp, TwoDigitFieldsInLocalTime) {
-  setenv("TZ", "UTC", 1);
-  tzset();
+  use_utc();
   struct { std::time_t when; const char* text; } rows[] = {
       {1592719442, "20/06/21-06:04:02"},  // 2020-06-21 06:04:02 UTC
       {946684800, "00/01/01-00:00:00"},

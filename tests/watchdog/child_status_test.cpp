@@ -1,14 +1,14 @@
-// Status query, WATCHDOG_ERR_IS_ALIVE and the readiness poll over real pipes and processes.
+// WATCHDOG_ERR_IS_ALIVE and the readiness poll over real pipes.
 #include "watchdog/child_status.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
 #include "platform/pipe.h"
 #include "platform/poll.h"
+#include "tests/helpers/test_env.h"
 
 namespace {
 
@@ -18,50 +18,17 @@ double seconds_of(auto&& f) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void start_shell(process_handle* h, const char* script) {
-  char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(script), nullptr};
-  EXPECT_EQ(spawn_process(h, argv, child_stdio{}), 0);
-}
-
-int wait_for_end(process_handle* h) {
-  for (int i = 0; i < 500; ++i) {
-    if (child_status(h, 0) < 0) return 0;
-    sleep_ms(10);
-  }
-  return -1;
-}
-
-TEST(ChildStatus, RecordsExitStatusAndKillCode) {
-  reset_child_status();
-  struct { const char* script; int code; } rows[] = {{"exit 0", 0}, {"exit 3", 3}, {"exit 259", 3}, {"kill -TERM $$", 128 + 15}};
-  for (const auto& r : rows) {
-    process_handle h;
-    start_shell(&h, r.script);
-    ASSERT_EQ(wait_for_end(&h), 0) << r.script;
-    EXPECT_EQ(last_exit_status, r.code) << r.script;
-    EXPECT_EQ(child_status(&h, 0), -1) << "a handle keeps answering 'ended'";
-    release_process(&h);
-  }
-  process_handle h;
-  start_shell(&h, "sleep 30");
-  EXPECT_EQ(child_status(&h, 0), 0);
-  EXPECT_EQ(child_status(&h, 9), 0);
-  ASSERT_EQ(wait_for_end(&h), 0);
-  EXPECT_EQ(last_exit_status, 127);
-  release_process(&h);
-}
-
 TEST(ChildStatus, ErrorIsAliveIsReadOnce) {
   process_handle bogus;  // no process: the query fails
   struct { const char* value; int expected; } rows[] = {{nullptr, -1}, {"", -1}, {"0", -1}, {"1", 0}, {"x", -1}};
   for (const auto& r : rows) {
     reset_child_status();
-    if (r.value) setenv("WATCHDOG_ERR_IS_ALIVE", r.value, 1); else unsetenv("WATCHDOG_ERR_IS_ALIVE");
+    if (r.value) set_env("WATCHDOG_ERR_IS_ALIVE", r.value); else unset_env("WATCHDOG_ERR_IS_ALIVE");
     EXPECT_EQ(child_status(&bogus, 0), r.expected) << (r.value ? r.value : "unset");
-    setenv("WATCHDOG_ERR_IS_ALIVE", r.expected == 0 ? "0" : "1", 1);  // later changes are not seen
+    set_env("WATCHDOG_ERR_IS_ALIVE", r.expected == 0 ? "0" : "1");  // later changes are not seen
     EXPECT_EQ(child_status(&bogus, 0), r.expected);
   }
-  unsetenv("WATCHDOG_ERR_IS_ALIVE");
+  unset_env("WATCHDOG_ERR_IS_ALIVE");
   reset_child_status();
 }
 
@@ -69,7 +36,7 @@ TEST(ReadinessPoll, ReturnsAtOnceWhenDataWaits) {
   int a[2], b[2];
   ASSERT_EQ(make_pipe(a, 0), 0);
   ASSERT_EQ(make_pipe(b, 0), 0);
-  ASSERT_EQ(write(b[1], "x", 1), 1);
+  ASSERT_EQ(write_all(b[1], "x", 1), 0);
   descriptor_set set;
   descriptor_set_add(&set, a[0]);
   descriptor_set_add(&set, b[0]);
@@ -122,7 +89,7 @@ TEST(ReadinessPoll, IdleWaitEndsWhenDataArrives) {
   t = poll_timeout{1, 0};
   std::thread writer([&] {
     sleep_ms(200);
-    ASSERT_EQ(write(a[1], "x", 1), 1);
+    ASSERT_EQ(write_all(a[1], "x", 1), 0);
   });
   s = seconds_of([&] { n = readiness_poll(a[0] + 1, &set, &t); });
   writer.join();
@@ -136,7 +103,7 @@ TEST(ReadinessPoll, IdleWaitEndsWhenDataArrives) {
 TEST(ReadinessPoll, EntriesAtOrAboveTheBoundStay) {
   int a[2];
   ASSERT_EQ(make_pipe(a, 0), 0);
-  ASSERT_EQ(write(a[1], "x", 1), 1);
+  ASSERT_EQ(write_all(a[1], "x", 1), 0);
   descriptor_set set;
   descriptor_set_add(&set, 1000);
   descriptor_set_add(&set, a[0]);
