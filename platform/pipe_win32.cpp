@@ -1,0 +1,85 @@
+// Pipes and descriptor I/O on Windows. Pipes are made not inheritable and in binary mode;
+// a child only gets the end swapped onto one of its standard descriptors at its start.
+#include "platform/pipe.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+
+namespace {
+
+HANDLE system_handle_of(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+// Byte stream, reads wait for data: the state every pipe end is put in.
+void set_byte_mode(HANDLE h) {
+  DWORD mode = PIPE_READMODE_BYTE | PIPE_WAIT;
+  SetNamedPipeHandleState(h, &mode, nullptr, nullptr);
+}
+
+}  // namespace
+
+int make_pipe(int fds[2], int buffer_size) {
+  if (buffer_size <= 0) {
+    // The runtime's pipe with the system's default size: binary, not inheritable.
+    return _pipe(fds, 0, _O_BINARY | _O_NOINHERIT) == 0 ? 0 : -errno;
+  }
+  SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &security, static_cast<DWORD>(buffer_size)))
+    return -static_cast<int>(GetLastError());
+  set_byte_mode(read_end);
+  set_byte_mode(write_end);
+  fds[0] = _open_osfhandle(reinterpret_cast<intptr_t>(read_end), _O_BINARY | _O_NOINHERIT);
+  fds[1] = _open_osfhandle(reinterpret_cast<intptr_t>(write_end), _O_BINARY | _O_NOINHERIT);
+  if (fds[0] >= 0 && fds[1] >= 0) return 0;
+  if (fds[0] >= 0) _close(fds[0]); else CloseHandle(read_end);
+  if (fds[1] >= 0) _close(fds[1]); else CloseHandle(write_end);
+  fds[0] = fds[1] = -1;
+  return -static_cast<int>(ERROR_TOO_MANY_OPEN_FILES);
+}
+
+void close_fd(int* fd) {
+  if (*fd >= 0) _close(*fd);
+  *fd = -1;
+}
+
+// ReadFile on the descriptor's handle: a pipe whose writer has gone reports a broken pipe,
+// which is the end of the stream.
+ssize_t read_some(int fd, void* buf, std::size_t len) {
+  HANDLE h = system_handle_of(fd);
+  if (h == INVALID_HANDLE_VALUE) return -static_cast<int>(ERROR_INVALID_HANDLE);
+  DWORD got = 0;
+  if (!ReadFile(h, buf, static_cast<DWORD>(len), &got, nullptr)) {
+    DWORD err = GetLastError();
+    if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
+    return -static_cast<int>(err);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+int write_all(int fd, const void* buf, std::size_t len) {
+  const char* p = static_cast<const char*>(buf);
+  while (len > 0) {
+    int n = _write(fd, p, static_cast<unsigned>(len));
+    if (n <= 0) return n < 0 ? -errno : -EIO;
+    p += n;
+    len -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+// Windows pipe reads always wait; readiness is asked for with bytes_available instead.
+void set_nonblocking(int) {}
+
+int bytes_available(int fd) {
+  DWORD available = 0;
+  if (!PeekNamedPipe(system_handle_of(fd), nullptr, 0, nullptr, &available, nullptr))
+    return -static_cast<int>(GetLastError());
+  return static_cast<int>(available);
+}
+
+// A console program always has its three standard descriptors from the runtime.
+void ensure_standard_descriptors() {}

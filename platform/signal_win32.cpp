@@ -1,0 +1,95 @@
+// Signals on Windows: console control events (Ctrl-C, Ctrl-Break, closing the console,
+// logoff, shutdown) arrive through SetConsoleCtrlHandler on a thread the system starts for
+// them; the runtime's signal() covers SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM and
+// SIGBREAK.
+#include "platform/signal.h"
+
+#include <windows.h>
+#include <io.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+
+namespace {
+
+constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM, SIGBREAK};
+constexpr DWORD wait_step_ms = 20;
+
+void (*stop_callback)() = nullptr;
+void (*report_callback)(int) = nullptr;
+void (*termination_callback)(int) = nullptr;
+std::atomic<bool> stop_seen{false};
+
+BOOL WINAPI on_stop_event(DWORD) {
+  stop_seen.store(true);
+  if (stop_callback != nullptr) stop_callback();
+  return TRUE;  // handled: the program ends in its own time
+}
+
+// A fault raised by the program itself would be raised again at once if the handler just
+// returned, so after its report the default action ends the program.
+bool is_fault(int sig) { return sig == SIGSEGV || sig == SIGILL || sig == SIGFPE; }
+
+void on_reported_signal(int sig) {
+  if (report_callback != nullptr) report_callback(sig);
+  std::signal(sig, is_fault(sig) ? SIG_DFL : on_reported_signal);  // the runtime resets it
+}
+
+int signal_of_event(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+      return SIGINT;
+    case CTRL_BREAK_EVENT:
+      return SIGBREAK;
+    default:
+      return SIGTERM;  // the console closes, the user logs off, the system shuts down
+  }
+}
+
+BOOL WINAPI on_termination_event(DWORD event) {
+  if (termination_callback != nullptr) termination_callback(signal_of_event(event));
+  return TRUE;
+}
+
+}  // namespace
+
+// A write to a pipe whose reader has gone fails with an error; nothing ends the process.
+void ignore_broken_pipes() {}
+
+void install_stop_requests(void (*on_stop)()) {
+  stop_callback = on_stop;
+  SetConsoleCtrlHandler(on_stop_event, TRUE);
+}
+
+void wait_readable_or_stop(int fd) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  while (!stop_seen.load()) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr) || available > 0) return;
+    Sleep(wait_step_ms);
+  }
+}
+
+void install_signal_reports(void (*report)(int sig)) {
+  report_callback = report;
+  for (int sig : reported_signals) std::signal(sig, on_reported_signal);
+}
+
+void install_termination_watch(void (*note)(int sig)) {
+  termination_callback = note;
+  SetConsoleCtrlHandler(on_termination_event, TRUE);
+}
+
+// A console program ended by its control event ends with this status.
+[[noreturn]] void die_by_signal(int) { ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT)); }
+
+void signal_safe_write(int fd, const char* text) {
+  std::size_t len = std::strlen(text);
+  while (len > 0) {
+    int n = _write(fd, text, static_cast<unsigned>(len));
+    if (n <= 0) return;
+    text += n;
+    len -= static_cast<std::size_t>(n);
+  }
+}
