@@ -1,13 +1,14 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs every test in parallel; then the same tests on
-# an AddressSanitizer/UndefinedBehaviorSanitizer build, and each fuzz target for 30 seconds.
-# QUICK=1 runs the plain build's tests only.
+# Installs what is missing, builds, and runs every test in parallel; then the Windows build's
+# tests under Wine, the same tests on an AddressSanitizer/UndefinedBehaviorSanitizer build,
+# and each fuzz target for 30 seconds. QUICK=1 runs the plain build's tests only.
 set -e
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 tools/build.sh
 ctest --test-dir build -j 8 --output-on-failure
 [ -n "$QUICK" ] && exit 0
+tools/test-windows.sh
 BUILD_DIR=build-asan tools/build.sh -DTOOLS_SANITIZE=ON -DTOOLS_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan -j 8 --output-on-failure
