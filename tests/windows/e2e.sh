@@ -126,6 +126,41 @@ watchdog_quoting)
   printf '%s\n' "two words" 'say "hi"' 'back\slash' '' >"$work/expected"
   tr -d '\r' <"$work/words.txt" | diff "$work/expected" - || fail "words differ"
   ;;
+watchdog_tree_kill)
+  # A hung child's own children end with it.
+  run watchdog -m1 -n1 "$child" "${tag[@]}" spawn 30 sleep 30
+  expect_status 0
+  expect_err_count "hung up-- \(1 sec no output\)" 1
+  expect_err_count "can't kill" 0
+  no_leftovers
+  ;;
+watchdog_adopt)
+  # -p takes over a running process: it is not piped, so with -m1 it is killed for silence;
+  # then the command is started, which counts as the first run (variable 1,2; END count:1).
+  (cd "$work" && exec wine "$child" pidfile "$work/pid" "${tag[@]}" sleep 30 >/dev/null 2>&1 </dev/null) &
+  for _ in $(seq 100); do [ -s "$work/pid" ] && break; sleep 0.1; done
+  pid=$(tr -d '\r\n' <"$work/pid")
+  [[ "$pid" =~ ^[0-9]+$ ]] || fail "no pid from the running child"
+  run watchdog -d1 -m1 -n1 -p"$pid" "$child" record "$work/env.txt" exit 0
+  expect_status 0
+  expect_err_line "^check process \($pid\)$"
+  expect_err_count "^process exist A$" 1
+  expect_err_count "hung up-- \(1 sec no output\)" 1
+  expect_err_line "RESTART\(2\)"
+  expect_err_line "WATCHDOG END \[.*test_child\.exe\] count:1 \*"
+  [ "$(tr -d '\r' <"$work/env.txt" | cut -d' ' -f1)" = "1,2" ] || fail "count variable"
+  wait
+  no_leftovers
+  ;;
+framerelay_encoder_grace)
+  # After its input ends the encoder may take its time to finish its recording.
+  printf '\377\330frame\377\331' >"$work/stream.bin"
+  export FAKE_DIR="$work" FAKE_LINGER_MS=1500 WINEPATH="$(winepath -w "$STANDIN_DIR" 2>/dev/null)\\"
+  run framerelay -r2 "http://cam/$(basename "$work")"
+  expect_status 0
+  [ -f "$work/finished.txt" ] || fail "the encoder was cut off before it finished"
+  no_leftovers
+  ;;
 framerelay_feed | framerelay_verbose_vectors)
   # Three frames among stray bytes; each is fed to the encoder exactly -r times.
   printf 'junk\377\330one\377\331--\377\330two frame\377\331xx\377\330three\377\331tail' >"$work/stream.bin"

@@ -5,11 +5,16 @@
 //   error TEXT    the same on standard error
 //   sleep SEC     sleep, silent
 //   exit CODE     end with that exit status
+//   pidfile FILE  write our process id into FILE
+//   tag TEXT      nothing; lets a test find its processes by their words
+//   spawn SEC     start a grandchild that sleeps SEC seconds, with the same tag
 #include <windows.h>
+#include <process.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -21,6 +26,7 @@ const char* value_of(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const char* tag = "";
   for (int i = 1; i + 1 < argc; i += 2) {
     const char* action = argv[i];
     const char* arg = argv[i + 1];
@@ -45,6 +51,18 @@ int main(int argc, char** argv) {
       Sleep(static_cast<DWORD>(std::atoi(arg)) * 1000);
     } else if (std::strcmp(action, "exit") == 0) {
       return std::atoi(arg);
+    } else if (std::strcmp(action, "pidfile") == 0) {
+      if (FILE* f = std::fopen(arg, "wb")) {
+        std::fprintf(f, "%lu\n", GetCurrentProcessId());
+        std::fclose(f);
+      }
+    } else if (std::strcmp(action, "tag") == 0) {
+      tag = arg;
+    } else if (std::strcmp(action, "spawn") == 0) {
+      char self[MAX_PATH];
+      GetModuleFileNameA(nullptr, self, sizeof self);
+      std::string quoted_tag = std::string("\"") + tag + "\"";
+      _spawnl(_P_NOWAIT, self, "test_child", "tag", quoted_tag.c_str(), "sleep", arg, nullptr);
     }
   }
   return 0;
