@@ -7,8 +7,9 @@
 struct process_handle {
   pid_t pid = 0;            // 0: no process
   int pidfd = -1;           // stable reference where the kernel offers one
-  bool own_child = false;   // started by us, so we reap it and can read its exit code
-  bool reaped = false;      // the end has been seen; exit_code is valid for our own child
+  bool own_child = false;   // started by us, so we reap it
+  bool reaped = false;      // the end has been seen
+  bool exit_code_known = false;  // exit_code holds the exit status (POSIX: only our own child's)
   bool kill_sent = false;   // our termination request went out
   int exit_code = -1;       // exit status, 127 after our kill, 128+N after signal N from elsewhere
   unsigned seen_events = 0; // child-event count at the last real query

@@ -64,6 +64,7 @@ int code_from_wait_status(const process_handle* h, int status) {
 void record_end(process_handle* h, int status) {
   h->reaped = true;
   h->exit_code = code_from_wait_status(h, status);
+  h->exit_code_known = true;
 }
 
 void close_pidfd(process_handle* h) {

@@ -112,9 +112,11 @@ int process_status(process_handle* handle) {
   DWORD code = 0;
   if (!GetExitCodeProcess(native(handle), &code)) return -static_cast<int>(GetLastError());
   if (code == STILL_ACTIVE) return 1;
-  // The handle keeps the answer, so every later query sees the same exit code.
+  // The handle keeps the answer, so every later query sees the same exit code; an adopted
+// process's exit code can be read as well as our own child's.
   handle->reaped = true;
   handle->exit_code = static_cast<int>(code);
+  handle->exit_code_known = true;
   return 0;
 }
 

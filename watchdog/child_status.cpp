@@ -61,8 +61,9 @@ int child_status(process_handle* handle, int mode) {
   int r = process_status(handle);
   if (r == 1) return 0;
   if (r < 0) return error_is_alive ? 0 : -1;
-  // Ended. A process that is not our child has no exit code we can read.
-  if (handle->own_child) last_exit_status = handle->exit_code;
+  // Ended. Where the system gives no exit code (a process that is not our child on POSIX)
+  // the last exit status stays as it was.
+  if (handle->exit_code_known) last_exit_status = handle->exit_code;
   return -1;
 }
 

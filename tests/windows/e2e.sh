@@ -150,6 +150,15 @@ watchdog_adopt)
   expect_err_line "WATCHDOG END \[.*test_child\.exe\] count:1 \*"
   [ "$(tr -d '\r' <"$work/env.txt" | cut -d' ' -f1)" = "1,2" ] || fail "count variable"
   wait
+  # The system gives an adopted process's exit code too, so -x can end on it.
+  rm -f "$work/pid"
+  (cd "$work" && exec wine "$child" pidfile "$work/pid" "${tag[@]}" sleep 2 exit 5 >/dev/null 2>&1 </dev/null) &
+  for _ in $(seq 100); do [ -s "$work/pid" ] && break; sleep 0.1; done
+  pid=$(tr -d '\r\n' <"$work/pid")
+  run watchdog -x5 -m30 -p"$pid" "$child" "${tag[@]}" exit 0
+  expect_status 0
+  expect_err_line "WATCHDOG END \[.*test_child\.exe\] <OK-exitstatus> count:0 \*"
+  wait
   no_leftovers
   ;;
 framerelay_encoder_grace)
