@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr DWORD peek_interval_ms = 20;  // how soon a wait notices data: 50 peeks a second
+constexpr DWORD peek_interval_ms = 50;  // how soon a wait notices data: 20 peeks a second
 
 // 1: holds data, 0: empty but open, -1: can never hold data (no writer, not a pipe).
 int peek(int fd) {

@@ -8,7 +8,9 @@
 //   pidfile FILE  write our process id into FILE
 //   tag TEXT      nothing; lets a test find its processes by their words
 //   spawn SEC     start a grandchild that sleeps SEC seconds, with the same tag
+//   flood MIB     write MIB mebibytes of text lines to standard output, as fast as it can
 #include <windows.h>
+#include <io.h>
 #include <process.h>
 
 #include <cstdio>
@@ -56,6 +58,12 @@ int main(int argc, char** argv) {
         std::fprintf(f, "%lu\n", GetCurrentProcessId());
         std::fclose(f);
       }
+    } else if (std::strcmp(action, "flood") == 0) {
+      static char block[65536];
+      for (std::size_t k = 0; k < sizeof block; ++k) block[k] = k % 64 == 63 ? '\n' : 'x';
+      long blocks = std::atol(arg) * 16;
+      for (long k = 0; k < blocks; ++k)
+        if (_write(1, block, sizeof block) != static_cast<int>(sizeof block)) return 1;
     } else if (std::strcmp(action, "tag") == 0) {
       tag = arg;
     } else if (std::strcmp(action, "spawn") == 0) {
