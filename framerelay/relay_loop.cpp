@@ -75,6 +75,9 @@ int relay_loop() {
   install_signal_reports(report_signal);
   start_fetcher();
   start_encoder();
+  // Our own bytes on standard output (the signal reports) go out as written, like the
+  // encoder's stream beside them.
+  set_binary_mode(1);
   // Frames go to feed_fd from here on; a pipe that could not be made ends the run.
   int status = 0;
   if (pipeline.fetch_fd < 0 || pipeline.feed_fd < 0)

@@ -20,6 +20,10 @@ int write_all(int fd, const void* buf, std::size_t len);
 // Makes reads of `fd` return at once (EAGAIN) when it holds nothing.
 void set_nonblocking(int fd);
 
+// Bytes pass through `fd` untranslated (Windows: no "\n" to "\r\n" text mode; POSIX has
+// no text mode, so nothing changes there).
+void set_binary_mode(int fd);
+
 // Bytes that can be read from `fd` right now without waiting, or -errno.
 int bytes_available(int fd);
 

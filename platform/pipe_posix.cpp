@@ -46,6 +46,8 @@ void set_nonblocking(int fd) {
   if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
+void set_binary_mode(int) {}
+
 int bytes_available(int fd) {
   int n = 0;
   if (ioctl(fd, FIONREAD, &n) != 0) return -errno;

@@ -74,6 +74,8 @@ int write_all(int fd, const void* buf, std::size_t len) {
 // Windows pipe reads always wait; readiness is asked for with bytes_available instead.
 void set_nonblocking(int) {}
 
+void set_binary_mode(int fd) { _setmode(fd, _O_BINARY); }
+
 int bytes_available(int fd) {
   DWORD available = 0;
   if (!PeekNamedPipe(system_handle_of(fd), nullptr, 0, nullptr, &available, nullptr))
