@@ -177,7 +177,11 @@ TEST(QuoteArg, WrapsAndEscapes) {
   } rows[] = {
       {"plain", "plain"},        {"a b", "\"a b\""},        {"a\tb", "\"a\tb\""},
       {"", "\"\""},              {"a\"b", "a\\\"b"},        {"\"ab\"", "\"\\\"ab\\\"\""},
-      {"\xe9t\xe9", "\"\xe9t\xe9\""}, {"back\\slash", "back\\slash"}, {"a\\\"b c", "\"a\\\\\"b c\""},
+      {"\xe9t\xe9", "\"\xe9t\xe9\""}, {"back\\slash", "back\\slash"}, {"ends\\", "ends\\"},
+      // Backslashes right before a double quote are doubled, so the child still reads them
+      // as backslashes when it splits the joined command line.
+      {"a\\\"b c", "\"a\\\\\\\"b c\""},   {"a\\\"b", "a\\\\\\\"b"},   {"x y\\", "\"x y\\\\\""},
+      {"x y\\\\", "\"x y\\\\\\\\\""},
   };
   for (const auto& r : rows) {
     char* q = quote_arg(r.word);

@@ -121,9 +121,10 @@ watchdog_relay)
   ;;
 watchdog_quoting)
   # Words with blanks and quotes reach the child whole through its joined command line.
-  run watchdog -n1 "$child" words "$work/words.txt" "two words" 'say "hi"' 'back\slash' ''
+  words=("two words" 'say "hi"' 'back\slash' '' 'ends\' 'a\"b' 'x y\' 'x y\\' '"q"' 'tab	here')
+  run watchdog -n1 "$child" words "$work/words.txt" "${words[@]}"
   expect_status 0
-  printf '%s\n' "two words" 'say "hi"' 'back\slash' '' >"$work/expected"
+  printf '%s\n' "${words[@]}" >"$work/expected"
   tr -d '\r' <"$work/words.txt" | diff "$work/expected" - || fail "words differ"
   ;;
 watchdog_tree_kill)
