@@ -12,6 +12,13 @@ namespace {
 
 HANDLE system_handle_of(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
+// Descriptors whose reads must not wait: a read first peeks, and an empty pipe answers
+// EAGAIN, as a non-blocking descriptor does on POSIX.
+constexpr int nonblocking_limit = 256;
+bool nonblocking[nonblocking_limit];
+
+bool is_nonblocking(int fd) { return fd >= 0 && fd < nonblocking_limit && nonblocking[fd]; }
+
 // Byte stream, reads wait for data: the state every pipe end is put in.
 void set_byte_mode(HANDLE h) {
   DWORD mode = PIPE_READMODE_BYTE | PIPE_WAIT;
@@ -42,6 +49,7 @@ int make_pipe(int fds[2], int buffer_size) {
 }
 
 void close_fd(int* fd) {
+  if (*fd >= 0 && *fd < nonblocking_limit) nonblocking[*fd] = false;
   if (*fd >= 0) _close(*fd);
   *fd = -1;
 }
@@ -51,6 +59,9 @@ void close_fd(int* fd) {
 ssize_t read_some(int fd, void* buf, std::size_t len) {
   HANDLE h = system_handle_of(fd);
   if (h == INVALID_HANDLE_VALUE) return -static_cast<int>(ERROR_INVALID_HANDLE);
+  DWORD available = 0;
+  if (is_nonblocking(fd) && PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr) && available == 0)
+    return -EAGAIN;
   DWORD got = 0;
   if (!ReadFile(h, buf, static_cast<DWORD>(len), &got, nullptr)) {
     DWORD err = GetLastError();
@@ -71,8 +82,9 @@ int write_all(int fd, const void* buf, std::size_t len) {
   return 0;
 }
 
-// Windows pipe reads always wait; readiness is asked for with bytes_available instead.
-void set_nonblocking(int) {}
+void set_nonblocking(int fd) {
+  if (fd >= 0 && fd < nonblocking_limit) nonblocking[fd] = true;
+}
 
 void set_binary_mode(int fd) { _setmode(fd, _O_BINARY); }
 
