@@ -77,8 +77,9 @@ watchdog_silence_restart)
   expect_err_line "^$stamp \*\*\*\*\*\* WATCHDOG END \[.*test_child\.exe\] count:2 \*\*\*\*\*\*$"
   tr -d '\r' <"$work/env.txt" >"$work/env"
   [ "$(cut -d' ' -f1 "$work/env" | tr '\n' ' ')" = "1,0 2,2 " ] || fail "count variables: $(cat "$work/env")"
-  pids=$(cut -d' ' -f2 "$work/env" | sort -u)
-  [[ "$pids" =~ ^[0-9]+$ ]] || fail "pid variables: $(cat "$work/env")"
+  # The pid variable is the supervisor's own process id: the one that started each child.
+  pids=$(cut -d' ' -f2,3 "$work/env" | tr ' ' '\n' | sort -u)
+  [[ "$pids" =~ ^[0-9]+$ ]] || fail "pid variables and parents: $(cat "$work/env")"
   no_leftovers
   ;;
 watchdog_error_string)

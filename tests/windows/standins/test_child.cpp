@@ -1,5 +1,5 @@
 // A supervised child for the Windows tests. Its words are actions, done in order:
-//   record FILE   append "<count variable> <pid variable>" to FILE
+//   record FILE   append "<count variable> <pid variable> <parent's process id>" to FILE
 //   words FILE    append every later word, one per line, to FILE, and stop there
 //   print TEXT    write TEXT and a line end to standard output
 //   error TEXT    the same on standard error
@@ -25,6 +25,17 @@ const char* value_of(const char* name) {
   return v != nullptr ? v : "-";
 }
 
+// The process that started us, from the system's basic process information (six 32-bit
+// fields; the parent's id is the last).
+unsigned long parent_process_id() {
+  using query_routine = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  auto query = reinterpret_cast<query_routine>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("NTDLL.DLL"), "NtQueryInformationProcess")));
+  ULONG info[6] = {};
+  if (query == nullptr || query(GetCurrentProcess(), 0, info, sizeof info, nullptr) != 0) return 0;
+  return info[5];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -34,7 +45,7 @@ int main(int argc, char** argv) {
     const char* arg = argv[i + 1];
     if (std::strcmp(action, "record") == 0) {
       if (FILE* f = std::fopen(arg, "ab")) {
-        std::fprintf(f, "%s %s\n", value_of("WATCHDOG_COUNT"), value_of("WATCHDOG_PID"));
+        std::fprintf(f, "%s %s %lu\n", value_of("WATCHDOG_COUNT"), value_of("WATCHDOG_PID"), parent_process_id());
         std::fclose(f);
       }
     } else if (std::strcmp(action, "words") == 0) {
