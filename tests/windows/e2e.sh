@@ -30,12 +30,12 @@ expect_err_count() {
 stamp='[0-9]{2}/[0-9]{2}/[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}'
 child="$BIN_DIR/test_child.exe"
 
-# Nothing a case started may outlive it: its children carry the case's folder in their
-# words (test_child ignores the "tag" action). Ended processes that Wine has not yet
+# Nothing a case started may outlive it: its children carry the case's folder name in
+# their words (test_child ignores the "tag" action; framerelay's URL ends in it). Ended processes that Wine has not yet
 # collected (state Z) do not count.
 no_leftovers() {
   sleep 0.5
-  if ps -eo stat=,args= | grep -v '^Z' | grep -F -- "$work" | grep -v grep >&2; then
+  if ps -eo stat=,args= | grep -v '^Z' | grep -F -- "$(basename "$work")" | grep -v grep >&2; then
     fail "a child is still running"
   fi
 }
@@ -170,6 +170,40 @@ framerelay_encoder_grace)
   run framerelay -r2 "http://cam/$(basename "$work")"
   expect_status 0
   [ -f "$work/finished.txt" ] || fail "the encoder was cut off before it finished"
+  no_leftovers
+  ;;
+watchdog_stop)
+  # Ctrl-C (Wine turns SIGINT into the console event): the child gets its grace time, then
+  # whatever still runs is ended, and watchdog ends as a console program ended by Ctrl-C
+  # (0xC000013A; its low byte, 58, is what Linux sees).
+  (cd "$work" && exec wine "$BIN_DIR/watchdog.exe" -m30 "$child" "${tag[@]}" sleep 30 >out 2>err.raw </dev/null) &
+  started=$!
+  sleep 3
+  kill -INT "$started"
+  wait "$started"
+  status=$?
+  tr -d '\r' <"$work/err.raw" >"$work/err"
+  expect_status 58
+  expect_err_count "WATCHDOG START" 1
+  expect_err_count "WATCHDOG END" 0
+  no_leftovers
+  ;;
+framerelay_stop)
+  # Ctrl-C while the camera sends nothing ends the run at once, and both children with it.
+  printf '\377\330frame\377\331' >"$work/stream.bin"
+  export FAKE_DIR="$work" FAKE_SILENT_MS=60000 WINEPATH="$(winepath -w "$STANDIN_DIR" 2>/dev/null)\\"
+  (cd "$work" && exec wine "$BIN_DIR/framerelay.exe" -r1 "http://cam/$(basename "$work")" >out 2>err.raw </dev/null) &
+  started=$!
+  sleep 3
+  kill -INT "$started"
+  SECONDS=0
+  wait "$started"
+  status=$?
+  tr -d '\r' <"$work/err.raw" >"$work/err"
+  expect_status 0
+  [ "$SECONDS" -le 10 ] || fail "took $SECONDS s to stop"
+  expect_err_line "^endtrap\(\)$"
+  [ ! -s "$work/fed.bin" ] || fail "a frame was fed"
   no_leftovers
   ;;
 framerelay_feed | framerelay_verbose_vectors)
