@@ -31,7 +31,7 @@ namespace {
 
 constexpr int chunk_size = 1023;          // one read per stream and pass
 constexpr int grace_queries = 30;         // status queries after a run, 100 ms apart
-constexpr long final_relay_limit = 4 * 65536;  // what is relayed from the pipes at a run's end
+constexpr long final_relay_limit = 4L * 65536;  // what is relayed from the pipes at a run's end
 
 enum hang_state { no_hang = 0, hang_silence, hang_error_string, hang_stale_file, hang_file_missing };
 
