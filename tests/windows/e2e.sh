@@ -128,6 +128,16 @@ watchdog_quoting)
   printf '%s\n' "${words[@]}" >"$work/expected"
   tr -d '\r' <"$work/words.txt" | diff "$work/expected" - || fail "words differ"
   ;;
+watchdog_descriptors)
+  # Every run releases what it made: the pipes of the fourth run get the same descriptor
+  # numbers as those of the first.
+  run watchdog -d2 -m1 -n4 "$child" "${tag[@]}" print hello sleep 30
+  expect_status 0
+  expect_err_count "^outfd:[0-9]+ read\(\)$" 4
+  [ "$(grep -E '^outfd:' "$work/err" | sort -u | wc -l)" -eq 1 ] || fail "descriptors grew: $(grep -E '^outfd:' "$work/err" | tr '\n' ' ')"
+  [ "$(grep -c '^hello$' "$work/out")" -eq 4 ] || fail "hello not relayed in every run"
+  no_leftovers
+  ;;
 watchdog_tree_kill)
   # A hung child's own children end with it.
   run watchdog -m1 -n1 "$child" "${tag[@]}" spawn 30 sleep 30
