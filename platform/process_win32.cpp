@@ -82,9 +82,11 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
   // for the moment of the start, and ours are put back after it.
   const int wanted[3] = {stdio.in, stdio.out, stdio.err};
   int saved[3] = {-1, -1, -1};
+  bool swapped[3] = {false, false, false};
   for (int fd = 0; fd < 3; ++fd) {
     if (wanted[fd] < 0) continue;
-    saved[fd] = _dup(fd);
+    swapped[fd] = true;
+    saved[fd] = _dup(fd);  // -1 when we have no such descriptor: it is closed again after
     // Our saved copy must not reach the child.
     if (saved[fd] >= 0) SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(saved[fd])), HANDLE_FLAG_INHERIT, 0);
     _dup2(wanted[fd], fd);
@@ -93,7 +95,11 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
                                      : _spawnvp(_P_NOWAIT, words[0], words);
   int err = errno;
   for (int fd = 0; fd < 3; ++fd) {
-    if (saved[fd] < 0) continue;
+    if (!swapped[fd]) continue;
+    if (saved[fd] < 0) {
+      _close(fd);  // we must not keep the child's pipe end in its place
+      continue;
+    }
     _dup2(saved[fd], fd);
     _close(saved[fd]);
   }
