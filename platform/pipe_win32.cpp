@@ -59,9 +59,7 @@ void close_fd(int* fd) {
 ssize_t read_some(int fd, void* buf, std::size_t len) {
   HANDLE h = system_handle_of(fd);
   if (h == INVALID_HANDLE_VALUE) return -static_cast<int>(ERROR_INVALID_HANDLE);
-  DWORD available = 0;
-  if (is_nonblocking(fd) && PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr) && available == 0)
-    return -EAGAIN;
+  if (is_nonblocking(fd) && bytes_available(fd) == 0) return -EAGAIN;
   DWORD got = 0;
   if (!ReadFile(h, buf, static_cast<DWORD>(len), &got, nullptr)) {
     DWORD err = GetLastError();

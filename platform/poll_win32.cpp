@@ -20,6 +20,11 @@ int peek(int fd) {
   return copied != 0 || available != 0 ? 1 : 0;
 }
 
+// Sleeps what is left of a wait, but at most one peek interval.
+void nap(long left_ms) {
+  Sleep(static_cast<DWORD>(left_ms < static_cast<long>(peek_interval_ms) ? left_ms : peek_interval_ms));
+}
+
 }  // namespace
 
 int probe_readable(const int* fds, int count, bool* ready, bool* finished) {
@@ -43,8 +48,7 @@ int wait_readable(const int* fds, int count, long timeout_ms) {
     }
     if (!open) return 1;  // every writer has gone: as a hang-up wakes poll(2)
     if (waited >= timeout_ms) return 0;
-    Sleep(static_cast<DWORD>(timeout_ms - waited < static_cast<long>(peek_interval_ms) ? timeout_ms - waited
-                                                                                       : peek_interval_ms));
+    nap(timeout_ms - waited);
   }
 }
 
@@ -53,6 +57,5 @@ void sleep_ms(long ms, bool (*stop)()) {
     Sleep(static_cast<DWORD>(ms));
     return;
   }
-  for (long slept = 0; slept < ms && !stop(); slept += peek_interval_ms)
-    Sleep(static_cast<DWORD>(ms - slept < static_cast<long>(peek_interval_ms) ? ms - slept : peek_interval_ms));
+  for (long slept = 0; slept < ms && !stop(); slept += peek_interval_ms) nap(ms - slept);
 }

@@ -82,10 +82,8 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
   // for the moment of the start, and ours are put back after it.
   const int wanted[3] = {stdio.in, stdio.out, stdio.err};
   int saved[3] = {-1, -1, -1};
-  bool swapped[3] = {false, false, false};
   for (int fd = 0; fd < 3; ++fd) {
     if (wanted[fd] < 0) continue;
-    swapped[fd] = true;
     saved[fd] = _dup(fd);  // -1 when we have no such descriptor: it is closed again after
     // Our saved copy must not reach the child.
     if (saved[fd] >= 0) SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(saved[fd])), HANDLE_FLAG_INHERIT, 0);
@@ -95,7 +93,7 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
                                      : _spawnvp(_P_NOWAIT, words[0], words);
   int err = errno;
   for (int fd = 0; fd < 3; ++fd) {
-    if (!swapped[fd]) continue;
+    if (wanted[fd] < 0) continue;
     if (saved[fd] < 0) {
       _close(fd);  // we must not keep the child's pipe end in its place
       continue;
@@ -119,7 +117,7 @@ int process_status(process_handle* handle) {
   if (!GetExitCodeProcess(native(handle), &code)) return -static_cast<int>(GetLastError());
   if (code == STILL_ACTIVE) return 1;
   // The handle keeps the answer, so every later query sees the same exit code; an adopted
-// process's exit code can be read as well as our own child's.
+  // process's exit code can be read as well as our own child's.
   handle->reaped = true;
   handle->exit_code = static_cast<int>(code);
   handle->exit_code_known = true;

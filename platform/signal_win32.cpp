@@ -4,8 +4,9 @@
 // SIGBREAK.
 #include "platform/signal.h"
 
+#include "platform/pipe.h"
+
 #include <windows.h>
-#include <io.h>
 
 #include <atomic>
 #include <csignal>
@@ -62,13 +63,9 @@ void install_stop_requests(void (*on_stop)()) {
   SetConsoleCtrlHandler(on_stop_event, TRUE);
 }
 
+// Returns once the pipe holds data or can never hold any (a failed peek), or on a stop.
 void wait_readable_or_stop(int fd) {
-  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  while (!stop_seen.load()) {
-    DWORD available = 0;
-    if (!PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr) || available > 0) return;
-    Sleep(wait_step_ms);
-  }
+  while (!stop_seen.load() && bytes_available(fd) == 0) Sleep(wait_step_ms);
 }
 
 void install_signal_reports(void (*report)(int sig)) {
@@ -84,12 +81,4 @@ void install_termination_watch(void (*note)(int sig)) {
 // A console program ended by its control event ends with this status.
 [[noreturn]] void die_by_signal(int) { ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT)); }
 
-void signal_safe_write(int fd, const char* text) {
-  std::size_t len = std::strlen(text);
-  while (len > 0) {
-    int n = _write(fd, text, static_cast<unsigned>(len));
-    if (n <= 0) return;
-    text += n;
-    len -= static_cast<std::size_t>(n);
-  }
-}
+void signal_safe_write(int fd, const char* text) { write_all(fd, text, std::strlen(text)); }
