@@ -1,8 +1,7 @@
 // Status query and termination over real child processes started by the shell.
 #include <gtest/gtest.h>
 
-#include "platform/poll.h"
-#include "watchdog/child_status.h"
+#include "tests/watchdog/child_wait.h"
 
 namespace {
 
@@ -11,21 +10,13 @@ void start_shell(process_handle* h, const char* script) {
   EXPECT_EQ(spawn_process(h, argv, child_stdio{}), 0);
 }
 
-int wait_for_end(process_handle* h) {
-  for (int i = 0; i < 500; ++i) {
-    if (child_status(h, 0) < 0) return 0;
-    sleep_ms(10);
-  }
-  return -1;
-}
-
 TEST(ChildStatus, RecordsExitStatusAndKillCode) {
   reset_child_status();
   struct { const char* script; int code; } rows[] = {{"exit 0", 0}, {"exit 3", 3}, {"exit 259", 3}, {"kill -TERM $$", 128 + 15}};
   for (const auto& r : rows) {
     process_handle h;
     start_shell(&h, r.script);
-    ASSERT_EQ(wait_for_end(&h), 0) << r.script;
+    ASSERT_EQ(wait_for_end(&h, 500), 0) << r.script;
     EXPECT_EQ(last_exit_status, r.code) << r.script;
     EXPECT_EQ(child_status(&h, 0), -1) << "a handle keeps answering 'ended'";
     release_process(&h);
@@ -34,7 +25,7 @@ TEST(ChildStatus, RecordsExitStatusAndKillCode) {
   start_shell(&h, "sleep 30");
   EXPECT_EQ(child_status(&h, 0), 0);
   EXPECT_EQ(child_status(&h, 9), 0);
-  ASSERT_EQ(wait_for_end(&h), 0);
+  ASSERT_EQ(wait_for_end(&h, 500), 0);
   EXPECT_EQ(last_exit_status, 127);
   release_process(&h);
 }

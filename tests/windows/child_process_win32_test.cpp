@@ -6,8 +6,7 @@
 
 #include <string>
 
-#include "platform/poll.h"
-#include "watchdog/child_status.h"
+#include "tests/watchdog/child_wait.h"
 
 namespace {
 
@@ -25,21 +24,13 @@ void start_child(process_handle* h, const char* action, const char* arg) {
   ASSERT_EQ(spawn_process(h, argv, child_stdio{}), 0);
 }
 
-int wait_for_end(process_handle* h) {
-  for (int i = 0; i < 1000; ++i) {
-    if (child_status(h, 0) < 0) return 0;
-    sleep_ms(10);
-  }
-  return -1;
-}
-
 TEST(ChildStatusWin32, RecordsExitCodesAndTheKillCode) {
   reset_child_status();
   struct { const char* code; int expected; } rows[] = {{"0", 0}, {"3", 3}, {"300", 300}};
   for (const auto& r : rows) {
     process_handle h;
     start_child(&h, "exit", r.code);
-    ASSERT_EQ(wait_for_end(&h), 0) << r.code;
+    ASSERT_EQ(wait_for_end(&h, 1000), 0) << r.code;
     EXPECT_EQ(last_exit_status, r.expected) << r.code;
     EXPECT_EQ(child_status(&h, 0), -1) << "a handle keeps answering 'ended'";
     EXPECT_GT(lookup_process_id(&h), 0);
@@ -49,7 +40,7 @@ TEST(ChildStatusWin32, RecordsExitCodesAndTheKillCode) {
   start_child(&h, "sleep", "30");
   EXPECT_EQ(child_status(&h, 0), 0);
   EXPECT_EQ(child_status(&h, 9), 0);
-  ASSERT_EQ(wait_for_end(&h), 0);
+  ASSERT_EQ(wait_for_end(&h, 1000), 0);
   EXPECT_EQ(last_exit_status, 127);
   release_process(&h);
 }

@@ -41,6 +41,18 @@ no_leftovers() {
 }
 tag=(tag "$work")
 
+# The count variables the children recorded, in order, on one line.
+count_variables() { tr -d '\r' <"$work/env.txt" | cut -d' ' -f1 | tr '\n' ' '; }
+
+# Stand-in wget/ffmpeg found on the Windows search path, working in the case's folder; the
+# URL ends in the folder's name so no_leftovers finds them. The folder goes in Windows form,
+# ending in a separator: Wine's runtime looks at the byte after a search-path entry, not its
+# last one, when it joins entry and name.
+use_standins() {
+  export FAKE_DIR="$work" WINEPATH="$(winepath -w "$STANDIN_DIR" 2>/dev/null)\\"
+  url="http://cam/$(basename "$work")"
+}
+
 case $case_name in
 watchdog_usage)
   run watchdog -h
@@ -76,7 +88,7 @@ watchdog_silence_restart)
   expect_err_line "^$stamp \*\*\*\*\*\* WATCHDOG RESTART\(2\) \[.*test_child\.exe\] \*\*\*\*\*\*$"
   expect_err_line "^$stamp \*\*\*\*\*\* WATCHDOG END \[.*test_child\.exe\] count:2 \*\*\*\*\*\*$"
   tr -d '\r' <"$work/env.txt" >"$work/env"
-  [ "$(cut -d' ' -f1 "$work/env" | tr '\n' ' ')" = "1,0 2,2 " ] || fail "count variables: $(cat "$work/env")"
+  [ "$(count_variables)" = "1,0 2,2 " ] || fail "count variables: $(cat "$work/env")"
   # The pid variable is the supervisor's own process id: the one that started each child.
   pids=$(cut -d' ' -f2,3 "$work/env" | tr ' ' '\n' | sort -u)
   [[ "$pids" =~ ^[0-9]+$ ]] || fail "pid variables and parents: $(cat "$work/env")"
@@ -88,7 +100,7 @@ watchdog_error_string)
   expect_err_count "^$stamp \*\*\*\*\*\* WATCHDOG --hung up-- \(error string output\) \*\*\*\*\*\*$" 2
   expect_err_line "RESTART\(3\)"
   [ "$(grep -c 'an ERROR here' "$work/out")" -eq 2 ] || fail "the line was not relayed twice"
-  [ "$(tr -d '\r' <"$work/env.txt" | cut -d' ' -f1 | tr '\n' ' ')" = "1,0 2,3 " ] || fail "count variables"
+  [ "$(count_variables)" = "1,0 2,3 " ] || fail "count variables"
   no_leftovers
   ;;
 watchdog_timeout)
@@ -104,7 +116,7 @@ watchdog_exit_status)
   run watchdog -n2 "$child" record "$work/env.txt" exit 0
   expect_status 0
   expect_err_line "RESTART\(1\)"
-  [ "$(tr -d '\r' <"$work/env.txt" | cut -d' ' -f1 | tr '\n' ' ')" = "1,0 2,1 " ] || fail "count variables"
+  [ "$(count_variables)" = "1,0 2,1 " ] || fail "count variables"
   run watchdog -x3 "$child" exit 3
   expect_status 0
   expect_err_line "WATCHDOG END \[.*test_child\.exe\] <OK-exitstatus> count:1 \*"
@@ -160,7 +172,7 @@ watchdog_adopt)
   expect_err_count "hung up-- \(1 sec no output\)" 1
   expect_err_line "RESTART\(2\)"
   expect_err_line "WATCHDOG END \[.*test_child\.exe\] count:1 \*"
-  [ "$(tr -d '\r' <"$work/env.txt" | cut -d' ' -f1)" = "1,2" ] || fail "count variable"
+  [ "$(count_variables)" = "1,2 " ] || fail "count variable"
   wait
   # The system gives an adopted process's exit code too, so -x can end on it.
   rm -f "$work/pid"
@@ -176,8 +188,8 @@ watchdog_adopt)
 framerelay_encoder_grace)
   # After its input ends the encoder may take its time to finish its recording.
   printf '\377\330frame\377\331' >"$work/stream.bin"
-  export FAKE_DIR="$work" FAKE_LINGER_MS=1500 WINEPATH="$(winepath -w "$STANDIN_DIR" 2>/dev/null)\\"
-  run framerelay -r2 "http://cam/$(basename "$work")"
+  use_standins
+  FAKE_LINGER_MS=1500 run framerelay -r2 "$url"
   expect_status 0
   [ -f "$work/finished.txt" ] || fail "the encoder was cut off before it finished"
   no_leftovers
@@ -201,8 +213,8 @@ watchdog_stop)
 framerelay_stop)
   # Ctrl-C while the camera sends nothing ends the run at once, and both children with it.
   printf '\377\330frame\377\331' >"$work/stream.bin"
-  export FAKE_DIR="$work" FAKE_SILENT_MS=60000 WINEPATH="$(winepath -w "$STANDIN_DIR" 2>/dev/null)\\"
-  (cd "$work" && exec wine "$BIN_DIR/framerelay.exe" -r1 "http://cam/$(basename "$work")" >out 2>err.raw </dev/null) &
+  use_standins
+  (cd "$work" && FAKE_SILENT_MS=60000 exec wine "$BIN_DIR/framerelay.exe" -r1 "$url" >out 2>err.raw </dev/null) &
   started=$!
   sleep 3
   kill -INT "$started"
@@ -219,10 +231,7 @@ framerelay_stop)
 framerelay_feed | framerelay_verbose_vectors)
   # Three frames among stray bytes; each is fed to the encoder exactly -r times.
   printf 'junk\377\330one\377\331--\377\330two frame\377\331xx\377\330three\377\331tail' >"$work/stream.bin"
-  # The stand-ins' folder in Windows form, ending in a separator: Wine's runtime looks at the
-  # byte after a search-path entry, not its last one, when it joins entry and name.
-  export FAKE_DIR="$work" WINEPATH="$(winepath -w "$STANDIN_DIR" 2>/dev/null)\\"
-  url="http://cam/$(basename "$work")"
+  use_standins
   if [ "$case_name" = framerelay_feed ]; then
     run framerelay -r3 -s320,240 "$url"
   else
