@@ -11,13 +11,14 @@
 #include "platform/poll.h"
 #include "platform/signal.h"
 #include "platform/system_error.h"
+#include "platform/wait.h"
 
 namespace {
 
 constexpr int grace_queries = 30;  // 100 ms apart: the encoder's time to write its last frames
 
 // A stop request from the terminal or the system: the loop ends before its next read.
-void endtrap() {
+void endtrap(int) {
   signal_safe_write(2, "endtrap()\n");
   stop_requested.store(true);
 }
@@ -36,7 +37,8 @@ void read_fetch_pipe() {
   while (!stop_requested.load()) {
     ssize_t n = read_some(pipeline.fetch_fd, block, sizeof block);
     if (n == -EAGAIN) {
-      wait_readable_or_stop(pipeline.fetch_fd);
+      wait_item fetch{pipeline.fetch_fd, wait_read, 0};
+      wait_for_events(&fetch, 1, -1);
       continue;
     }
     if (n <= 0) {

@@ -48,6 +48,12 @@ int terminate_process_tree(process_handle* handle);
 // Sends `sig` to the process alone.
 int signal_process(process_handle* handle, int sig);
 
+// Ends a process in order: sends `sig` (0: none, the caller has already asked it to end, for
+// example by closing its input), waits up to grace_ms for it to end (the wait ends early at the
+// process's end), then kills whatever of it still runs, the process and its descendants, and
+// reaps it. Returns true when it ended within the grace.
+bool stop_process(process_handle* handle, int sig, long grace_ms);
+
 // Takes hold of a running process by pid. Fails with -errno when it does not exist or is
 // not ours to signal.
 int adopt_process(process_handle* handle, pid_t pid);

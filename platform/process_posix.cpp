@@ -14,6 +14,7 @@
 #include <atomic>
 
 #include "platform/process_tree.h"
+#include "platform/wake_up.h"
 
 extern char** environ;
 
@@ -27,7 +28,10 @@ constexpr int registry_slots = 64;
 process_handle* registry[registry_slots];
 int registry_count = 0;
 
-void note_child_event(int) { child_events.fetch_add(1, std::memory_order_relaxed); }
+void note_child_event(int) {
+  child_events.fetch_add(1, std::memory_order_relaxed);
+  wake_up();
+}
 
 void register_handle(process_handle* h) {
   if (registry_count < registry_slots) registry[registry_count++] = h;
@@ -83,6 +87,7 @@ int send_signal(process_handle* h, int sig) {
 }  // namespace
 
 void watch_child_events() {
+  wake_up_descriptor();  // made before the handler can need it
   struct sigaction sa {};
   sa.sa_handler = note_child_event;
   sigemptyset(&sa.sa_mask);
