@@ -39,6 +39,10 @@ bool debug(int bit) { return (run_settings.debug_mask & bit) != 0; }
 bool watching_file() { return run_settings.watch_file[0] != '\0'; }
 std::int64_t seconds_ms(int sec) { return static_cast<std::int64_t>(sec) * 1000; }
 
+// "More than <sec> seconds" is counted in whole seconds, as the limits are given: a silence
+// of 2.5 s is 2 seconds, which -m2 does not yet call a hang.
+bool more_than(std::int64_t elapsed_ms, int sec) { return elapsed_ms / 1000 > sec; }
+
 void list_command_words() {
   for (int i = 0; i < run_settings.cmd_argc; ++i) say("[%2d] %s\n", i, run_settings.cmd_argv[i]);
 }
@@ -256,7 +260,7 @@ bool error_string_found(const run_record* run) {
 
 hang_state test_watched_file(supervision_state* s) {
   watched_file* f = &s->run.file;
-  if (s->run.now - f->base <= seconds_ms(run_settings.monitor_sec)) return no_hang;
+  if (!more_than(s->run.now - f->base, run_settings.monitor_sec)) return no_hang;
   file_time when;
   int rc = examine_watched_file(s, &when);
   if (rc != 0) {
@@ -264,25 +268,22 @@ hang_state test_watched_file(supervision_state* s) {
     return hang_file_missing;
   }
   f->base = f->last_change;
-  return s->run.now - f->last_change > seconds_ms(run_settings.monitor_sec) ? hang_stale_file : no_hang;
+  return more_than(s->run.now - f->last_change, run_settings.monitor_sec) ? hang_stale_file : no_hang;
 }
 
 hang_state test_silence(const run_record* run) {
-  const std::int64_t limit = seconds_ms(run_settings.monitor_sec);
-  bool out_silent = run->now - run->last_out > limit;
-  if (run_settings.monitor_mode == 2 && out_silent && run->now - run->last_err > limit) return hang_silence;
+  const int limit = run_settings.monitor_sec;
+  bool out_silent = more_than(run->now - run->last_out, limit);
+  if (run_settings.monitor_mode == 2 && out_silent && more_than(run->now - run->last_err, limit)) return hang_silence;
   if (run_settings.monitor_mode == 1 && out_silent) return hang_silence;
   return no_hang;
 }
 
-// The wait of an idle pass ends by the next moment a time test may fire, a second at most.
+// The wait of an idle pass: a second, or less when the timeout falls due before.
 long pass_wait(const supervision_state* s) {
-  const run_record* run = &s->run;
   std::int64_t wait = pass_wait_ms;
   if (run_settings.timeout_sec > 0)
-    wait = std::min(wait, s->timeout_start + seconds_ms(run_settings.timeout_sec) - run->now);
-  if (run_settings.monitor_mode != 0 && !watching_file())
-    wait = std::min(wait, run->last_out + seconds_ms(run_settings.monitor_sec) + 1 - run->now);
+    wait = std::min(wait, s->timeout_start + seconds_ms(run_settings.timeout_sec) - s->run.now);
   return static_cast<long>(std::max<std::int64_t>(wait, 0));
 }
 
