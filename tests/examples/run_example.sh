@@ -31,14 +31,30 @@ restart-on-error)
   [ $? -eq 0 ] || fail "status"
   grep -q "RESTART(3)" err || fail "no restart after the error line"
   grep -q "run 2,3" out || fail "second run's count"
+  # With no command: the demo falls silent, then errs, then succeeds, and the example ends.
+  start=$(date +%s)
+  "$examples/restart-on-error.sh" >out 2>err || fail "the demo run did not end well"
+  [ $(( $(date +%s) - start )) -le 30 ] || fail "the demo took more than 30 s"
+  grep -q "(3 sec no output)" err || fail "the silent first run was not restarted"
+  grep -q "(error string output)" err || fail "the error line was not noticed"
+  grep -q "<OK-exitstatus> count:3" err || fail "the demo did not end on its success"
   ;;
 kill-when-silent)
   SILENCE=1 "$examples/kill-when-silent.sh" sh -c 'echo working; sleep 30' >out 2>err
   [ $? -eq 2 ] || fail "a job killed for silence must fail the wrapper"
   [ "$(cat out)" = working ] || fail "output"
-  "$examples/kill-when-silent.sh" sh -c 'echo done' >out 2>err || fail "a job that succeeds passes"
+  grep -q "(1 sec no output)" err || fail "the hang is not named"
+  QUIET=1 SILENCE=1 "$examples/kill-when-silent.sh" sh -c 'sleep 30' >out 2>err
+  [ $? -eq 2 ] || fail "quiet: a job killed for silence must fail the wrapper"
+  grep -q "without output" err || fail "quiet: no line says why"
+  QUIET=1 "$examples/kill-when-silent.sh" sh -c 'echo failing; exit 3' >out 2>err
+  [ $? -eq 2 ] || fail "a failing job must fail the wrapper"
+  grep -q "failed" err || fail "no line says the job failed"
   LIMIT=1 "$examples/kill-when-silent.sh" sh -c 'while :; do echo busy; sleep 0.2; done' >out 2>err
   [ $? -eq 124 ] || fail "limit status"
+  grep -q "limit of 1 s" err || fail "the limit is not named"
+  QUIET=1 "$examples/kill-when-silent.sh" sh -c 'echo done' >out 2>err || fail "a job that succeeds passes"
+  [ ! -s err ] || fail "a job that succeeds leaves stderr empty with QUIET=1"
   ;;
 file-heartbeat)
   BEAT=1 RUNS=1 "$examples/file-heartbeat.sh" beat sh -c 'sleep 30' >out 2>err || fail "status"
