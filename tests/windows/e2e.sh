@@ -33,11 +33,16 @@ stamp='[0-9]{2}/[0-9]{2}/[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}'
 child="$BIN_DIR/test_child.exe"
 
 # Nothing a case started may outlive it: its children carry the case's folder name in
-# their words (test_child ignores the "tag" action; framerelay's URL ends in it). Ended processes that Wine has not yet
-# collected (state Z) do not count.
+# their words (test_child ignores the "tag" action; framerelay's URL ends in it). Ended
+# processes that Wine has not yet collected (state Z) do not count. The process list is
+# taken while ps is the only process of ours that runs, so the filters after it, which
+# carry the folder name in their own words, cannot list themselves.
+work_name=$(basename "$work")
 no_leftovers() {
+  local processes
   sleep 0.5
-  if ps -eo stat=,args= | grep -v '^Z' | grep -F -- "$(basename "$work")" | grep -v grep >&2; then
+  processes=$(ps -eo stat=,args=)
+  if printf '%s\n' "$processes" | grep -v '^Z' | grep -F -- "$work_name" >&2; then
     fail "a child is still running"
   fi
 }
@@ -54,7 +59,7 @@ use_standins() {
   local standins
   standins=$(cd "$STANDIN_DIR" && pwd -P)
   export FAKE_DIR="$work" WINEPATH="Z:${standins//\//\\}\\"
-  url="http://cam/$(basename "$work")"
+  url="http://cam/$work_name"
 }
 
 case $case_name in
