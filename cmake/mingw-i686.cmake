@@ -15,7 +15,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+
+# The Wine loader that runs the tests: Wine's 32-bit loader (from wine32:i386), named
+# directly so that no wrapper script decides; another can be chosen with -DTOOLS_WINE=...
+set(TOOLS_WINE /usr/lib/wine/wine CACHE FILEPATH "Wine loader that runs the 32-bit programs")
+set(CMAKE_CROSSCOMPILING_EMULATOR ${TOOLS_WINE})
 
 # The runtime's thread-safe time conversions (localtime_r) are only declared on request.
 set(CMAKE_C_FLAGS_INIT "-D_POSIX_THREAD_SAFE_FUNCTIONS=200112L")

@@ -1,8 +1,5 @@
 # A Debian package of both programs, built with `cpack -G DEB` in the build folder.
-set(CPACK_PACKAGE_NAME "watchdog-tools")
-set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}.42")
-set(CPACK_PACKAGE_CONTACT "watchdog-tools maintainers <maintainers@watchdog-tools.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "supervise console programs and relay IP camera streams")
+include(${CMAKE_CURRENT_LIST_DIR}/package-identity.cmake)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "watchdog starts a command, relays its output and restarts it when it hangs
 (output silence, a stale watched file, or an output line matching wildcard

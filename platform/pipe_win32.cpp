@@ -7,8 +7,13 @@
 #include <io.h>
 
 #include <cerrno>
+#include <climits>
 
 namespace {
+
+// The largest counts one ReadFile and one _write can take: a 64-bit size_t does not fit.
+constexpr std::size_t max_read = MAXDWORD;
+constexpr std::size_t max_write = INT_MAX;
 
 HANDLE system_handle_of(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
 
@@ -60,8 +65,9 @@ ssize_t read_some(int fd, void* buf, std::size_t len) {
   HANDLE h = system_handle_of(fd);
   if (h == INVALID_HANDLE_VALUE) return -static_cast<int>(ERROR_INVALID_HANDLE);
   if (is_nonblocking(fd) && bytes_available(fd) == 0) return -EAGAIN;
+  // One read takes at most what its DWORD count can say; a shorter read is normal.
   DWORD got = 0;
-  if (!ReadFile(h, buf, static_cast<DWORD>(len), &got, nullptr)) {
+  if (!ReadFile(h, buf, static_cast<DWORD>(len < max_read ? len : max_read), &got, nullptr)) {
     DWORD err = GetLastError();
     if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
     return -static_cast<int>(err);
@@ -72,7 +78,8 @@ ssize_t read_some(int fd, void* buf, std::size_t len) {
 int write_all(int fd, const void* buf, std::size_t len) {
   const char* p = static_cast<const char*>(buf);
   while (len > 0) {
-    int n = _write(fd, p, static_cast<unsigned>(len));
+    // _write takes an unsigned count and answers with an int: larger buffers go in pieces.
+    int n = _write(fd, p, static_cast<unsigned>(len < max_write ? len : max_write));
     if (n <= 0) return n < 0 ? -errno : -EIO;
     p += n;
     len -= static_cast<std::size_t>(n);

@@ -18,6 +18,17 @@ constexpr UINT terminated_exit_code = 127;
 
 HANDLE native(const process_handle* h) { return static_cast<HANDLE>(h->system_handle); }
 
+// The record the native query fills for its class 0 (basic information). Every field after
+// the first is pointer-sized, so its layout differs between 32-bit and 64-bit programs.
+struct basic_process_information {
+  LONG exit_status;
+  void* environment_block;
+  ULONG_PTR affinity_mask;
+  LONG base_priority;
+  ULONG_PTR process_id;
+  ULONG_PTR parent_process_id;
+};
+
 // The system routines behind the process-id lookup, found once at run time: GetProcessId
 // where the system has it, else the native information query.
 using get_process_id_routine = DWORD(WINAPI*)(HANDLE);
@@ -45,10 +56,10 @@ int id_of(HANDLE process) {
     if (id != 0) return static_cast<int>(id);
   }
   if (query_process != nullptr) {
-    // The basic information record: six 32-bit fields, the process id in the fifth.
-    ULONG info[6] = {0, 0, 0, 0, static_cast<ULONG>(-2), 0};
-    query_process(process, 0, info, sizeof info, nullptr);
-    if (info[4] != 0) return static_cast<int>(info[4]);
+    basic_process_information info{};
+    info.process_id = static_cast<ULONG_PTR>(-2);
+    query_process(process, 0, &info, sizeof info, nullptr);
+    if (info.process_id != 0) return static_cast<int>(info.process_id);
   }
   return -1;
 }

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs every test in parallel; then the Windows build's
-# tests under Wine, the same tests on an AddressSanitizer/UndefinedBehaviorSanitizer build,
-# and each fuzz target for 30 seconds. QUICK=1 runs the plain build's tests only.
+# Installs what is missing, builds, and runs every test in parallel; then the Windows builds'
+# tests under Wine (64-bit everywhere, 32-bit where the kernel runs i386 programs), the same
+# tests on an AddressSanitizer/UndefinedBehaviorSanitizer build, and each fuzz target for 30
+# seconds. QUICK=1 runs the plain build's tests only.
 set -e
 cd "$(dirname "$0")/.."
 tools/install-deps.sh

@@ -1,20 +1,22 @@
 #!/bin/bash
 # End-to-end cases of the Windows build under Wine: e2e.sh <case>.
 # BIN_DIR holds the .exe files, STANDIN_DIR the wget/ffmpeg stand-ins, EXPECTED_DIR the
-# exact usage texts. Wine's own changes are tolerated: "\r\n" line ends from the runtime's
-# text mode, system message texts, Z:\ path forms. Everything else is compared exactly.
+# exact usage texts, WINE the Wine loader that runs programs of this build's width. Wine's
+# own changes are tolerated: "\r\n" line ends from the runtime's text mode, system message
+# texts, Z:\ path forms. Everything else is compared exactly.
 set -u
 case_name=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export WINEDEBUG=-all
+WINE=${WINE:-wine}
 fail() { echo "FAIL($case_name): $*" >&2; echo "--- stderr:" >&2; cat "$work/err" >&2 2>/dev/null; exit 1; }
 
 # run <program> <args...>: stdout to $work/out, stderr to $work/err (both without \r), status in $status.
 run() {
   local program=$1
   shift
-  (cd "$work" && wine "$BIN_DIR/$program.exe" "$@" >out.raw 2>err.raw </dev/null)
+  (cd "$work" && "$WINE" "$BIN_DIR/$program.exe" "$@" >out.raw 2>err.raw </dev/null)
   status=$?
   tr -d '\r' <"$work/out.raw" >"$work/out"
   tr -d '\r' <"$work/err.raw" >"$work/err"
@@ -31,11 +33,16 @@ stamp='[0-9]{2}/[0-9]{2}/[0-9]{2}-[0-9]{2}:[0-9]{2}:[0-9]{2}'
 child="$BIN_DIR/test_child.exe"
 
 # Nothing a case started may outlive it: its children carry the case's folder name in
-# their words (test_child ignores the "tag" action; framerelay's URL ends in it). Ended processes that Wine has not yet
-# collected (state Z) do not count.
+# their words (test_child ignores the "tag" action; framerelay's URL ends in it). Ended
+# processes that Wine has not yet collected (state Z) do not count. The process list is
+# taken while ps is the only process of ours that runs, so the filters after it, which
+# carry the folder name in their own words, cannot list themselves.
+work_name=$(basename "$work")
 no_leftovers() {
+  local processes
   sleep 0.5
-  if ps -eo stat=,args= | grep -v '^Z' | grep -F -- "$(basename "$work")" | grep -v grep >&2; then
+  processes=$(ps -eo stat=,args=)
+  if printf '%s\n' "$processes" | grep -v '^Z' | grep -F -- "$work_name" >&2; then
     fail "a child is still running"
   fi
 }
@@ -45,12 +52,14 @@ tag=(tag "$work")
 count_variables() { tr -d '\r' <"$work/env.txt" | cut -d' ' -f1 | tr '\n' ' '; }
 
 # Stand-in wget/ffmpeg found on the Windows search path, working in the case's folder; the
-# URL ends in the folder's name so no_leftovers finds them. The folder goes in Windows form,
-# ending in a separator: Wine's runtime looks at the byte after a search-path entry, not its
-# last one, when it joins entry and name.
+# URL ends in the folder's name so no_leftovers finds them. The folder goes in Windows form
+# (drive Z: is Wine's view of /), ending in a separator: Wine's runtime looks at the byte
+# after a search-path entry, not its last one, when it joins entry and name.
 use_standins() {
-  export FAKE_DIR="$work" WINEPATH="$(winepath -w "$STANDIN_DIR" 2>/dev/null)\\"
-  url="http://cam/$(basename "$work")"
+  local standins
+  standins=$(cd "$STANDIN_DIR" && pwd -P)
+  export FAKE_DIR="$work" WINEPATH="Z:${standins//\//\\}\\"
+  url="http://cam/$work_name"
 }
 
 case $case_name in
@@ -161,7 +170,7 @@ watchdog_tree_kill)
 watchdog_adopt)
   # -p takes over a running process: it is not piped, so with -m1 it is killed for silence;
   # then the command is started, which counts as the first run (variable 1,2; END count:1).
-  (cd "$work" && exec wine "$child" pidfile "$work/pid" "${tag[@]}" sleep 30 >/dev/null 2>&1 </dev/null) &
+  (cd "$work" && exec "$WINE" "$child" pidfile "$work/pid" "${tag[@]}" sleep 30 >/dev/null 2>&1 </dev/null) &
   for _ in $(seq 100); do [ -s "$work/pid" ] && break; sleep 0.1; done
   pid=$(tr -d '\r\n' <"$work/pid")
   [[ "$pid" =~ ^[0-9]+$ ]] || fail "no pid from the running child"
@@ -176,7 +185,7 @@ watchdog_adopt)
   wait
   # The system gives an adopted process's exit code too, so -x can end on it.
   rm -f "$work/pid"
-  (cd "$work" && exec wine "$child" pidfile "$work/pid" "${tag[@]}" sleep 2 exit 5 >/dev/null 2>&1 </dev/null) &
+  (cd "$work" && exec "$WINE" "$child" pidfile "$work/pid" "${tag[@]}" sleep 2 exit 5 >/dev/null 2>&1 </dev/null) &
   for _ in $(seq 100); do [ -s "$work/pid" ] && break; sleep 0.1; done
   pid=$(tr -d '\r\n' <"$work/pid")
   run watchdog -x5 -m30 -p"$pid" "$child" "${tag[@]}" exit 0
@@ -198,7 +207,7 @@ watchdog_stop)
   # Ctrl-C (Wine turns SIGINT into the console event): the child gets its grace time, then
   # whatever still runs is ended, and watchdog ends as a console program ended by Ctrl-C
   # (0xC000013A; its low byte, 58, is what Linux sees).
-  (cd "$work" && exec wine "$BIN_DIR/watchdog.exe" -m30 "$child" "${tag[@]}" sleep 30 >out 2>err.raw </dev/null) &
+  (cd "$work" && exec "$WINE" "$BIN_DIR/watchdog.exe" -m30 "$child" "${tag[@]}" sleep 30 >out 2>err.raw </dev/null) &
   started=$!
   sleep 3
   kill -INT "$started"
@@ -214,7 +223,7 @@ framerelay_stop)
   # Ctrl-C while the camera sends nothing ends the run at once, and both children with it.
   printf '\377\330frame\377\331' >"$work/stream.bin"
   use_standins
-  (cd "$work" && FAKE_SILENT_MS=60000 exec wine "$BIN_DIR/framerelay.exe" -r1 "$url" >out 2>err.raw </dev/null) &
+  (cd "$work" && FAKE_SILENT_MS=60000 exec "$WINE" "$BIN_DIR/framerelay.exe" -r1 "$url" >out 2>err.raw </dev/null) &
   started=$!
   sleep 3
   kill -INT "$started"

@@ -25,15 +25,25 @@ const char* value_of(const char* name) {
   return v != nullptr ? v : "-";
 }
 
-// The process that started us, from the system's basic process information (six 32-bit
-// fields; the parent's id is the last).
+// The system's basic process information (class 0 of the native query); every field after
+// the first is pointer-sized, so the record is twice as wide in a 64-bit program.
+struct basic_process_information {
+  LONG exit_status;
+  void* environment_block;
+  ULONG_PTR affinity_mask;
+  LONG base_priority;
+  ULONG_PTR process_id;
+  ULONG_PTR parent_process_id;
+};
+
+// The process that started us, from the basic process information.
 unsigned long parent_process_id() {
   using query_routine = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
   auto query = reinterpret_cast<query_routine>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("NTDLL.DLL"), "NtQueryInformationProcess")));
-  ULONG info[6] = {};
-  if (query == nullptr || query(GetCurrentProcess(), 0, info, sizeof info, nullptr) != 0) return 0;
-  return info[5];
+  basic_process_information info{};
+  if (query == nullptr || query(GetCurrentProcess(), 0, &info, sizeof info, nullptr) != 0) return 0;
+  return static_cast<unsigned long>(info.parent_process_id);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-// Prints a known line: proof that Wine really runs the 32-bit test programs (a Wine without
-// its 32-bit part exits 0 without running anything).
+// Prints a known line naming its own width: proof that Wine really runs the test programs
+// of this build (a Wine without the matching part exits 0 without running anything).
 #include <cstdio>
 
 int main() {
-  std::puts("32-bit test programs run");
+  std::printf("%d-bit test programs run\n", static_cast<int>(sizeof(void*) * 8));
   return 0;
 }
