@@ -11,6 +11,7 @@
 #include "platform/poll.h"
 #include "platform/signal.h"
 #include "platform/system_error.h"
+#include "platform/wait.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ constexpr long fetcher_grace_ms = 3000;  // wget has closed its output: it is on
 enum run_end { run_stream_ended, run_stopped, run_encoder_gone, run_not_started };
 
 // A stop request from the terminal or the system: the loop ends at its next look at the flag.
-void endtrap() {
+void endtrap(int) {
   signal_safe_write(2, "endtrap()\n");
   stop_requested.store(true);
 }
@@ -33,7 +34,10 @@ void report_signal(int sig) {
 }
 
 // Waits until the fetch pipe has data or has hung up, or a stop is requested.
-void wait_for_fetch_data() { wait_readable_or_stop(pipeline.fetch_fd); }
+void wait_for_fetch_data() {
+  wait_item fetch{pipeline.fetch_fd, wait_read, 0};
+  wait_for_events(&fetch, 1, -1);
+}
 
 // Writes the frame once. 0, or -errno when the feed fails (the encoder has gone).
 int feed_once(const unsigned char* frame, std::size_t size) { return write_all(pipeline.feed_fd, frame, size); }

@@ -41,12 +41,58 @@ int process_status(process_handle* handle);
 // Asks the process to end at once (SIGKILL); does not wait.
 int terminate_process(process_handle* handle);
 
-// Ends the process and every descendant it has at this moment: they are stopped first, so
+constexpr int spared_limit = 64;
+
+// Processes a run left behind on purpose (a daemon a script started), which later tree
+// operations leave alone together with their descendants. Each pid is kept with its start
+// time, so a reused pid is not mistaken for one of them.
+struct spared_processes {
+  int count = 0;
+  pid_t pid[spared_limit] = {};
+  unsigned long long started[spared_limit] = {};
+};
+
+// Which processes a tree operation reaches: always the handle's process and its descendants;
+// with `everything_below_us` every other descendant of ours too (orphans re-parented to us as
+// subreaper, detached ones included), except those in `spared` and what is below them. Never
+// ourselves or an ancestor of ours.
+struct stop_scope {
+  bool everything_below_us = false;
+  const spared_processes* spared = nullptr;
+};
+
+// Ends the process and every process in `scope` at this moment: they are stopped first, so
 // none can fork away while the tree is read, then killed. Does not wait.
-int terminate_process_tree(process_handle* handle);
+int terminate_process_tree(process_handle* handle, const stop_scope& scope = {});
 
 // Sends `sig` to the process alone.
 int signal_process(process_handle* handle, int sig);
+
+// Sends `sig` to the process and every process in `scope`, and lets stopped ones go on, so
+// that each can act on it.
+int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope = {});
+
+// True while the process or any other process in `scope` still runs.
+bool process_tree_running(process_handle* handle, const stop_scope& scope = {});
+
+// Adds every process below us that is not spared yet (and forgets those that have gone).
+void spare_processes_below_us(spared_processes* spared);
+
+// True for our own pid and the pids of our ancestors.
+bool is_self_or_ancestor(pid_t pid);
+
+// The `sig` of stop_process that ends everything at once (exit code 127), before the grace.
+constexpr int terminate_at_once = -1;
+
+// Ends a process in order, the one way both programs do it: sends `sig` to the process and
+// every process in `scope` (0: none, the caller has already asked, for example by closing its
+// input; terminate_at_once: kills them all at once), then waits up to grace_ms until none of
+// them runs (the wait ends early when they are gone; `while_waiting`, when given, does the
+// waiting in steps of at most the milliseconds it is passed, so the caller can go on relaying
+// output), then kills whatever still runs and reaps the process. Returns true when everything
+// ended within the grace.
+bool stop_process(process_handle* handle, int sig, long grace_ms, const stop_scope& scope = {},
+                  void (*while_waiting)(long ms) = nullptr);
 
 // Takes hold of a running process by pid. Fails with -errno when it does not exist or is
 // not ours to signal.

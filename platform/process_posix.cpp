@@ -14,6 +14,7 @@
 #include <atomic>
 
 #include "platform/process_tree.h"
+#include "platform/wake_up.h"
 
 extern char** environ;
 
@@ -27,7 +28,10 @@ constexpr int registry_slots = 64;
 process_handle* registry[registry_slots];
 int registry_count = 0;
 
-void note_child_event(int) { child_events.fetch_add(1, std::memory_order_relaxed); }
+void note_child_event(int) {
+  child_events.fetch_add(1, std::memory_order_relaxed);
+  wake_up();
+}
 
 void register_handle(process_handle* h) {
   if (registry_count < registry_slots) registry[registry_count++] = h;
@@ -83,6 +87,7 @@ int send_signal(process_handle* h, int sig) {
 }  // namespace
 
 void watch_child_events() {
+  wake_up_descriptor();  // made before the handler can need it
   struct sigaction sa {};
   sa.sa_handler = note_child_event;
   sigemptyset(&sa.sa_mask);
@@ -173,16 +178,38 @@ int terminate_process(process_handle* handle) {
   return send_signal(handle, SIGKILL);
 }
 
-int terminate_process_tree(process_handle* handle) {
-  if (handle->pid <= 0 || handle->reaped) return 0;
-  handle->kill_sent = true;
-  // Freeze the child first so the tree cannot change under us, then its descendants.
-  send_signal(handle, SIGSTOP);
-  pid_t tree[process_tree_limit];
-  int count = stop_descendants(handle->pid, tree, process_tree_limit);
-  int rc = send_signal(handle, SIGKILL);
+int terminate_process_tree(process_handle* handle, const stop_scope& scope) {
+  bool alive = handle->pid > 0 && !handle->reaped;
+  if (alive) {
+    handle->kill_sent = true;
+    // Freeze the process first so the tree cannot change under us, then its descendants.
+    send_signal(handle, SIGSTOP);
+  }
+  static pid_t tree[process_tree_limit];
+  int count = stop_descendants(alive ? handle->pid : 0, scope, tree, process_tree_limit);
+  int rc = alive ? send_signal(handle, SIGKILL) : 0;
   for (int i = 0; i < count; ++i) kill(tree[i], SIGKILL);
   return rc;
+}
+
+int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope) {
+  bool alive = handle->pid > 0 && !handle->reaped;
+  static pid_t tree[process_tree_limit];
+  int count = list_descendants(alive ? handle->pid : 0, scope, tree, process_tree_limit);
+  int rc = alive ? send_signal(handle, sig) : 0;
+  if (alive) send_signal(handle, SIGCONT);
+  for (int i = 0; i < count; ++i) {
+    kill(tree[i], sig);
+    kill(tree[i], SIGCONT);  // a stopped process would not see the request until it goes on
+  }
+  return rc;
+}
+
+bool process_tree_running(process_handle* handle, const stop_scope& scope) {
+  reap_children();
+  if (handle->pid > 0 && process_status(handle) == 1) return true;
+  pid_t one;
+  return list_descendants(handle->pid > 0 && !handle->reaped ? handle->pid : 0, scope, &one, 1) > 0;
 }
 
 int signal_process(process_handle* handle, int sig) { return send_signal(handle, sig); }

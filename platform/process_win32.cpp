@@ -130,7 +130,8 @@ int terminate_process(process_handle* handle) {
   return TerminateProcess(native(handle), terminated_exit_code) ? 0 : -static_cast<int>(GetLastError());
 }
 
-int terminate_process_tree(process_handle* handle) {
+// The job object holds every process the child started, detached ones included.
+int terminate_process_tree(process_handle* handle, const stop_scope&) {
   if (handle->system_handle == nullptr) return 0;
   int rc = terminate_process(handle);
   if (handle->tree != nullptr) TerminateJobObject(static_cast<HANDLE>(handle->tree), terminated_exit_code);
@@ -139,6 +140,16 @@ int terminate_process_tree(process_handle* handle) {
 
 // A console program gets the console's control events itself; there is nothing to forward.
 int signal_process(process_handle*, int) { return 0; }
+int signal_process_tree(process_handle*, int, const stop_scope&) { return 0; }
+
+bool process_tree_running(process_handle* handle, const stop_scope&) {
+  return handle->system_handle != nullptr && process_status(handle) == 1;
+}
+
+// Processes a run leaves behind are outside its job once its handles are closed.
+void spare_processes_below_us(spared_processes*) {}
+
+bool is_self_or_ancestor(pid_t pid) { return pid == own_process_id(); }
 
 int adopt_process(process_handle* handle, pid_t pid) {
   *handle = process_handle{};

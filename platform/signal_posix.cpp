@@ -1,22 +1,21 @@
-// Signals on POSIX: sigaction handlers, a signal mask that lets stop requests in only while
-// waiting (ppoll), and the default action restored to end by a signal.
+// Signals on POSIX: sigaction handlers that wake the wait up, and the default action restored
+// to end by a signal.
 #include "platform/signal.h"
 
 #include <errno.h>
-#include <poll.h>
 #include <signal.h>
 #include <string.h>
 #include <unistd.h>
+
+#include "platform/wake_up.h"
 
 namespace {
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGQUIT};
 
-void (*stop_callback)() = nullptr;
+void (*stop_callback)(int) = nullptr;
 void (*report_callback)(int) = nullptr;
-void (*termination_callback)(int) = nullptr;
-sigset_t wait_mask;  // the mask during wait_readable_or_stop: stop requests let in
 
 void install(int sig, void (*handler)(int, siginfo_t*, void*), bool restart) {
   struct sigaction sa {};
@@ -33,7 +32,10 @@ void restore_default(int sig) {
   sigaction(sig, &sa, nullptr);
 }
 
-void on_stop_signal(int, siginfo_t*, void*) { stop_callback(); }
+void on_stop_signal(int sig, siginfo_t*, void*) {
+  stop_callback(sig);
+  wake_up();
+}
 
 void on_reported_signal(int sig, siginfo_t* info, void*) {
   // A fault raised by our own code would recur at once on return: let it end the program.
@@ -42,8 +44,6 @@ void on_reported_signal(int sig, siginfo_t* info, void*) {
   if (real_fault) restore_default(sig);
   report_callback(sig);
 }
-
-void on_termination_signal(int sig, siginfo_t*, void*) { termination_callback(sig); }
 
 }  // namespace
 
@@ -54,29 +54,16 @@ void ignore_broken_pipes() {
   sigaction(SIGPIPE, &sa, nullptr);
 }
 
-void install_stop_requests(void (*on_stop)()) {
+void install_stop_requests(void (*on_stop)(int sig)) {
   stop_callback = on_stop;
-  // Interrupted calls are not resumed: a wait ends at the request.
-  for (int sig : stop_signals) install(sig, on_stop_signal, false);
-  sigset_t held;
-  sigemptyset(&held);
-  for (int sig : stop_signals) sigaddset(&held, sig);
-  sigprocmask(SIG_BLOCK, &held, &wait_mask);
-}
-
-void wait_readable_or_stop(int fd) {
-  struct pollfd p {fd, POLLIN, 0};
-  ppoll(&p, 1, nullptr, &wait_mask);
+  wake_up_descriptor();  // made before any handler can need it
+  // Other calls the signal interrupts are resumed: the wait learns of it through its wake-up.
+  for (int sig : stop_signals) install(sig, on_stop_signal, true);
 }
 
 void install_signal_reports(void (*report)(int sig)) {
   report_callback = report;
   for (int sig : reported_signals) install(sig, on_reported_signal, true);
-}
-
-void install_termination_watch(void (*note)(int sig)) {
-  termination_callback = note;
-  for (int sig : stop_signals) install(sig, on_termination_signal, true);
 }
 
 void die_by_signal(int sig) {

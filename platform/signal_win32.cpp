@@ -5,28 +5,18 @@
 #include "platform/signal.h"
 
 #include "platform/pipe.h"
+#include "platform/wake_up.h"
 
 #include <windows.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstring>
 
 namespace {
 
 constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM, SIGBREAK};
-constexpr DWORD wait_step_ms = 20;
-
-void (*stop_callback)() = nullptr;
+void (*stop_callback)(int) = nullptr;
 void (*report_callback)(int) = nullptr;
-void (*termination_callback)(int) = nullptr;
-std::atomic<bool> stop_seen{false};
-
-BOOL WINAPI on_stop_event(DWORD) {
-  stop_seen.store(true);
-  if (stop_callback != nullptr) stop_callback();
-  return TRUE;  // handled: the program ends in its own time
-}
 
 // A fault raised by the program itself would be raised again at once if the handler just
 // returned, so after its report the default action ends the program.
@@ -48,9 +38,10 @@ int signal_of_event(DWORD event) {
   }
 }
 
-BOOL WINAPI on_termination_event(DWORD event) {
-  if (termination_callback != nullptr) termination_callback(signal_of_event(event));
-  return TRUE;
+BOOL WINAPI on_stop_event(DWORD event) {
+  if (stop_callback != nullptr) stop_callback(signal_of_event(event));
+  wake_up();
+  return TRUE;  // handled: the program ends in its own time
 }
 
 }  // namespace
@@ -58,24 +49,14 @@ BOOL WINAPI on_termination_event(DWORD event) {
 // A write to a pipe whose reader has gone fails with an error; nothing ends the process.
 void ignore_broken_pipes() {}
 
-void install_stop_requests(void (*on_stop)()) {
+void install_stop_requests(void (*on_stop)(int sig)) {
   stop_callback = on_stop;
   SetConsoleCtrlHandler(on_stop_event, TRUE);
-}
-
-// Returns once the pipe holds data or can never hold any (a failed peek), or on a stop.
-void wait_readable_or_stop(int fd) {
-  while (!stop_seen.load() && bytes_available(fd) == 0) Sleep(wait_step_ms);
 }
 
 void install_signal_reports(void (*report)(int sig)) {
   report_callback = report;
   for (int sig : reported_signals) std::signal(sig, on_reported_signal);
-}
-
-void install_termination_watch(void (*note)(int sig)) {
-  termination_callback = note;
-  SetConsoleCtrlHandler(on_termination_event, TRUE);
 }
 
 // A console program ended by its control event ends with this status.

@@ -12,7 +12,7 @@ std::atomic<int> pending_signal{0};
 void note_termination(int sig) { pending_signal.store(sig); }
 }  // namespace
 
-void watch_termination_signals() { install_termination_watch(note_termination); }
+void watch_termination_signals() { install_stop_requests(note_termination); }
 
 int termination_signal() { return pending_signal.load(); }
 
