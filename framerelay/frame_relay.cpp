@@ -9,8 +9,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/monotonic_clock.h"
 #include "common/program_location.h"
-#include "common/wall_clock.h"
 
 relay_state relay;
 scanner_state scanner;
@@ -21,12 +21,6 @@ namespace {
 constexpr unsigned char marker_lead = 0xFF;
 constexpr unsigned char start_of_image = 0xD8;
 constexpr unsigned char end_of_image = 0xD9;
-
-// The clock the pacing measures intervals on, in milliseconds.
-std::int64_t pacing_clock_ms() {
-  wall_time now = wall_clock_now();
-  return now.sec * 1000 + now.usec / 1000;
-}
 
 // Makes room for `more` bytes. False when the frame would pass the limit, or memory runs out:
 // the frame is then dropped whole, with one line, and the scanner waits for the next start.
@@ -77,7 +71,8 @@ feed_outcome emit_frame(const scan_settings& settings, const frame_sink& sink) {
   if (!relay.log_checked) open_pacing_log();
   feed_outcome outcome = feed_ok;
   if (relay.frame_fill > 0) {
-    std::int64_t now = pacing_clock_ms();
+    // Intervals on the monotonic clock: a step of the time of day changes no count.
+    std::int64_t now = monotonic_now();
     if (!relay.have_previous) relay.previous_frame_ms = now;
     long long elapsed = now - relay.previous_frame_ms;
     relay.previous_frame_ms = now;

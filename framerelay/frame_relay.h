@@ -32,7 +32,7 @@ struct relay_state {
   std::size_t frame_room = 0;
   std::size_t frame_fill = 0;
   bool have_previous = false;           // a frame has been emitted in this run
-  std::int64_t previous_frame_ms = 0;   // the pacing clock at that frame
+  std::int64_t previous_frame_ms = 0;   // the monotonic clock at that frame
   bool log_checked = false;             // DEBUG_XX has been looked at
   std::FILE* pacing_log = nullptr;
   int log_line = 0;

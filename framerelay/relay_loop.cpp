@@ -8,7 +8,7 @@
 #include "framerelay/pipeline.h"
 #include "framerelay/relay_settings.h"
 #include "platform/pipe.h"
-#include "platform/poll.h"
+#include "platform/process.h"
 #include "platform/signal.h"
 #include "platform/system_error.h"
 #include "platform/wait.h"
@@ -33,24 +33,49 @@ void report_signal(int sig) {
   signal_safe_write(1, signal_safe_format(text, sizeof text, "*[sig ", sig, "]*\n"));
 }
 
-// Waits until the fetch pipe has data or has hung up, or a stop is requested.
+// Waits until the fetch pipe has data or has hung up, a child has ended, or a stop is
+// requested; each of these ends the wait at once.
 void wait_for_fetch_data() {
   wait_item fetch{pipeline.fetch_fd, wait_read, 0};
   wait_for_events(&fetch, 1, -1);
 }
 
-// Writes the frame once. 0, or -errno when the feed fails (the encoder has gone).
-int feed_once(const unsigned char* frame, std::size_t size) { return write_all(pipeline.feed_fd, frame, size); }
+// Waits until the feed has room or its reader has gone, or a stop is requested.
+void wait_for_feed_room() {
+  wait_item feed{pipeline.feed_fd, wait_write, 0};
+  wait_for_events(&feed, 1, -1);
+}
+
+// Writes the frame once, whole. The feed is non-blocking: while a stalled encoder leaves no
+// room, the wait for room is one that a stop request ends.
+feed_outcome feed_once(const unsigned char* frame, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = write_some(pipeline.feed_fd, frame, size);
+    if (n > 0) {
+      frame += n;
+      size -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (stop_requested.load()) return feed_stopped;
+    if (n != -EAGAIN) return feed_encoder_gone;  // no reader left (EPIPE): the encoder has gone
+    wait_for_feed_room();
+    if (stop_requested.load()) return feed_stopped;
+  }
+  return feed_ok;
+}
 
 // The frame sink of the run: the frame goes to the encoder whole, `count` times; a stop
 // request is honoured between the repetitions, so no count delays it.
 feed_outcome feed_frame(void*, const unsigned char* frame, std::size_t size, long long count) {
   for (long long i = 0; i < count; ++i) {
     if (stop_requested.load()) return feed_stopped;
-    if (feed_once(frame, size) < 0) return stop_requested.load() ? feed_stopped : feed_encoder_gone;
+    feed_outcome outcome = feed_once(frame, size);
+    if (outcome != feed_ok) return outcome;
   }
   return feed_ok;
 }
+
+bool has_ended(process_handle* p) { return p->pid > 0 && process_status(p) != 1; }
 
 // Reads while bytes flow and waits only when the pipe is empty: the fetch pipe is
 // non-blocking, so a flowing stream costs one system call per block.
@@ -59,9 +84,13 @@ run_end relay_stream() {
   const scan_settings settings{relay_settings.repeat, relay_settings.adaptive, (relay_settings.debug & 0x02) != 0};
   const frame_sink sink{feed_frame, nullptr};
   set_nonblocking(pipeline.fetch_fd);
+  set_nonblocking(pipeline.feed_fd);
   while (!stop_requested.load()) {
     ssize_t n = read_some(pipeline.fetch_fd, block, sizeof block);
     if (n == -EAGAIN) {
+      // An encoder that has ended while the camera is silent ends the run now, not at the
+      // next frame.
+      if (has_ended(&pipeline.encoder_process)) return run_encoder_gone;
       wait_for_fetch_data();
       continue;
     }
@@ -80,24 +109,6 @@ run_end relay_stream() {
 }
 
 bool has_started(const process_handle& p) { return p.pid > 0; }
-
-// Gives the child up to grace_ms to end by itself, then ends whatever still runs, and reaps
-// it. True when it ended within the grace.
-bool end_child(process_handle* p, long grace_ms) {
-  constexpr long step_ms = 100;
-  bool ended = false;
-  for (long waited = 0;; waited += step_ms) {
-    if (process_status(p) != 1) {
-      ended = true;
-      break;
-    }
-    if (waited >= grace_ms) break;
-    sleep_ms(step_ms);
-  }
-  if (!ended) terminate_process(p);
-  wait_process(p);
-  return ended;
-}
 
 // The fetcher ended by itself with a failure: the fetch failed, and the run says so.
 bool report_failed_fetch(const process_handle& fetcher) {
@@ -127,12 +138,17 @@ int wind_down(run_end end) {
   process_handle* encoder = &pipeline.encoder_process;
   int status = end == run_not_started ? relay_exit_start_failure : relay_exit_done;
   if (has_started(*fetcher)) {
-    end_child(fetcher, end == run_stream_ended ? fetcher_grace_ms : 0);
+    // After the end of its stream wget is given the time to end by itself, so its exit status
+    // tells whether the fetch succeeded; otherwise it is ended at once.
+    if (end == run_stream_ended)
+      stop_process(fetcher, 0, fetcher_grace_ms);
+    else
+      stop_process(fetcher, terminate_at_once, 0);
     if (end == run_stream_ended && report_failed_fetch(*fetcher)) status = relay_exit_fetch_failed;
     release_process(fetcher);
   }
   if (has_started(*encoder)) {
-    end_child(encoder, encoder_grace_ms);
+    stop_process(encoder, 0, encoder_grace_ms);
     if (end == run_encoder_gone) {
       report_lost_encoder(*encoder);
       status = relay_exit_encoder_gone;
@@ -147,6 +163,9 @@ int wind_down(run_end end) {
 int relay_loop() {
   install_stop_requests(endtrap);
   install_signal_reports(report_signal);
+  // A child's end wakes the waits up: a lost encoder is noticed at once, and the grace
+  // waits end as soon as the child has gone.
+  watch_child_events();
   if (start_fetcher() == start_failed) return relay_exit_start_failure;
   start_outcome encoder_start = start_encoder();
   // Our own bytes on standard output (the signal reports) go out as written, like the
