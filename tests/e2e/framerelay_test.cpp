@@ -1,7 +1,10 @@
 // framerelay end to end: with stand-in wget/ffmpeg that record what they get, and with the
 // real wget and ffmpeg against the test camera.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -429,6 +432,71 @@ TEST_F(RealPipeline, RecordsPlainAndAuthenticatedStreams) {
     expect_playable(dir + "/out.asf");
     stop_camera(cam);
   }
+}
+
+// A free port of the loopback at this moment.
+int free_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+// True once something listens on the loopback port (read from /proc, so that no connection
+// is spent: the server below takes a single client).
+bool listening_on(int port) {
+  char local[32];
+  std::snprintf(local, sizeof local, "0100007F:%04X 00000000:0000 0A", port);
+  return read_file("/proc/net/tcp").find(local) != std::string::npos;
+}
+
+// A camera not written by us: ffmpeg's own multipart HTTP server, with HD frames of a few
+// hundred KB, far over 64 KiB, as real cameras send them. Each frame reaches the encoder
+// whole, so the recording decodes without a single error and holds one frame per
+// width x height x 1.5 bytes fed.
+TEST_F(RealPipeline, FfmpegServesHdFramesThatRecordWhole) {
+  program_result made = run_program({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                     "testsrc=size=1280x720:rate=10", "-vf", "noise=alls=6:allf=t", "-frames:v",
+                                     "20", "-q:v", "3", dir + "/hd%03d.jpg"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  std::size_t total = 0;
+  for (int i = 1; i <= 20; ++i) {
+    char name[32];
+    snprintf(name, sizeof name, "/hd%03d.jpg", i);
+    std::size_t size = read_file(dir + name).size();
+    EXPECT_GT(size, 65536u) << name;
+    total += size;
+  }
+  int port = free_port();
+  std::string url = "http://127.0.0.1:" + std::to_string(port) + "/camera.mjpg";
+  pid_t server = start_program({"ffmpeg", "-nostdin", "-v", "error", "-re", "-framerate", "10", "-i", dir + "/hd%03d.jpg",
+                                "-c:v", "copy", "-f", "mpjpeg", "-listen", "1", url},
+                               dir + "/server.out", dir + "/server.err");
+  ASSERT_TRUE(wait_until(10, [&] { return listening_on(port); })) << read_file(dir + "/server.err");
+  const int count = 3;
+  program_result p = record("-s1280,720 -r" + std::to_string(count) + " -d2 " + url, "hd.asf");
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_EQ(count_lines_with(p.err, "[EOI]"), 20);
+  bool server_ended = wait_until(10, [&] { return waitpid(server, nullptr, WNOHANG) == server; });
+  EXPECT_TRUE(server_ended);
+  if (!server_ended) {
+    kill(server, SIGKILL);
+    waitpid(server, nullptr, 0);
+  }
+  program_result decode = run_program({"ffmpeg", "-nostdin", "-v", "error", "-i", dir + "/hd.asf", "-f", "null", "-"});
+  EXPECT_EQ(decode.status, 0);
+  EXPECT_EQ(decode.err, "") << "decoding errors";
+  program_result probe = run_program({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                                      "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", dir + "/hd.asf"});
+  const std::size_t packet = 1280 * 720 * 3 / 2;
+  std::size_t frames = std::stoul(probe.out);
+  EXPECT_GE(frames, count * total / packet) << probe.out;
+  EXPECT_LE(frames, (count * total + packet - 1) / packet) << probe.out;
 }
 
 TEST_F(RealPipeline, RefusedConnectionAndWrongPassword) {
