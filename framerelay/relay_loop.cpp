@@ -144,12 +144,15 @@ int wind_down(run_end end) {
       stop_process(fetcher, 0, fetcher_grace_ms);
     else
       stop_process(fetcher, terminate_at_once, 0);
-    if (end == run_stream_ended && report_failed_fetch(*fetcher)) status = relay_exit_fetch_failed;
+    // Ctrl-C reaches wget too, and may end its stream just before our own handler runs: a
+    // stop request seen by now makes its end no failure.
+    if (end == run_stream_ended && !stop_requested.load() && report_failed_fetch(*fetcher))
+      status = relay_exit_fetch_failed;
     release_process(fetcher);
   }
   if (has_started(*encoder)) {
     stop_process(encoder, 0, encoder_grace_ms);
-    if (end == run_encoder_gone) {
+    if (end == run_encoder_gone && !stop_requested.load()) {
       report_lost_encoder(*encoder);
       status = relay_exit_encoder_gone;
     }

@@ -374,6 +374,27 @@ TEST_F(Framerelay, StopRequestEndsABusyOrStalledRun) {
   }
 }
 
+// Ctrl-C at a terminal reaches the whole process group: wget and ffmpeg end from it too, maybe
+// before our own handler runs. That is still a stop, not a failed fetch or a lost encoder.
+TEST_F(Framerelay, CtrlCToTheWholeGroupIsAStop) {
+  write_file(dir + "/stream.bin", "--b\r\n\r\n" + frame('g', 30000));
+  struct { const char* name; const char* value; } rows[] = {{"FAKE_WGET_LOOP", "1"}, {"FAKE_WGET_SLEEP", "63"}};
+  for (const auto& r : rows) {
+    // setsid makes framerelay the leader of a group of its own, as a shell does for a job.
+    pid_t pid = start_program({"setsid", binary, "-r2", "u"}, dir + "/out", dir + "/err", options({{r.name, r.value}}));
+    ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/ffmpeg.args").c_str(), F_OK) == 0; }));
+    usleep(300000);
+    kill(-pid, SIGINT);
+    int status = 0;
+    ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.name;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << r.name << " " << status;
+    std::string err = read_file(dir + "/err");
+    EXPECT_EQ(err.find("ERROR"), std::string::npos) << err;
+    EXPECT_EQ(count_lines_with(err, "endtrap()"), 1) << err;
+    unlink((dir + "/ffmpeg.args").c_str());
+  }
+}
+
 // The real pipeline: test camera, wget and ffmpeg.
 class RealPipeline : public Framerelay {
  protected:
