@@ -35,3 +35,21 @@ int bytes_available(int fd);
 // Opens /dev/null on any of descriptors 0, 1, 2 that is closed, so no pipe of ours can land
 // on a standard descriptor number.
 void ensure_standard_descriptors();
+
+// Our way of writing to one of our own standard streams without ever waiting on its reader.
+// For a pipe, a fifo or a terminal it is a new open file description of the same object, made
+// non-blocking, so the other holders of the descriptor (the shell, a child writing straight to
+// it) are not affected; for a socket each send is non-blocking; a regular file never waits on
+// a reader and is written as it is.
+struct output_writer {
+  int fd = -1;
+  bool own = false;     // fd is ours to close
+  bool socket = false;  // written with non-blocking sends
+};
+
+void open_output_writer(int fd, output_writer* writer);
+void close_output_writer(output_writer* writer);
+
+// Writes what the stream takes now: the bytes written, -EAGAIN when it takes nothing now, or
+// -errno when it has failed (its reader has gone).
+long write_output(output_writer* writer, const void* buf, std::size_t len);

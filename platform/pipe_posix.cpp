@@ -4,7 +4,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 int make_pipe(int fds[2], int buffer_size) {
   if (pipe2(fds, O_CLOEXEC) != 0) return -errno;
@@ -67,5 +71,38 @@ void ensure_standard_descriptors() {
     if (fcntl(fd, F_GETFD) >= 0) continue;
     int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     if (opened >= 0 && opened != fd) close(opened);
+  }
+}
+
+void open_output_writer(int fd, output_writer* writer) {
+  *writer = output_writer{fd, false, false};
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return;
+  if (S_ISSOCK(st.st_mode)) {
+    writer->socket = true;
+    return;
+  }
+  if (!S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode)) return;
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  int own = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (own >= 0) {
+    writer->fd = own;
+    writer->own = true;
+  }
+}
+
+void close_output_writer(output_writer* writer) {
+  if (writer->own) close(writer->fd);
+  *writer = output_writer{};
+}
+
+long write_output(output_writer* writer, const void* buf, std::size_t len) {
+  for (;;) {
+    ssize_t n = writer->socket ? send(writer->fd, buf, len, MSG_DONTWAIT | MSG_NOSIGNAL) : write(writer->fd, buf, len);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return -EAGAIN;
+    return -errno;
   }
 }

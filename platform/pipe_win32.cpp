@@ -100,3 +100,13 @@ int bytes_available(int fd) {
 
 // A console program always has its three standard descriptors from the runtime.
 void ensure_standard_descriptors() {}
+
+// A console or pipe write on Windows cannot be made to return early; it is written whole.
+void open_output_writer(int fd, output_writer* writer) { *writer = output_writer{fd, false, false}; }
+
+void close_output_writer(output_writer* writer) { *writer = output_writer{}; }
+
+long write_output(output_writer* writer, const void* buf, std::size_t len) {
+  int rc = write_all(writer->fd, buf, len);
+  return rc < 0 ? rc : static_cast<long>(len);
+}

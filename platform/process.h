@@ -88,11 +88,11 @@ constexpr int terminate_at_once = -1;
 // every process in `scope` (0: none, the caller has already asked, for example by closing its
 // input; terminate_at_once: kills them all at once), then waits up to grace_ms until none of
 // them runs (the wait ends early when they are gone; `while_waiting`, when given, does the
-// waiting in steps of at most the milliseconds it is passed, so the caller can go on relaying
-// output), then kills whatever still runs and reaps the process. Returns true when everything
-// ended within the grace.
+// waiting in steps of at most the milliseconds it is passed, with `context`, so the caller can
+// go on relaying output), then kills whatever still runs and reaps the process. Returns true
+// when everything ended within the grace.
 bool stop_process(process_handle* handle, int sig, long grace_ms, const stop_scope& scope = {},
-                  void (*while_waiting)(long ms) = nullptr);
+                  void (*while_waiting)(long ms, void* context) = nullptr, void* context = nullptr);
 
 // Takes hold of a running process by pid. Fails with -errno when it does not exist or is
 // not ours to signal.

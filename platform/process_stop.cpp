@@ -9,11 +9,11 @@ namespace {
 constexpr long status_step_ms = 100;  // the longest a grace wait goes without looking again
 constexpr long reap_wait_ms = 1000;   // how long a killed process is given to vanish
 
-void just_wait(long ms) { wait_for_events(nullptr, 0, ms); }
+void just_wait(long ms, void*) { wait_for_events(nullptr, 0, ms); }
 }  // namespace
 
 bool stop_process(process_handle* handle, int sig, long grace_ms, const stop_scope& scope,
-                  void (*while_waiting)(long ms)) {
+                  void (*while_waiting)(long ms, void* context), void* context) {
   if (while_waiting == nullptr) while_waiting = just_wait;
   if (!process_tree_running(handle, scope)) return true;
   if (sig == terminate_at_once)
@@ -26,11 +26,11 @@ bool stop_process(process_handle* handle, int sig, long grace_ms, const stop_sco
     if (!process_tree_running(handle, scope)) return true;
     std::int64_t left = deadline - monotonic_now();
     if (left <= 0) break;
-    while_waiting(left < status_step_ms ? static_cast<long>(left) : status_step_ms);
+    while_waiting(left < status_step_ms ? static_cast<long>(left) : status_step_ms, context);
   }
   terminate_process_tree(handle, scope);
   // A killed process is gone within moments; one stuck in the kernel is reaped later.
   std::int64_t reap_deadline = monotonic_now() + reap_wait_ms;
-  while (process_status(handle) == 1 && monotonic_now() < reap_deadline) just_wait(20);
+  while (process_status(handle) == 1 && monotonic_now() < reap_deadline) just_wait(20, nullptr);
   return false;
 }

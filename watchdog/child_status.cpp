@@ -6,8 +6,9 @@
 #include <cstdlib>
 
 #include "platform/poll.h"
+#include "platform/wait.h"
+#include "watchdog/messages.h"
 #include "watchdog/run_settings.h"
-#include "watchdog/termination.h"
 
 int last_exit_status = -1;
 
@@ -21,12 +22,6 @@ void read_error_setting() {
   const char* value = std::getenv("WATCHDOG_ERR_IS_ALIVE");
   if (value != nullptr && *value != '\0') std::sscanf(value, "%d", &error_is_alive);
 }
-
-unsigned events_before_sleep = 0;
-
-// An idle sleep ends early when a child has ended or we are asked to end: the next pass
-// then sees it at once instead of a second later.
-bool something_happened() { return child_event_count() != events_before_sleep || termination_requested(); }
 
 void remove_first(descriptor_set* set, int fd) {
   for (unsigned i = 0; i < set->count; ++i) {
@@ -50,14 +45,8 @@ int lookup_process_id(const process_handle* handle) {
   return process_id_of(handle);
 }
 
-int child_status(process_handle* handle, int mode) {
+int child_status(process_handle* handle) {
   read_error_setting();
-  if (mode != 0) {
-    // The child's descendants go with it: a hung program behind a shell or launcher must
-    // not live on as an orphan holding the old pipes.
-    if (handle != nullptr) terminate_process_tree(handle);
-    return 0;
-  }
   int r = process_status(handle);
   if (r == 1) return 0;
   if (r < 0) return error_is_alive ? 0 : -1;
@@ -65,6 +54,13 @@ int child_status(process_handle* handle, int mode) {
   // the last exit status stays as it was.
   if (handle->exit_code_known) last_exit_status = handle->exit_code;
   return -1;
+}
+
+void end_child(process_handle* handle, const stop_scope& scope) {
+  read_error_setting();
+  // The child's descendants go with it: a hung program behind a shell or launcher must
+  // not live on as an orphan holding the old pipes.
+  if (handle != nullptr) terminate_process_tree(handle, scope);
 }
 
 void descriptor_set_add(descriptor_set* set, int fd) {
@@ -97,7 +93,7 @@ int examine_set(int bound, descriptor_set* set, int* open_fds, int* open_count) 
     remove_first(set, examine[i]);
     if (!finished[i]) open_fds[(*open_count)++] = examine[i];
     if (!ready[i]) continue;
-    if (run_settings.debug_mask & 2) std::fprintf(stderr, "fd:%d is valid\n", examine[i]);
+    if (run_settings.debug_mask & 2) say("fd:%d is valid\n", examine[i]);
     ++ready_count;
     if (set->count < descriptor_set_size) set->fds[set->count++] = examine[i];
   }
@@ -106,23 +102,34 @@ int examine_set(int bound, descriptor_set* set, int* open_fds, int* open_count) 
 
 }  // namespace
 
-int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout) {
+int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout, output_wait* outputs) {
   const descriptor_set original = *set;
   int open_fds[descriptor_set_size];
   int open_count = 0;
   int ready = examine_set(bound, set, open_fds, &open_count);
   if (ready > 0) return ready;
-  if (timeout->sec > 0) {
-    // Idle: wait out the timeout, but wake as soon as a pipe that can still get data does,
-    // so a busy child is never held up behind a full pipe for the rest of the second.
-    long ms = static_cast<long>(timeout->sec) * 1000;
-    if (open_count == 0) {
-      events_before_sleep = child_event_count();
-      sleep_ms(ms, something_happened);
-    } else if (wait_readable(open_fds, open_count, ms) > 0) {
-      *set = original;
-      ready = examine_set(bound, set, open_fds, &open_count);
-      if (ready > 0) return ready;
+  long ms = static_cast<long>(timeout->sec) * 1000 + timeout->usec / 1000;
+  if (timeout->sec > 0 || ms > 0) {
+    // Idle: wait out the timeout, but wake as soon as a pipe that can still get data does, our
+    // own stream takes held-back output, a child ends or a stop is requested.
+    wait_item items[descriptor_set_size + 2];
+    int count = 0;
+    for (int i = 0; i < open_count; ++i) items[count++] = wait_item{open_fds[i], wait_read, 0};
+    int first_output = count;
+    if (outputs != nullptr)
+      for (int fd : outputs->fds)
+        if (fd >= 0) items[count++] = wait_item{fd, wait_write, 0};
+    if (wait_for_events(items, count, ms) > 0) {
+      bool data = false;
+      for (int i = 0; i < first_output; ++i) data = data || (items[i].got & wait_read) != 0;
+      for (int i = first_output; i < count; ++i)
+        for (int k = 0; k < 2; ++k)
+          if (outputs->fds[k] == items[i].fd && items[i].got != 0) outputs->writable[k] = true;
+      if (data) {
+        *set = original;
+        ready = examine_set(bound, set, open_fds, &open_count);
+        if (ready > 0) return ready;
+      }
     }
   }
   timeout->sec = 0;

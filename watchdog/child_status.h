@@ -9,10 +9,12 @@ extern int last_exit_status;
 // The process id behind a handle, or -1 when there is none.
 int lookup_process_id(const process_handle* handle);
 
-// Mode 0: 0 while the child runs, -1 once it has ended (its exit status recorded) or cannot
-// be asked, unless WATCHDOG_ERR_IS_ALIVE says a failed query means running.
-// Any other mode: ends the child (exit code 127) and returns 0.
-int child_status(process_handle* handle, int mode);
+// 0 while the child runs, -1 once it has ended (its exit status recorded) or cannot be asked,
+// unless WATCHDOG_ERR_IS_ALIVE says a failed query means running.
+int child_status(process_handle* handle);
+
+// Ends the child at once (exit code 127) with every process in `scope`; does not wait.
+void end_child(process_handle* handle, const stop_scope& scope = {});
 
 constexpr int descriptor_set_size = 64;
 
@@ -30,10 +32,17 @@ struct poll_timeout {
 void descriptor_set_add(descriptor_set* set, int fd);
 bool descriptor_set_has(const descriptor_set* set, int fd);
 
+// Our own streams with held-back output, for the poll to wait on as well.
+struct output_wait {
+  int fds[2] = {-1, -1};
+  bool writable[2] = {false, false};  // set when the stream took bytes again during the wait
+};
+
 // Examines the descriptors below `bound` that are in the set; rewrites the set to the ones
-// holding data and returns their number at once. With none, sleeps timeout->sec seconds,
-// zeroes the timeout and returns 0.
-int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout);
+// holding data and returns their number at once. With none, waits up to the timeout (seconds
+// and microseconds) for data, for one of `outputs` to have room, a child's end or a stop
+// request, zeroes the timeout and returns 0.
+int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout, output_wait* outputs = nullptr);
 
 // Forgets the once-read WATCHDOG_ERR_IS_ALIVE setting (for tests).
 void reset_child_status();

@@ -5,6 +5,7 @@
 #include "platform/pipe.h"
 #include "platform/process.h"
 #include "platform/signal.h"
+#include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/supervise.h"
 #include "watchdog/termination.h"
@@ -21,10 +22,20 @@ int main(int argc, char** argv) {
   parse_outcome outcome = parse_command_line(argc, argv);
   if (outcome == parse_ok) outcome = check_run_settings();
   if (outcome == parse_usage) usage();
-  if (outcome == parse_refused) return 1;
+  if (outcome == parse_refused) return exit_start_failed;
+  // Adopting ourselves or an ancestor would have us stop and kill our own line.
+  if (run_settings.reuse_pid != 0 && is_self_or_ancestor(run_settings.reuse_pid)) {
+    std::fprintf(stderr, "ERROR: -p%d is watchdog itself or one of its ancestors\n", run_settings.reuse_pid);
+    return exit_start_failed;
+  }
 
   watch_child_events();
   become_subreaper();
   watch_termination_signals();
-  return supervise();
+  open_output_queues();
+  static supervision_state state;
+  init_supervision(&state);
+  int status = supervise(&state);
+  close_output_queues();
+  return status;
 }

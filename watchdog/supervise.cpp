@@ -1,109 +1,107 @@
 // The supervision cycle. Each run starts the command (or adopts a running process), then
-// makes monitoring passes: status query, readiness poll, one read per ready pipe relayed at
-// once, the timeout test and the hang tests. A hang kills the child; after a grace wait and
-// a one-second pause the next run starts, until a repeat bound or end condition holds.
+// makes monitoring passes: status query, readiness poll, one read per ready pipe relayed to
+// our own output queues, the timeout test and the hang tests. A hang ends the child and every
+// process the run started; after the grace wait and a one-second pause the next run starts,
+// until a repeat bound or end condition holds. Every interval is timed on the monotonic clock.
 #include "watchdog/supervise.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "common/time_stamp.h"
 #include "platform/pipe.h"
-#include "platform/poll.h"
-#include "platform/process.h"
 #include "platform/signal.h"
+#include "platform/wait.h"
 #include "watchdog/child_status.h"
+#include "watchdog/messages.h"
+#include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/termination.h"
 #include "watchdog/wildcmp.h"
 
-supervision_state supervision;
-
 namespace {
 
-constexpr int chunk_size = 1023;          // one read per stream and pass
-constexpr int grace_queries = 30;         // status queries after a run, 100 ms apart
+constexpr long grace_ms = 3000;                 // a killed or asked child's time to end
+constexpr long pause_ms = 1000;                 // between runs
+constexpr long pass_wait_ms = 1000;             // the longest idle wait of a pass
 constexpr long final_relay_limit = 4L * 65536;  // what is relayed from the pipes at a run's end
+constexpr unsigned flowing_passes = 8;          // passes without a poll while a stream flows
+constexpr long exit_drain_ms = 1000;            // how long an exit waits on a reader taking nothing
 
-enum hang_state { no_hang = 0, hang_silence, hang_error_string, hang_stale_file, hang_file_missing };
-
-// Values that live for one run.
-struct run_record {
-  process_handle child;
-  bool adopted = false;
-  bool killed = false;
-  int out_fd = -1;
-  int err_fd = -1;
-  int poll_bound = 0;
-  char out_chunk[chunk_size + 1];
-  char err_chunk[chunk_size + 1];
-  bool out_ended = false;
-  bool err_ended = false;
-  std::time_t now = 0;
-  std::time_t last_out = 0;
-  std::time_t last_err = 0;
-  std::time_t file_base = 0;
-};
+enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout, pass_stopped };
 
 const char* command_name() { return run_settings.cmd_argv[0]; }
 bool debug(int bit) { return (run_settings.debug_mask & bit) != 0; }
+bool watching_file() { return run_settings.watch_file[0] != '\0'; }
+std::int64_t seconds_ms(int sec) { return static_cast<std::int64_t>(sec) * 1000; }
+
+// "More than <sec> seconds" is counted in whole seconds, as the limits are given: a silence
+// of 2.5 s is 2 seconds, which -m2 does not yet call a hang.
+bool more_than(std::int64_t elapsed_ms, int sec) { return elapsed_ms / 1000 > sec; }
 
 void list_command_words() {
-  for (int i = 0; i < run_settings.cmd_argc; ++i) std::fprintf(stderr, "[%2d] %s\n", i, run_settings.cmd_argv[i]);
+  for (int i = 0; i < run_settings.cmd_argc; ++i) say("[%2d] %s\n", i, run_settings.cmd_argv[i]);
 }
 
 // Output is piped through us when it has to be examined: patterns, or silence without a file.
 bool redirect_mode() {
-  return run_settings.match_mode != 0 || (run_settings.monitor_mode != 0 && run_settings.watch_file[0] == '\0');
+  return run_settings.match_mode != 0 || (run_settings.monitor_mode != 0 && !watching_file());
+}
+
+// Everything a run owns: the child and what it started, orphans re-parented to us included,
+// but not what earlier runs that ended by themselves left running.
+stop_scope run_scope(const supervision_state* s) {
+  stop_scope scope;
+  scope.everything_below_us = true;
+  scope.spared = &s->spared;
+  return scope;
 }
 
 // The child's environment: ours with the count and pid variables set. It is built afresh for
 // each start rather than written into our own environment, where every new value would be
 // kept for good and a supervisor running for months would slowly grow.
-char* const* child_environment() {
-  static std::vector<std::string> entries;
-  static std::vector<char*> pointers;
-  entries.clear();
+std::vector<char*> child_environment(const supervision_state* s, std::vector<std::string>* entries) {
   auto named = [](const char* entry, const char* name) {
     std::size_t n = std::strlen(name);
     return std::strncmp(entry, name, n) == 0 && entry[n] == '=';
   };
   for (char* const* e = current_environment(); *e != nullptr; ++e)
-    if (!named(*e, run_settings.count_env) && !named(*e, run_settings.pid_env)) entries.emplace_back(*e);
+    if (!named(*e, run_settings.count_env) && !named(*e, run_settings.pid_env)) entries->emplace_back(*e);
   char value[64];
-  std::snprintf(value, sizeof value, "=%d,%d", supervision.run_count, supervision.end_reason);
-  entries.push_back(run_settings.count_env + std::string(value));
+  std::snprintf(value, sizeof value, "=%d,%d", s->run_count, s->end_reason);
+  entries->push_back(run_settings.count_env + std::string(value));
   std::snprintf(value, sizeof value, "=%d", static_cast<int>(own_process_id()));
-  entries.push_back(run_settings.pid_env + std::string(value));
-  pointers.clear();
-  for (auto& entry : entries) pointers.push_back(entry.data());
+  entries->push_back(run_settings.pid_env + std::string(value));
+  std::vector<char*> pointers;
+  for (auto& entry : *entries) pointers.push_back(entry.data());
   pointers.push_back(nullptr);
-  return pointers.data();
+  return pointers;
 }
 
-[[noreturn]] void fail_start(const char* what, int err) {
-  errno = err;
-  std::perror(what);
-  std::exit(1);
-}
-
-void start_command(run_record* run) {
-  ++supervision.run_count;
-  char* const* environment = child_environment();
+// Starts the command on two new pipes. False, with the reason said, when it cannot be started.
+bool start_command(supervision_state* s) {
+  run_record* run = &s->run;
+  ++s->run_count;
+  std::vector<std::string> entries;
+  std::vector<char*> environment = child_environment(s, &entries);
   int out_pipe[2];
   int err_pipe[2];
   int rc = make_pipe(out_pipe, 0);
-  if (rc < 0) fail_start(command_name(), -rc);
-  rc = make_pipe(err_pipe, 0);
-  if (rc < 0) fail_start(command_name(), -rc);
+  if (rc == 0) {
+    rc = make_pipe(err_pipe, 0);
+    if (rc < 0) {
+      close_fd(&out_pipe[0]);
+      close_fd(&out_pipe[1]);
+    }
+  }
+  if (rc < 0) {
+    say("ERROR: cannot make the output pipes for [%s]: %s\n", command_name(), std::strerror(-rc));
+    return false;
+  }
   if (debug(2)) list_command_words();
 
   child_stdio stdio;
@@ -111,276 +109,416 @@ void start_command(run_record* run) {
     stdio.out = out_pipe[1];
     stdio.err = err_pipe[1];
   }
-  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment, run_settings.cmd_argv);
+  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment.data(), run_settings.cmd_argv);
   // The child holds the only write ends now, so reads see the end when it is gone.
   close_fd(&out_pipe[1]);
   close_fd(&err_pipe[1]);
   run->out_fd = out_pipe[0];
   run->err_fd = err_pipe[0];
-  if (rc < 0) fail_start(command_name(), -rc);
-  if (debug(2)) std::fprintf(stderr, "pid: %d\n", lookup_process_id(&run->child));
+  // Our reads never wait: the poll says when there is something.
+  set_nonblocking(run->out_fd);
+  set_nonblocking(run->err_fd);
+  run->poll_bound = std::max(run->out_fd, run->err_fd) + 1;
+  if (rc < 0) {
+    say_error(command_name(), -rc);
+    return false;
+  }
+  if (debug(2)) say("pid: %d\n", lookup_process_id(&run->child));
+  return true;
 }
 
-bool adopt_running_process(run_record* run) {
-  if (debug(1)) std::fprintf(stderr, "check process (%d)\n", run_settings.reuse_pid);
+bool adopt_running_process(supervision_state* s) {
+  if (debug(1)) say("check process (%d)\n", run_settings.reuse_pid);
   process_handle handle;
   if (adopt_process(&handle, run_settings.reuse_pid) != 0) return false;
-  if (child_status(&handle, 0) != 0) {
+  if (child_status(&handle) != 0) {
     release_process(&handle);
     return false;
   }
-  if (debug(1)) std::fputs("process exist A\n", stderr);
-  run->child = handle;
-  run_settings.reuse_pid = 0;
+  if (debug(1)) say("process exist A\n");
+  s->run.child = handle;
+  s->adoption_pending = false;
   return true;
 }
 
-// Reads one chunk from a ready pipe and relays it to `out`. Returns false at the stream's end.
-bool read_and_relay(int fd, int out, char* chunk, std::time_t now, std::time_t* last) {
+// Reads one chunk from a pipe and relays it to `queue`. Returns the bytes read (0 when none).
+std::size_t read_and_relay(int fd, output_queue* queue, char* chunk, bool* flowing) {
   ssize_t n = read_some(fd, chunk, chunk_size);
-  if (n <= 0) return false;
-  *last = now;
-  write_all(out, chunk, static_cast<std::size_t>(n));
+  *flowing = n == static_cast<ssize_t>(chunk_size);
+  if (n <= 0) {
+    chunk[0] = '\0';
+    return 0;
+  }
+  queue_put(queue, chunk, static_cast<std::size_t>(n));
   chunk[n] = '\0';
-  return true;
+  return static_cast<std::size_t>(n);
 }
 
 // At a run's end, relays what a pipe holds right now, without the hang tests, so the last
-// words of a dying child are not lost. Bounded, so a writer that keeps going cannot stall us.
-void relay_remaining(int fd, int out) {
+// words of a dying child are not lost. Bounded, so a writer that keeps going cannot hold us.
+void relay_remaining(int fd, output_queue* queue) {
+  if (fd < 0) return;
   char buffer[4096];
   long left = std::min<long>(bytes_available(fd), final_relay_limit);
   while (left > 0) {
     ssize_t n = read_some(fd, buffer, static_cast<std::size_t>(std::min<long>(left, sizeof buffer)));
     if (n <= 0) break;
-    write_all(out, buffer, static_cast<std::size_t>(n));
+    queue_put(queue, buffer, static_cast<std::size_t>(n));
     left -= n;
   }
 }
 
-hang_state test_watched_file(run_record* run) {
-  const char* file = run_settings.watch_file;
-  struct stat st {};
-  if (debug(2)) {
-    int r = stat(file, &st);
-    std::fprintf(stderr, "file (%s) stat:%d %d > %d \n", file, r, static_cast<int>(run->now - st.st_mtime),
-                 run_settings.monitor_sec);
-  }
-  if (run->now - run->file_base <= run_settings.monitor_sec) return no_hang;
-  if (stat(file, &st) != 0) {
-    std::perror(file);
-    return hang_file_missing;
-  }
-  hang_state state = run->now - st.st_mtime > run_settings.monitor_sec ? hang_stale_file : no_hang;
-  run->file_base = st.st_mtime;
-  return state;
+void flush_outputs() {
+  queue_flush(&standard_output);
+  queue_flush(&standard_error);
 }
 
-hang_state test_silence(const run_record* run) {
-  const int limit = run_settings.monitor_sec;
-  bool out_silent = run->now - run->last_out > limit;
-  if (run_settings.monitor_mode == 2 && out_silent && run->now - run->last_err > limit) return hang_silence;
-  if (run_settings.monitor_mode == 1 && out_silent) return hang_silence;
-  return no_hang;
+// Our streams with output held back, for a wait to wake on when they take bytes again.
+output_wait pending_outputs() {
+  output_wait w;
+  if (queue_pending(&standard_output) > 0) w.fds[0] = standard_output.writer.fd;
+  if (queue_pending(&standard_error) > 0) w.fds[1] = standard_error.writer.fd;
+  return w;
 }
 
-bool error_string_found(const run_record* run) {
-  for (int i = 0; i < run_settings.pattern_count; ++i) {
-    if (wildcmp(run_settings.patterns[i], run->out_chunk) == 0) return true;
-    if (run_settings.match_mode == 2 && wildcmp(run_settings.patterns[i], run->err_chunk) == 0) return true;
+// Waits up to `ms`, writing held-back output as our readers take it; with `stop_ends_it`, a
+// stop request ends it early.
+void wait_writing_output(long ms, bool stop_ends_it = true) {
+  std::int64_t deadline = monotonic_now() + ms;
+  for (;;) {
+    flush_outputs();
+    std::int64_t left = deadline - monotonic_now();
+    if (left <= 0 || (stop_ends_it && termination_requested())) return;
+    output_wait w = pending_outputs();
+    wait_item items[2];
+    int count = 0;
+    for (int fd : w.fds)
+      if (fd >= 0) items[count++] = wait_item{fd, wait_write, 0};
+    wait_for_events(items, count, static_cast<long>(left));
   }
-  return false;
 }
 
-hang_state hang_tests(run_record* run) {
-  hang_state state = no_hang;
-  if (run_settings.watch_file[0] != '\0')
-    state = test_watched_file(run);
-  else
-    state = test_silence(run);
-  if (run_settings.match_mode != 0 && error_string_found(run)) state = hang_error_string;
-  return state;
+// A grace wait's step: the child's output is still relayed while it ends.
+void relay_while_waiting(long ms, void* context) {
+  auto* s = static_cast<supervision_state*>(context);
+  run_record* run = &s->run;
+  if (!run->adopted) {
+    relay_remaining(run->out_fd, &standard_output);
+    relay_remaining(run->err_fd, &standard_error);
+  }
+  // The grace has its own deadline: a stop request does not cut its steps short.
+  wait_writing_output(ms, false);
 }
 
 void print_hang(hang_state state) {
   const char* stamp = time_stamp(0);
   switch (state) {
     case hang_silence:
-      std::fprintf(stderr, "%s ****** WATCHDOG --hung up-- (%d sec no output) ******\n", stamp, run_settings.monitor_sec);
+      say("%s ****** WATCHDOG --hung up-- (%d sec no output) ******\n", stamp, run_settings.monitor_sec);
       break;
     case hang_error_string:
-      std::fprintf(stderr, "%s ****** WATCHDOG --hung up-- (error string output) ******\n", stamp);
+      say("%s ****** WATCHDOG --hung up-- (error string output) ******\n", stamp);
       break;
     case hang_stale_file:
-      std::fprintf(stderr, "%s ****** WATCHDOG --hung up-- (%d sec file[%s] no update) ******\n", stamp,
-                   run_settings.monitor_sec, run_settings.watch_file);
+      say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] no update) ******\n", stamp, run_settings.monitor_sec,
+          run_settings.watch_file);
       break;
     case hang_file_missing:
-      std::fprintf(stderr, "%s ****** WATCHDOG --hung up-- (%d sec file[%s] none) ******\n", stamp,
-                   run_settings.monitor_sec, run_settings.watch_file);
+      say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] none) ******\n", stamp, run_settings.monitor_sec,
+          run_settings.watch_file);
       break;
     case no_hang:
       break;
   }
 }
 
-enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout, pass_terminated };
+// One look at the watched file: a modification time other than the one seen before, or a
+// file that has appeared, is a change, seen now.
+int examine_watched_file(supervision_state* s, file_time* when) {
+  watched_file* f = &s->run.file;
+  int rc = s->file_time(run_settings.watch_file, when);
+  if (rc == 0) {
+    if (f->looked && (!f->present || !(*when == f->mtime))) f->last_change = s->run.now;
+    f->present = true;
+    f->mtime = *when;
+  } else {
+    f->present = false;
+  }
+  f->looked = true;
+  f->last_look = s->run.now;
+  return rc;
+}
 
-pass_outcome monitoring_pass(run_record* run) {
-  if (termination_requested()) return pass_terminated;
-  if (child_status(&run->child, 0) < 0) {
-    supervision.end_reason = 1;
+bool error_string_found(const run_record* run) {
+  for (int i = 0; i < run_settings.pattern_count; ++i) {
+    if (wildcmp(run_settings.patterns[i], run->out_chunk, run->out_len) == 0) return true;
+    if (run_settings.match_mode == 2 && wildcmp(run_settings.patterns[i], run->err_chunk, run->err_len) == 0)
+      return true;
+  }
+  return false;
+}
+
+hang_state test_watched_file(supervision_state* s) {
+  watched_file* f = &s->run.file;
+  if (!more_than(s->run.now - f->base, run_settings.monitor_sec)) return no_hang;
+  file_time when;
+  int rc = examine_watched_file(s, &when);
+  if (rc != 0) {
+    say_error(run_settings.watch_file, -rc);
+    return hang_file_missing;
+  }
+  f->base = f->last_change;
+  return more_than(s->run.now - f->last_change, run_settings.monitor_sec) ? hang_stale_file : no_hang;
+}
+
+hang_state test_silence(const run_record* run) {
+  const int limit = run_settings.monitor_sec;
+  bool out_silent = more_than(run->now - run->last_out, limit);
+  if (run_settings.monitor_mode == 2 && out_silent && more_than(run->now - run->last_err, limit)) return hang_silence;
+  if (run_settings.monitor_mode == 1 && out_silent) return hang_silence;
+  return no_hang;
+}
+
+// The wait of an idle pass: a second, or less when the timeout falls due before.
+long pass_wait(const supervision_state* s) {
+  std::int64_t wait = pass_wait_ms;
+  if (run_settings.timeout_sec > 0)
+    wait = std::min(wait, s->timeout_start + seconds_ms(run_settings.timeout_sec) - s->run.now);
+  return static_cast<long>(std::max<std::int64_t>(wait, 0));
+}
+
+pass_outcome monitoring_pass(supervision_state* s) {
+  run_record* run = &s->run;
+  if (termination_requested()) return pass_stopped;
+  if (child_status(&run->child) < 0) {
+    s->end_reason = end_by_itself;
     return pass_child_ended;
   }
-  poll_timeout timeout{1, 0};
+  // A stream whose backlog is full is not read: its child waits, as on a stalled reader.
+  bool read_out = !run->adopted && !queue_full(&standard_output);
+  bool read_err = !run->adopted && !queue_full(&standard_error);
   descriptor_set set;
-  descriptor_set_add(&set, run->out_fd);
-  descriptor_set_add(&set, run->err_fd);
-  if (debug(2)) std::fputs("select ... ", stderr);
-  int ready = readiness_poll(run->poll_bound, &set, &timeout);
-  run->now = std::time(nullptr);
-  if (debug(2)) std::fprintf(stderr, "%d\n", ready);
+  ++run->passes;
+  bool flowing = (run->out_flowing && read_out) || (run->err_flowing && read_err);
+  if (flowing && run->passes % flowing_passes != 0) {
+    // Data is still coming: read on without asking the poll; every few passes the poll still
+    // looks at both streams, so the quiet one is not left behind.
+    if (run->out_flowing && read_out) descriptor_set_add(&set, run->out_fd);
+    if (run->err_flowing && read_err) descriptor_set_add(&set, run->err_fd);
+  } else {
+    if (read_out) descriptor_set_add(&set, run->out_fd);
+    if (read_err) descriptor_set_add(&set, run->err_fd);
+    long wait = pass_wait(s);
+    poll_timeout timeout{static_cast<int>(wait / 1000), static_cast<int>(wait % 1000) * 1000};
+    output_wait outputs = pending_outputs();
+    if (debug(2)) say("select ... ");
+    int ready = readiness_poll(run->adopted ? 0 : run->poll_bound, &set, &timeout, &outputs);
+    if (debug(2)) say("%d\n", ready);
+    if (ready == 0) set.count = 0;
+  }
+  run->now = s->clock();
+  flush_outputs();
 
-  run->out_chunk[0] = '\0';
-  run->err_chunk[0] = '\0';
-  if (ready > 0) {
-    if (descriptor_set_has(&set, run->out_fd)) {
-      if (debug(2)) std::fprintf(stderr, "outfd:%d read()\n", run->out_fd);
-      if (!read_and_relay(run->out_fd, 1, run->out_chunk, run->now, &run->last_out)) run->out_ended = true;
-    }
-    if (descriptor_set_has(&set, run->err_fd)) {
-      if (debug(2)) std::fprintf(stderr, "errfd:%d read()\n", run->err_fd);
-      if (!read_and_relay(run->err_fd, 2, run->err_chunk, run->now, &run->last_err)) run->err_ended = true;
-      if (debug(2)) std::fprintf(stderr, "|%s|\n", run->err_chunk);
+  run->out_len = run->err_len = 0;
+  run->out_chunk[0] = run->err_chunk[0] = '\0';
+  if (descriptor_set_has(&set, run->out_fd)) {
+    if (debug(2)) say("outfd:%d read()\n", run->out_fd);
+    run->out_len = read_and_relay(run->out_fd, &standard_output, run->out_chunk, &run->out_flowing);
+    if (run->out_len > 0) run->last_out = run->now;
+  }
+  if (descriptor_set_has(&set, run->err_fd)) {
+    if (debug(2)) say("errfd:%d read()\n", run->err_fd);
+    run->err_len = read_and_relay(run->err_fd, &standard_error, run->err_chunk, &run->err_flowing);
+    if (run->err_len > 0) run->last_err = run->now;
+    if (debug(2)) {
+      say("|");
+      say_bytes(run->err_chunk, run->err_len);
+      say("|\n");
     }
   }
+  // Output held back by our own reader is output all the same: the child is not silent.
+  if (!run->adopted && queue_full(&standard_output)) run->last_out = run->now;
+  if (!run->adopted && queue_full(&standard_error)) run->last_err = run->now;
 
-  if (run_settings.timeout_sec > 0 && run->now - supervision.timeout_start >= run_settings.timeout_sec) {
+  if (timeout_due(s)) {
     if (!run_settings.quiet)
-      std::fprintf(stderr, "%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0),
-                   run_settings.timeout_sec, command_name());
-    child_status(&run->child, 9);
+      say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), run_settings.timeout_sec,
+          command_name());
+    end_child(&run->child, run_scope(s));
     return pass_timeout;
   }
-  if (run_settings.monitor_mode == 0 && run_settings.match_mode == 0 && run_settings.watch_file[0] == '\0')
-    return pass_continue;
+  if (run_settings.monitor_mode == 0 && run_settings.match_mode == 0 && !watching_file()) return pass_continue;
 
-  hang_state state = hang_tests(run);
+  hang_state state = hang_tests(s);
   if (state == no_hang) return pass_continue;
   if (!run_settings.quiet) print_hang(state);
-  child_status(&run->child, 9);
-  supervision.end_reason = state + 1;
+  end_child(&run->child, run_scope(s));
+  s->end_reason = state + 1;
   run->killed = true;
   return pass_killed;
 }
 
 // Closes the run's pipes after relaying what they still hold.
 void close_run_pipes(run_record* run) {
-  if (run->adopted) return;
-  relay_remaining(run->out_fd, 1);
-  relay_remaining(run->err_fd, 2);
+  relay_remaining(run->out_fd, &standard_output);
+  relay_remaining(run->err_fd, &standard_error);
   close_fd(&run->out_fd);
   close_fd(&run->err_fd);
 }
 
-// We were asked to end: the child gets the same signal and the grace wait, while its output
-// is still relayed; whatever still runs then is killed. Then we end by that signal.
-[[noreturn]] void end_by_termination(run_record* run) {
+bool drain_stopped() { return termination_requested(); }
+
+// Writes out what our readers have not taken yet; a reader that takes nothing for a while, or
+// a stop request, does not hold us.
+void drain_before_exit(bool stopping) {
+  drain_output_queues(exit_drain_ms, stopping ? nullptr : drain_stopped);
+}
+
+// We were asked to end: every process of the run gets the same signal and the grace wait,
+// while its output is still relayed; whatever still runs then is killed. Then we end by that
+// signal.
+[[noreturn]] void end_by_stop_request(supervision_state* s) {
   int sig = termination_signal();
-  if (child_status(&run->child, 0) == 0) {
-    signal_process(&run->child, sig);
-    bool ended = false;
-    for (int i = 0; i < grace_queries && !ended; ++i) {
-      if (!run->adopted) {
-        relay_remaining(run->out_fd, 1);
-        relay_remaining(run->err_fd, 2);
-      }
-      ended = child_status(&run->child, 0) < 0;
-      if (!ended) sleep_ms(100);
-    }
-    if (!ended) child_status(&run->child, 9);
-  }
+  run_record* run = &s->run;
+  if (run->child.pid > 0 || run->child.system_handle != nullptr)
+    stop_process(&run->child, sig, grace_ms, run_scope(s), relay_while_waiting, s);
   close_run_pipes(run);
-  wait_process(&run->child);
   release_process(&run->child);
+  drain_before_exit(true);
   die_by_signal(sig);
 }
 
-void print_start(int runs_begun) {
+void print_start(const supervision_state* s, int runs_begun) {
   if (run_settings.quiet) return;
   if (runs_begun == 0)
-    std::fprintf(stderr, "%s ****** WATCHDOG START [%s] ******\n", time_stamp(0), command_name());
+    say("%s ****** WATCHDOG START [%s] ******\n", time_stamp(0), command_name());
   else
-    std::fprintf(stderr, "\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), supervision.end_reason,
-                 command_name());
+    say("\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), s->end_reason, command_name());
 }
 
 }  // namespace
 
-int supervise() {
-  run_settings.cmd_argv[run_settings.cmd_argc] = nullptr;
-  run_settings.cmd_words[run_settings.cmd_argc] = nullptr;
-  int result = 0;
-  int runs_begun = 0;
-  static run_record run;  // chunk buffers are fixed areas, reused by every run
+void init_supervision(supervision_state* state) {
+  *state = supervision_state{};
+  state->adoption_pending = run_settings.reuse_pid != 0;
+}
 
+void begin_run_times(supervision_state* s) {
+  run_record* run = &s->run;
+  run->now = s->clock();
+  run->last_out = run->last_err = run->now;
+  run->file = watched_file{};
+  run->file.last_change = run->file.base = run->now;
+  if (watching_file()) {
+    file_time when;
+    examine_watched_file(s, &when);
+  }
+  if (!s->timeout_started) {
+    s->timeout_started = true;
+    s->timeout_start = run->now;
+  }
+}
+
+void look_at_watched_file(supervision_state* s) {
+  if (!watching_file()) return;
+  file_time when;
+  // One look a second notices each change; the debug trace looks in every pass.
+  if (debug(2)) {
+    int rc = examine_watched_file(s, &when);
+    long age = rc == 0 ? static_cast<long>(std::time(nullptr) - when.sec) : static_cast<long>(std::time(nullptr));
+    say("file (%s) stat:%d %ld > %d \n", run_settings.watch_file, rc == 0 ? 0 : -1, age, run_settings.monitor_sec);
+  } else if (s->run.now - s->run.file.last_look >= 1000) {
+    examine_watched_file(s, &when);
+  }
+}
+
+bool timeout_due(const supervision_state* s) {
+  return run_settings.timeout_sec > 0 && s->run.now - s->timeout_start >= seconds_ms(run_settings.timeout_sec);
+}
+
+hang_state hang_tests(supervision_state* s) {
+  hang_state state = no_hang;
+  if (watching_file()) {
+    look_at_watched_file(s);
+    state = test_watched_file(s);
+  } else {
+    state = test_silence(&s->run);
+  }
+  if (run_settings.match_mode != 0 && error_string_found(&s->run)) state = hang_error_string;
+  return state;
+}
+
+int supervise(supervision_state* s) {
+  int runs_begun = 0;
   for (;;) {
-    run = run_record{};
-    print_start(runs_begun);
+    s->run = run_record{};
+    run_record* run = &s->run;
+    print_start(s, runs_begun);
     ++runs_begun;
     if (debug(1)) list_command_words();
 
-    if (run_settings.reuse_pid != 0) run.adopted = adopt_running_process(&run);
-    if (!run.adopted) {
-      start_command(&run);
-      run.poll_bound = std::max(run.out_fd, run.err_fd) + 1;
+    if (s->adoption_pending) run->adopted = adopt_running_process(s);
+    if (!run->adopted && !start_command(s)) {
+      close_run_pipes(run);
+      release_process(&run->child);
+      drain_before_exit(false);
+      return exit_start_failed;
     }
-    run.now = std::time(nullptr);
-    run.last_out = run.last_err = run.file_base = run.now;
-    if (supervision.timeout_start == 0) supervision.timeout_start = run.now;
+    begin_run_times(s);
 
     pass_outcome outcome = pass_continue;
-    while ((!run.out_ended || !run.err_ended) && outcome == pass_continue) outcome = monitoring_pass(&run);
+    while (outcome == pass_continue) outcome = monitoring_pass(s);
 
-    if (outcome == pass_terminated) end_by_termination(&run);
-    close_run_pipes(&run);
+    if (outcome == pass_stopped) end_by_stop_request(s);
     if (outcome == pass_timeout) {
-      release_process(&run.child);
-      result = run_settings.timeout_status;
+      // No grace after a timeout: what the kill has not ended yet is killed again and reaped.
+      stop_process(&run->child, 0, 0, run_scope(s));
+      close_run_pipes(run);
+      release_process(&run->child);
+      s->result = run_settings.timeout_status;
       break;
     }
 
-    bool ended = false;
-    for (int i = 0; i < grace_queries && !ended; ++i) {
-      ended = child_status(&run.child, 0) < 0;
-      if (!ended) sleep_ms(100);
+    bool ended = true;
+    if (run->killed) {
+      // The kill went out in the pass; the grace waits for the run's processes to be gone.
+      ended = stop_process(&run->child, 0, grace_ms, run_scope(s), relay_while_waiting, s);
     }
-    if (termination_requested()) die_by_signal(termination_signal());
-    if (run.killed && !ended && !run_settings.quiet)
-      std::fprintf(stderr, "%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name());
-    release_process(&run.child);
+    close_run_pipes(run);
+    if (run->killed && !ended && !run_settings.quiet)
+      say("%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name());
+    if (termination_requested()) end_by_stop_request(s);
+    release_process(&run->child);
+    // What a run that ended by itself left running (a daemon it started) is its own business.
+    if (!run->killed && !run->adopted) spare_processes_below_us(&s->spared);
 
-    supervision.end_mark = 0;
-    if (!run.killed) {
+    s->end_mark = mark_none;
+    if (!run->killed) {
       if (run_settings.end_on_status && last_exit_status == run_settings.end_status) {
-        supervision.end_mark = 1;
+        s->end_mark = mark_exit_status;
         break;
       }
-      if (run_settings.end_on_file && access(run_settings.end_file, F_OK) == 0) {
-        supervision.end_mark = 2;
+      if (run_settings.end_on_file && file_exists(run_settings.end_file)) {
+        s->end_mark = mark_exit_file;
         break;
       }
     }
-    sleep_ms(1000, termination_requested);
-    if (termination_requested()) die_by_signal(termination_signal());
-    if (run_settings.max_count != 0 && supervision.run_count >= run_settings.max_count) break;
+    wait_writing_output(pause_ms);
+    if (termination_requested()) end_by_stop_request(s);
+    if (run_settings.max_count != 0 && s->run_count >= run_settings.max_count) {
+      // The runs ran out before the awaited end: that is a failure the caller must see.
+      if (run_settings.end_on_status || run_settings.end_on_file) s->result = exit_condition_unmet;
+      break;
+    }
   }
 
   reap_children();
   if (!run_settings.quiet) {
-    const char* insert = supervision.end_mark == 1 ? "<OK-exitstatus> " : supervision.end_mark == 2 ? "<OK-exitfile> " : "";
-    std::fprintf(stderr, "%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(), insert,
-                 supervision.run_count);
+    const char* insert = s->end_mark == mark_exit_status ? "<OK-exitstatus> "
+                         : s->end_mark == mark_exit_file ? "<OK-exitfile> "
+                                                         : "";
+    say("%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(), insert, s->run_count);
   }
-  return result;
+  drain_before_exit(false);
+  return s->result;
 }

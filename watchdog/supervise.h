@@ -1,17 +1,95 @@
 // The supervision cycle: start, watch, kill and restart the command until an end holds.
 #pragma once
-#include <ctime>
+#include <cstddef>
+#include <cstdint>
 
-struct supervision_state {
-  int run_count = 0;         // children started so far (adoptions do not count)
-  int end_reason = 0;        // how the latest run ended: 1 ended, 2 silence, 3 error string,
-                             // 4 stale file, 5 file missing; 0 none yet
-  int end_mark = 0;          // why the cycle ended: 1 -x exit status, 2 -X file
-  std::time_t timeout_start = 0;  // start of the first run, for -t
+#include "common/monotonic_clock.h"
+#include "platform/file_status.h"
+#include "platform/process.h"
+
+// How the latest run ended. The number reaches the next child in the count variable.
+enum run_end_reason : int {
+  end_none = 0,          // no run has ended yet
+  end_by_itself = 1,     // the child ended on its own
+  end_silence = 2,       // killed: no output for more than -m seconds
+  end_error_string = 3,  // killed: an -s pattern hit
+  end_stale_file = 4,    // killed: the watched file was not updated
+  end_file_missing = 5,  // killed: the watched file could not be examined
 };
 
-extern supervision_state supervision;
+// Why the cycle ended, shown in the END line.
+enum cycle_end_mark : int { mark_none = 0, mark_exit_status = 1, mark_exit_file = 2 };
 
-// Runs the cycle; returns 0, or the -t exit status after a timeout. Exits with status 1
-// when the command cannot be started.
-int supervise();
+// watchdog's exit statuses besides the -t status (default 99).
+constexpr int exit_done = 0;             // the cycle ended normally
+constexpr int exit_start_failed = 1;     // a command-line error, or the command cannot be started
+constexpr int exit_condition_unmet = 2;  // -x or -X was given, and the runs ran out without it
+
+constexpr std::size_t chunk_size = 1023;  // one read per stream and pass
+
+// Where the file-age test reads a file's modification time; tests replace it.
+using file_time_source = int (*)(const char* path, file_time* when);
+
+// The watched file (-m<sec>,<file>) as the cycle has seen it. Its modification time is only
+// compared with the one seen before; how long it stays unchanged is timed on the monotonic
+// clock, so a step of the time of day neither fires the test nor hides a stale file.
+struct watched_file {
+  bool looked = false;             // examined at least once in this run
+  bool present = false;            // found at the last look
+  file_time mtime;                 // its modification time then
+  std::int64_t last_change = 0;    // when a change was first seen (the run's start before that)
+  std::int64_t base = 0;           // the next check is due -m seconds after this
+  std::int64_t last_look = 0;
+};
+
+// Values that live for one run.
+struct run_record {
+  process_handle child;
+  bool adopted = false;
+  bool killed = false;
+  int out_fd = -1;
+  int err_fd = -1;
+  int poll_bound = 0;
+  char out_chunk[chunk_size + 1] = {};
+  char err_chunk[chunk_size + 1] = {};
+  std::size_t out_len = 0;
+  std::size_t err_len = 0;
+  bool out_flowing = false;  // the last read filled a chunk: read again without asking the poll
+  bool err_flowing = false;
+  unsigned passes = 0;
+  std::int64_t now = 0;  // monotonic milliseconds, taken after each poll
+  std::int64_t last_out = 0;
+  std::int64_t last_err = 0;
+  watched_file file;
+};
+
+// Everything the cycle keeps, handed down to every step.
+struct supervision_state {
+  int run_count = 0;               // children started so far (adoptions do not count)
+  int end_reason = end_none;       // how the latest run ended
+  int end_mark = mark_none;        // why the cycle ended
+  bool timeout_started = false;
+  std::int64_t timeout_start = 0;  // start of the first run, for -t (monotonic ms)
+  bool adoption_pending = false;   // -p not yet adopted
+  int result = exit_done;
+  spared_processes spared;         // what runs that ended by themselves left running
+  monotonic_clock_source clock = monotonic_now;
+  file_time_source file_time = file_modification_time;
+  run_record run;
+};
+
+// A fresh state for the settings as parsed.
+void init_supervision(supervision_state* state);
+
+// Runs the cycle; returns the exit status (exit_done, the -t status, exit_condition_unmet, or
+// exit_start_failed when the command cannot be started). Ends the process by the signal
+// after a stop request, once the run's processes are ended.
+int supervise(supervision_state* state);
+
+// The steps of a pass that decide, for tests that drive them with their own clock.
+enum hang_state { no_hang = 0, hang_silence, hang_error_string, hang_stale_file, hang_file_missing };
+
+void begin_run_times(supervision_state* state);  // the run's start on state->clock
+void look_at_watched_file(supervision_state* state);
+bool timeout_due(const supervision_state* state);
+hang_state hang_tests(supervision_state* state);

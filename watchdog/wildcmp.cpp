@@ -1,36 +1,36 @@
 // The wildcard matcher. Both texts get a '*' before and after, so a pattern hits any stretch
 // of the text. A star jumps to the last occurrence of the literal run that follows it and
 // never gives back what it took: there is no backtracking, which keeps the cost to one
-// backward scan per star.
+// backward scan per star. The text is taken by its length, so bytes after a NUL take part.
 #include "watchdog/wildcmp.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "common/byte_search.h"
+#include "watchdog/messages.h"
 #include "watchdog/run_settings.h"
 
 namespace {
 
 constexpr std::size_t work_area_size = 4096;  // pattern or text with the two added stars
 
-// Copies `src` between two stars into `area`; false when it does not fit.
-bool enclose_in_stars(char* area, const char* src) {
-  std::size_t len = std::strlen(src);
+// Copies the `len` bytes at `src` between two stars into `area`; false when they do not fit.
+bool enclose_in_stars(char* area, const char* src, std::size_t len, std::size_t* enclosed) {
   if (len + 3 > work_area_size) return false;
   area[0] = '*';
   std::memcpy(area + 1, src, len);
   area[len + 1] = '*';
   area[len + 2] = '\0';
+  *enclosed = len + 2;
   return true;
 }
 
 // Moves the text position to the last occurrence, after it, of the literal run at `p`
 // (positions t+1 up to where the run still fits, searched from the end); unchanged when none.
-const char* tail_search(const char* t, const char* p) {
+const char* tail_search(const char* t, const char* text_end, const char* p) {
   std::size_t k = std::strcspn(p, "*?");
   if (k == 0) return t;
-  std::size_t n = std::strlen(t);
+  std::size_t n = static_cast<std::size_t>(text_end - t);
   if (n <= k) return t;
   const char* lowest = t + 1;
   const char* highest = t + (n - k);
@@ -45,29 +45,32 @@ const char* tail_search(const char* t, const char* p) {
   return t;
 }
 
-int debug_matcher() { return run_settings.debug_mask & 1; }
+bool debug_matcher() { return (run_settings.debug_mask & 1) != 0; }
 
 }  // namespace
 
-int wild_match(const char* pattern, const char* text) {
+int wild_match(const char* pattern, const char* text, std::size_t len) {
   char pat[work_area_size];
   char txt[work_area_size];
+  std::size_t pat_len = 0;
+  std::size_t txt_len = 0;
   int result = 1;
   // Texts that do not fit the work areas never match (output chunks always fit).
-  if (std::strlen(pattern) <= max_pattern_length && enclose_in_stars(pat, pattern) &&
-      enclose_in_stars(txt, text)) {
+  if (std::strlen(pattern) <= max_pattern_length && enclose_in_stars(pat, pattern, std::strlen(pattern), &pat_len) &&
+      enclose_in_stars(txt, text, len, &txt_len)) {
     const char* p = pat;
     const char* t = txt;
+    const char* t_end = txt + txt_len;
     bool pending_question = false;
-    while (*p != '\0' || *t != '\0') {
+    while (*p != '\0' || t != t_end) {
       if (pending_question) {
-        if (*t != '\0') ++t;
+        if (t != t_end) ++t;
         pending_question = false;
         continue;
       }
       if (*p == '*') {
         while (*p == '*') ++p;
-        t = (*p == '\0') ? t + std::strlen(t) : tail_search(t, p);
+        t = (*p == '\0') ? t_end : tail_search(t, t_end, p);
         continue;
       }
       if (*p == '?') {
@@ -75,27 +78,35 @@ int wild_match(const char* pattern, const char* text) {
         ++p;
         continue;
       }
-      if (*p != *t) break;
+      // A pattern at its end, a text at its end, or two different bytes: no match here.
+      if (*p == '\0' || t == t_end || *p != *t) break;
       ++p;
       ++t;
     }
-    result = (*p == '\0' && *t == '\0') ? 0 : 1;
+    result = (*p == '\0' && t == t_end) ? 0 : 1;
   }
-  if (debug_matcher()) std::fprintf(stderr, "%d\n", result);
+  if (debug_matcher()) say("%d\n", result);
   return result;
 }
 
-int wildcmp(const char* pattern, const char* text) {
+int wildcmp(const char* pattern, const char* text, std::size_t len) {
   if (debug_matcher()) {
-    std::fprintf(stderr, "wildcmp(\"%s\",\"%s\") : ", pattern ? pattern : "(null)", text ? text : "(null)");
+    say("wildcmp(\"%s\",\"", pattern ? pattern : "(null)");
+    if (text != nullptr)
+      say_bytes(text, len);
+    else
+      say("(null)");
+    say("\") : ");
   }
   int result;
   if (pattern == nullptr || text == nullptr)
     result = 1;
   else if (pattern[0] == '~')
-    result = wild_match(pattern + 1, text) == 0 ? 1 : 0;
+    result = wild_match(pattern + 1, text, len) == 0 ? 1 : 0;
   else
-    result = wild_match(pattern, text);
-  if (debug_matcher()) std::fprintf(stderr, "%d\n", result);
+    result = wild_match(pattern, text, len);
+  if (debug_matcher()) say("%d\n", result);
   return result;
 }
+
+int wildcmp(const char* pattern, const char* text) { return wildcmp(pattern, text, text ? std::strlen(text) : 0); }

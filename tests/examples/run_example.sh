@@ -33,8 +33,10 @@ restart-on-error)
   grep -q "run 2,3" out || fail "second run's count"
   ;;
 kill-when-silent)
-  SILENCE=1 "$examples/kill-when-silent.sh" sh -c 'echo working; sleep 30' >out 2>err || fail "status"
+  SILENCE=1 "$examples/kill-when-silent.sh" sh -c 'echo working; sleep 30' >out 2>err
+  [ $? -eq 2 ] || fail "a job killed for silence must fail the wrapper"
   [ "$(cat out)" = working ] || fail "output"
+  "$examples/kill-when-silent.sh" sh -c 'echo done' >out 2>err || fail "a job that succeeds passes"
   LIMIT=1 "$examples/kill-when-silent.sh" sh -c 'while :; do echo busy; sleep 0.2; done' >out 2>err
   [ $? -eq 124 ] || fail "limit status"
   ;;

@@ -6,7 +6,7 @@
 // 0 once child_status reports the child ended, -1 after `tries` queries found it running.
 inline int wait_for_end(process_handle* h, int tries) {
   for (int i = 0; i < tries; ++i) {
-    if (child_status(h, 0) < 0) return 0;
+    if (child_status(h) < 0) return 0;
     sleep_ms(10);
   }
   return -1;

@@ -66,3 +66,21 @@ TEST(Wildcmp, DebugTraceShowsMatcherAndFinalResult) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Wildcmp, TheWholeChunkTakesPartNulBytesIncluded) {
+  struct { std::string pattern, text; int expected; } rows[] = {
+      {"*FATAL*", std::string("x\0 FATAL error", 14), 0},
+      {"FATAL", std::string("\0\0FATAL", 7), 0},
+      {"~FATAL", std::string("x\0 FATAL", 8), 1},       // the inverted pattern sees it too
+      {"~FATAL", std::string("x\0 fatal", 8), 0},
+      {"x?F", std::string("x\0F", 3), 0},               // '?' takes any byte
+      {"x F", std::string("x\0F", 3), 1},               // a NUL matches no literal character
+      {"a*b", std::string("a\0b", 3), 0},
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(wildcmp(r.pattern.c_str(), r.text.data(), r.text.size()), r.expected) << r.pattern;
+}
+
+}  // namespace

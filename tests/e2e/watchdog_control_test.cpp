@@ -1,0 +1,294 @@
+// watchdog staying in control: of its own output (a stalled or non-blocking reader), of time
+// (the time of day stepped under it), of every process a run started, of what it may adopt,
+// and of its exit status when an end condition is never met.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_test.h"
+
+extern char** environ;
+
+namespace {
+
+const char* faketime_library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+
+class WatchdogControl : public E2eTest {
+ protected:
+  void SetUp() override {
+    E2eTest::SetUp();
+    dir = make_temp_dir();
+    token = "ctl" + std::to_string(getpid()) + "x" + std::to_string(++counter);
+    // A sleep under this test's own name, so a leftover is found by its command line.
+    sleeper = dir + "/" + token;
+    ASSERT_EQ(symlink("/bin/sleep", sleeper.c_str()), 0);
+  }
+  void TearDown() override {
+    // What ended becomes ours to collect once its supervisor is gone.
+    auto clear = [&] {
+      while (waitpid(-1, nullptr, WNOHANG) > 0) {
+      }
+      return leftovers().empty();
+    };
+    wait_until(3, clear);
+    EXPECT_EQ(leftovers(), "") << "processes of this test are still running";
+    run_program({"pkill", "-KILL", "-f", token});
+    E2eTest::TearDown();
+    remove_tree(dir);
+  }
+  program_result watchdog(std::vector<std::string> args, program_options o = {}) {
+    args.insert(args.begin(), WATCHDOG_BIN);
+    o.cwd = dir;
+    if (o.timeout_seconds == 60) o.timeout_seconds = 40;
+    return run_program(args, o);
+  }
+  std::string leftovers() { return run_program({"pgrep", "-af", token}).out; }
+  static bool ended_by(pid_t pid, double seconds, int* status) {
+    return wait_until(seconds, [&] { return waitpid(pid, status, WNOHANG) == pid; });
+  }
+  std::string dir, token, sleeper;
+  static inline int counter = 0;
+};
+
+// A fifo with a reader that never reads: whatever is written to it stalls once it is full.
+struct stalled_fifo {
+  std::string path;
+  int reader = -1;
+  explicit stalled_fifo(const std::string& p) : path(p) {
+    mkfifo(path.c_str(), 0600);
+    reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  }
+  ~stalled_fifo() { close(reader); }
+};
+
+TEST_F(WatchdogControl, StalledReaderLeavesTimeoutAndStopSignalsWorking) {
+  stalled_fifo fifo(dir + "/stuck.fifo");
+  ASSERT_GE(fifo.reader, 0);
+  std::string burst = "yes 'a line of output that nobody reads' | head -c 3000000; exec " + sleeper + " 60";
+  // -t fires on time although our stdout takes nothing.
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = start_program({WATCHDOG_BIN, "-m3", "-t2,7", "sh", "-c", burst}, fifo.path, dir + "/err");
+  int status = 0;
+  ASSERT_TRUE(ended_by(pid, 15, &status)) << "frozen by its own output";
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7);
+  EXPECT_LT(took, 5.5);
+  EXPECT_EQ(count_lines_with(read_file(dir + "/err"), "WATCHDOG timeout (2 sec)"), 1);
+  EXPECT_TRUE(wait_until(3, [&] { return leftovers().empty(); })) << leftovers();
+
+  // Every stop signal ends it within the grace and a second, with nothing left behind.
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    pid = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", burst}, fifo.path, dir + "/err");
+    ASSERT_TRUE(wait_until(10, [&] { return !leftovers().empty(); }));
+    usleep(1000000);  // the burst has filled the fifo and the backlog by now
+    auto asked = std::chrono::steady_clock::now();
+    kill(pid, sig);
+    ASSERT_TRUE(ended_by(pid, 10, &status)) << "signal " << sig << " ignored";
+    double stop_took = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
+    EXPECT_LT(stop_took, 3 + 1 + 1.5) << "grace + 1 s, and the exit's own bounded drain";
+    EXPECT_TRUE(wait_until(3, [&] { return leftovers().empty(); })) << leftovers();
+  }
+}
+
+TEST_F(WatchdogControl, NonBlockingStdoutReceivesEveryByte) {
+  int p[2];
+  ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
+  fcntl(p[1], F_SETFL, fcntl(p[1], F_GETFL) | O_NONBLOCK);  // as an inherited non-blocking stdout
+  fcntl(p[0], F_SETPIPE_SZ, 4096);
+  std::string script = "i=0; while [ $i -lt 200 ]; do head -c 10000 /dev/zero | tr '\\0' x; i=$((i+1)); done";
+  std::vector<std::string> words = {WATCHDOG_BIN, "-q", "-m5", "-n1", "sh", "-c", script};
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, p[1], 1);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  close(p[1]);
+  // A slow reader at first, so the pipe is full again and again.
+  std::string got;
+  char buf[65536];
+  for (;;) {
+    if (got.size() < 200000) usleep(2000);
+    ssize_t n = read(p[0], buf, got.size() < 200000 ? 512 : sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+  close(p[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(got.size(), 2000000u);
+  EXPECT_EQ(got.find_first_not_of('x'), std::string::npos);
+}
+
+class TimeOfDayStep : public WatchdogControl, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(TimeOfDayStep, NeitherFiresNorHides) {
+  if (access(faketime_library, R_OK) != 0) GTEST_SKIP() << "libfaketime is not installed";
+  std::string clock_file = dir + "/faketime";
+  struct row {
+    const char* what;
+    std::vector<std::string> args;
+    std::string script;  // STEP is replaced by the step written into the clock file mid-run
+    int status;
+    const char* must_see;      // a line that must appear (or "")
+    const char* must_not_see;  // a text that must not appear
+    double at_most;            // seconds
+  };
+  const std::string step_now = "echo STEP > " + clock_file + "; ";
+  const std::string ticking = "i=0; while [ $i -lt 10 ]; do echo tick; sleep 0.4; i=$((i+1)); done";
+  const std::string beating = "i=0; while [ $i -lt 10 ]; do touch beat; sleep 0.4; i=$((i+1)); done";
+  std::vector<row> rows = {
+      {"healthy output", {"-m2", "-n1"}, "echo go; " + step_now + ticking, 0, "", "hung up", 15},
+      {"real silence", {"-m2", "-n1"}, "echo go; " + step_now + "exec " + sleeper + " 60", 0, "(2 sec no output)",
+       "timeout", 2 + 2 + 2},
+      {"timeout on time", {"-t2"}, step_now + "exec " + sleeper + " 60", 99, "WATCHDOG timeout (2 sec)", "hung up",
+       2 + 2},
+      {"no early timeout", {"-t600", "-n1"}, step_now + "sleep 2", 0, "", "timeout", 15},
+      {"fresh heartbeat", {"-m2,beat", "-n1"}, "touch beat; " + step_now + beating, 0, "", "hung up", 15},
+      {"stale heartbeat", {"-m2,beat", "-n1"}, "touch beat; " + step_now + "exec " + sleeper + " 60", 0,
+       "(2 sec file[beat] no update)", "timeout", 2 + 2 + 2},
+  };
+  {
+    const char* step = GetParam();
+    for (const auto& r : rows) {
+      write_file(clock_file, "+0\n");
+      std::string script = r.script;
+      script.replace(script.find("STEP"), 4, step);
+      std::vector<std::string> args = r.args;
+      args.insert(args.end(), {"sh", "-c", script});
+      program_options o;
+      o.env = {{"LD_PRELOAD", faketime_library}, {"FAKETIME_TIMESTAMP_FILE", clock_file},
+               {"FAKETIME_NO_CACHE", "1"},       {"DONT_FAKE_MONOTONIC", "1"}};
+      program_result p = watchdog(args, o);
+      std::string what = std::string(r.what) + " with a step of " + step;
+      EXPECT_EQ(p.status, r.status) << what << "\n" << p.err;
+      if (*r.must_see) {
+        EXPECT_EQ(count_lines_with(p.err, r.must_see), 1) << what << "\n" << p.err;
+      }
+      EXPECT_EQ(p.err.find(r.must_not_see), std::string::npos) << what << "\n" << p.err;
+      EXPECT_LT(p.seconds, r.at_most) << what;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ForwardAndBack, TimeOfDayStep, ::testing::Values("+1h", "-1h"));
+
+TEST_F(WatchdogControl, DetachedAndDoubleForkedDescendantsEndWithTheRun) {
+  // The child detaches one grandchild into its own session and double-forks another, both
+  // re-parented to us once their parents are gone, then hangs.
+  std::string script = "(setsid " + sleeper + " 301 &); (" + sleeper + " 302 &); echo started; exec " + sleeper + " 303";
+  struct row {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    int kills;
+  };
+  std::vector<row> rows = {
+      {"five hang kills", {"-m1", "-n5"}, 0, 5},
+      {"a timeout", {"-t2"}, 99, 0},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> args = r.args;
+    args.insert(args.end(), {"sh", "-c", script});
+    program_result p = watchdog(args);
+    EXPECT_EQ(p.status, r.status) << r.what;
+    EXPECT_EQ(count_lines_with(p.err, "(1 sec no output)"), r.kills) << r.what;
+    EXPECT_EQ(count_lines_with(p.err, "can't kill"), 0) << r.what;
+    EXPECT_TRUE(wait_until(3, [&] { return leftovers().empty(); })) << r.what << ":\n" << leftovers();
+  }
+  // A stop request: the same, after the grace.
+  pid_t pid = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", script}, dir + "/out", dir + "/err");
+  ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "started\n"; }));
+  ASSERT_TRUE(wait_until(5, [&] { return count_lines_with(leftovers(), token) >= 3; })) << leftovers();
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_TRUE(ended_by(pid, 10, &status));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_TRUE(wait_until(3, [&] { return leftovers().empty(); })) << leftovers();
+  // The shell that dies of the forwarded signal does not save its own child either.
+  pid = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", "echo started; " + sleeper + " 1001; echo done"},
+                      dir + "/out", dir + "/err");
+  ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "started\n"; }));
+  ASSERT_TRUE(wait_until(5, [&] { return !leftovers().empty(); }));
+  kill(pid, SIGTERM);
+  ASSERT_TRUE(ended_by(pid, 10, &status));
+  EXPECT_TRUE(wait_until(3, [&] { return leftovers().empty(); })) << leftovers();
+}
+
+TEST_F(WatchdogControl, WhatARunThatEndedByItselfLeftIsLeftAlone) {
+  // The first run starts a daemon and ends; the second hangs and is killed: the daemon stays.
+  std::string script = "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then (setsid " + sleeper +
+                       " 304 &); exit 0; fi; echo second; exec sleep 30";
+  program_result p = watchdog({"-m1", "-n2", "sh", "-c", script});
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(count_lines_with(p.err, "(1 sec no output)"), 1);
+  EXPECT_EQ(count_lines_with(leftovers(), " 304"), 1) << "the daemon of the first run was ended";
+  run_program({"pkill", "-KILL", "-f", token});
+  wait_until(3, [&] {
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    return leftovers().empty();
+  });
+}
+
+TEST_F(WatchdogControl, AdoptingOurselvesOrAnAncestorIsRefused) {
+  struct { const char* what; std::string command; } rows[] = {
+      {"our own pid", std::string("exec ") + WATCHDOG_BIN + " -m1 -n1 -p$$ true"},
+      {"our parent's pid", std::string(WATCHDOG_BIN) + " -m1 -n1 -p$$ true; echo parent-alive"},
+  };
+  for (const auto& r : rows) {
+    program_options o;
+    o.cwd = dir;
+    o.timeout_seconds = 20;
+    program_result p = run_program({"sh", "-c", r.command}, o);
+    EXPECT_FALSE(p.timed_out) << r.what;
+    EXPECT_EQ(count_lines_with(p.err, "is watchdog itself or one of its ancestors"), 1) << r.what << p.err;
+    EXPECT_EQ(count_lines_with(p.err, "WATCHDOG START"), 0) << r.what;
+  }
+  program_options o;
+  o.cwd = dir;
+  program_result own = run_program({"sh", "-c", std::string("exec ") + WATCHDOG_BIN + " -n1 -p$$ true"}, o);
+  EXPECT_EQ(own.status, 1);
+  program_result parent = run_program({"sh", "-c", std::string(WATCHDOG_BIN) + " -n1 -p$$ true; echo $?"}, o);
+  EXPECT_EQ(parent.out, "1\n");
+}
+
+TEST_F(WatchdogControl, ErrorStringAfterANulByteIsCaught) {
+  program_result p = watchdog({"-s*FATAL*", "-n1", "sh", "-c", "printf 'x\\000 FATAL error\\n'; exec " + sleeper + " 30"});
+  EXPECT_EQ(count_lines_with(p.err, "(error string output)"), 1);
+  EXPECT_EQ(p.out, std::string("x\0 FATAL error\n", 15)) << "relayed as it came";
+}
+
+TEST_F(WatchdogControl, AnEndConditionNeverMetIsAFailure) {
+  write_file(dir + "/present", "");
+  struct { std::vector<std::string> args; int status; } rows[] = {
+      {{"-x", "-n2", "false"}, 2},
+      {{"-x", "-n2", "true"}, 0},
+      {{"-x3", "-n2", "sh", "-c", "exit 3"}, 0},
+      {{"-Xabsent", "-n2", "true"}, 2},
+      {{"-Xpresent", "-n2", "true"}, 0},
+      {{"-x", "-m1", "-n2", "sleep", "30"}, 2},  // killed runs never meet it
+      {{"-n2", "false"}, 0},                     // without -x or -X a normal end is 0
+  };
+  for (const auto& r : rows) {
+    program_result p = watchdog(r.args);
+    std::string what;
+    for (const auto& a : r.args) what += a + " ";
+    EXPECT_EQ(p.status, r.status) << what << "\n" << p.err;
+  }
+}
+
+}  // namespace

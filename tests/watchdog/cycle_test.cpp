@@ -1,0 +1,169 @@
+// The cycle's time decisions driven in process: a fake monotonic clock and a fake watched file
+// whose modification times follow a time of day that steps an hour forward and back.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "watchdog/run_settings.h"
+#include "watchdog/supervise.h"
+
+namespace {
+
+std::int64_t fake_now = 0;       // monotonic milliseconds
+long long fake_mtime = 0;        // the watched file's modification time (time of day, seconds)
+bool fake_file_present = true;
+int fake_looks = 0;
+
+std::int64_t fake_clock() { return fake_now; }
+int fake_file(const char*, file_time* when) {
+  ++fake_looks;
+  if (!fake_file_present) return -2;  // ENOENT
+  *when = file_time{fake_mtime, 0};
+  return 0;
+}
+
+class Cycle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_run_settings();
+    fake_now = 1000000;
+    fake_mtime = 1700000000;
+    fake_file_present = true;
+    fake_looks = 0;
+    init_supervision(&state);
+    state.clock = fake_clock;
+    state.file_time = fake_file;
+  }
+  void TearDown() override { reset_run_settings(); }
+  void watch(int sec, const char* file) {
+    run_settings.monitor_sec = sec;
+    run_settings.monitor_mode = 1;
+    std::snprintf(run_settings.watch_file, sizeof run_settings.watch_file, "%s", file);
+  }
+  // Moves both clocks on; the time of day may step by `wall_step` seconds on the way.
+  hang_state pass_at(std::int64_t ms) {
+    fake_now = ms;
+    state.run.now = fake_now;
+    return hang_tests(&state);
+  }
+  supervision_state state;
+};
+
+TEST_F(Cycle, SilenceIsTimedOnTheMonotonicClock) {
+  run_settings.monitor_sec = 2;
+  run_settings.monitor_mode = 1;
+  begin_run_times(&state);
+  std::int64_t start = fake_now;
+  // Counted in whole seconds: more than 2 means 3.
+  EXPECT_EQ(pass_at(start + 2999), no_hang) << "2.999 s of silence is not more than 2 seconds";
+  EXPECT_EQ(pass_at(start + 3000), hang_silence);
+  state.run.last_out = start + 3000;
+  EXPECT_EQ(pass_at(start + 5000), no_hang);
+  // -M: both streams must be silent.
+  run_settings.monitor_mode = 2;
+  state.run.last_err = start + 4000;
+  EXPECT_EQ(pass_at(start + 6500), no_hang);
+  EXPECT_EQ(pass_at(start + 7000), hang_silence);
+}
+
+TEST_F(Cycle, TimeoutCountsFromTheFirstStart) {
+  run_settings.timeout_sec = 600;
+  begin_run_times(&state);
+  std::int64_t start = fake_now;
+  state.run.now = start + 599999;
+  EXPECT_FALSE(timeout_due(&state));
+  state.run.now = start + 600000;
+  EXPECT_TRUE(timeout_due(&state));
+  // A later run does not move the start.
+  fake_now = start + 700000;
+  begin_run_times(&state);
+  EXPECT_TRUE(timeout_due(&state));
+}
+
+TEST_F(Cycle, HeartbeatThroughClockStepsIsNoHang) {
+  watch(3, "beat");
+  begin_run_times(&state);
+  std::int64_t start = fake_now;
+  // The heartbeat is touched every second; the time of day steps an hour forward at 5 s and
+  // two hours back at 10 s, so the times written into the file jump both ways.
+  long long wall = fake_mtime;
+  for (int second = 1; second <= 20; ++second) {
+    wall += 1;
+    if (second == 5) wall += 3600;
+    if (second == 10) wall -= 7200;
+    fake_mtime = wall;
+    EXPECT_EQ(pass_at(start + second * 1000), no_hang) << "second " << second;
+    EXPECT_EQ(pass_at(start + second * 1000 + 500), no_hang) << "second " << second << ".5";
+  }
+  // Then the heartbeat stops, just after a step: the hang is seen more than 3 s after the
+  // last change, counted in whole seconds.
+  int stopped = 20;
+  hang_state seen = no_hang;
+  int when = 0;
+  for (int tenth = 1; tenth <= 60 && seen == no_hang; ++tenth) {
+    when = stopped * 1000 + tenth * 100;
+    seen = pass_at(start + when);
+  }
+  EXPECT_EQ(seen, hang_stale_file);
+  EXPECT_GE(when, (stopped + 4) * 1000);
+  EXPECT_LE(when, (stopped + 5) * 1000);
+}
+
+TEST_F(Cycle, StaleFileFromBeforeTheStartAndAMissingFile) {
+  // A file last written long ago (or "in the future" after a step back) is judged by
+  // whether it changes, not by its distance from the time of day.
+  for (long long mtime : {1700000000LL - 86400, 1700000000LL + 86400}) {
+    SetUp();
+    watch(2, "beat");
+    fake_mtime = mtime;
+    begin_run_times(&state);
+    std::int64_t start = fake_now;
+    EXPECT_EQ(pass_at(start + 1000), no_hang);
+    EXPECT_EQ(pass_at(start + 2900), no_hang) << "first examined only after the limit";
+    EXPECT_EQ(pass_at(start + 3000), hang_stale_file);
+  }
+  SetUp();
+  watch(2, "beat");
+  fake_file_present = false;
+  begin_run_times(&state);
+  EXPECT_EQ(pass_at(fake_now + 3000), hang_file_missing);
+  // A file that appears during the run counts as a change.
+  SetUp();
+  watch(2, "beat");
+  fake_file_present = false;
+  begin_run_times(&state);
+  std::int64_t start = fake_now;
+  fake_file_present = true;
+  EXPECT_EQ(pass_at(start + 1500), no_hang);
+  EXPECT_EQ(pass_at(start + 3100), no_hang);
+  EXPECT_EQ(pass_at(start + 4400), no_hang);
+  EXPECT_EQ(pass_at(start + 4600), hang_stale_file);
+}
+
+TEST_F(Cycle, FileIsLookedAtAboutOnceASecond) {
+  watch(60, "beat");
+  begin_run_times(&state);
+  std::int64_t start = fake_now;
+  int before = fake_looks;
+  for (int ms = 10; ms <= 10000; ms += 10) pass_at(start + ms);
+  EXPECT_LE(fake_looks - before, 11) << "1000 passes in 10 s";
+  EXPECT_GE(fake_looks - before, 9);
+}
+
+TEST_F(Cycle, ErrorStringSeesBytesAfterANul) {
+  run_settings.match_mode = 1;
+  run_settings.patterns[0] = "*FATAL*";
+  run_settings.pattern_count = 1;
+  begin_run_times(&state);
+  const char chunk[] = "x\0 FATAL error\n";
+  std::memcpy(state.run.out_chunk, chunk, sizeof chunk - 1);
+  state.run.out_len = sizeof chunk - 1;
+  EXPECT_EQ(pass_at(fake_now), hang_error_string);
+  state.run.out_len = 1;  // only "x": the rest was not read in this pass
+  EXPECT_EQ(pass_at(fake_now), no_hang);
+}
+
+}  // namespace

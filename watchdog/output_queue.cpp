@@ -1,0 +1,111 @@
+// The bounded backlogs of our standard output and standard error.
+#include "watchdog/output_queue.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+#include "common/monotonic_clock.h"
+#include "platform/wait.h"
+
+output_queue standard_output;
+output_queue standard_error;
+
+namespace {
+
+void open_queue(output_queue* q, int fd) {
+  *q = output_queue{};
+  open_output_writer(fd, &q->writer);
+  q->data = new char[queue_capacity];
+}
+
+void close_queue(output_queue* q) {
+  close_output_writer(&q->writer);
+  delete[] q->data;
+  *q = output_queue{};
+}
+
+// Moves the pending bytes to the front when the room behind them is short.
+void make_room(output_queue* q, std::size_t len) {
+  if (q->end + len <= queue_capacity || q->begin == 0) return;
+  std::memmove(q->data, q->data + q->begin, q->end - q->begin);
+  q->end -= q->begin;
+  q->begin = 0;
+}
+
+}  // namespace
+
+void open_output_queues() {
+  open_queue(&standard_output, 1);
+  open_queue(&standard_error, 2);
+}
+
+void close_output_queues() {
+  close_queue(&standard_output);
+  close_queue(&standard_error);
+}
+
+std::size_t queue_pending(const output_queue* q) { return q->end - q->begin; }
+
+bool queue_full(const output_queue* q) { return queue_pending(q) >= backlog_limit; }
+
+void queue_flush(output_queue* q) {
+  while (q->begin < q->end && !q->failed) {
+    long n = write_output(&q->writer, q->data + q->begin, q->end - q->begin);
+    if (n == -EAGAIN || n == 0) return;
+    if (n < 0) {
+      // The reader has gone: what it would have read is dropped, as a failed write drops it.
+      q->failed = true;
+      break;
+    }
+    q->begin += static_cast<std::size_t>(n);
+  }
+  if (q->begin == q->end || q->failed) q->begin = q->end = 0;
+}
+
+void queue_put(output_queue* q, const char* bytes, std::size_t len) {
+  if (q->data == nullptr || q->failed || len == 0) return;
+  if (q->begin == q->end) {
+    // Nothing waits: the bytes go straight out as far as the stream takes them.
+    long n = write_output(&q->writer, bytes, len);
+    if (n > 0) {
+      bytes += n;
+      len -= static_cast<std::size_t>(n);
+    } else if (n < 0 && n != -EAGAIN) {
+      q->failed = true;
+      return;
+    }
+    if (len == 0) return;
+  }
+  make_room(q, len);
+  std::size_t room = queue_capacity - q->end;
+  std::size_t take = len < room ? len : room;
+  std::memcpy(q->data + q->end, bytes, take);
+  q->end += take;
+  q->dropped += static_cast<unsigned long>(len - take);
+}
+
+void drain_output_queues(long give_up_ms, bool (*stop)()) {
+  output_queue* queues[2] = {&standard_output, &standard_error};
+  std::int64_t last_progress = monotonic_now();
+  for (;;) {
+    wait_item items[2];
+    int count = 0;
+    std::size_t before = 0;
+    for (output_queue* q : queues) {
+      queue_flush(q);
+      before += queue_pending(q);
+      if (queue_pending(q) > 0) items[count++] = wait_item{q->writer.fd, wait_write, 0};
+    }
+    if (count == 0 || (stop != nullptr && stop())) return;
+    std::int64_t left = last_progress + give_up_ms - monotonic_now();
+    if (left <= 0) return;
+    wait_for_events(items, count, static_cast<long>(left));
+    std::size_t after = 0;
+    for (output_queue* q : queues) {
+      queue_flush(q);
+      after += queue_pending(q);
+    }
+    if (after < before) last_progress = monotonic_now();
+  }
+}

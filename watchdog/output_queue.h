@@ -1,0 +1,43 @@
+// Our own standard output and standard error as the supervisor writes them: never waiting on
+// their reader. What a stream does not take at once is held in a bounded backlog and written
+// when the stream has room again, in order; while the relayed part of a backlog is full, the
+// child's pipe for that stream is not read, so the child feels the back-pressure as it would
+// writing to the stalled reader itself.
+#pragma once
+#include <cstddef>
+
+#include "platform/pipe.h"
+
+constexpr std::size_t backlog_limit = 64 * 1024;   // relayed bytes held before the child's pipe waits
+constexpr std::size_t queue_capacity = 512 * 1024;  // everything held: backlog, a run's last output, messages
+
+struct output_queue {
+  output_writer writer;
+  char* data = nullptr;      // queue_capacity bytes once opened
+  std::size_t begin = 0;     // pending bytes are data[begin, end)
+  std::size_t end = 0;
+  bool failed = false;       // the stream has gone (its reader left): bytes are dropped
+  unsigned long dropped = 0; // bytes dropped because the queue was full
+};
+
+// Our descriptor 1 and 2 as the cycle writes them.
+extern output_queue standard_output;
+extern output_queue standard_error;
+
+void open_output_queues();
+void close_output_queues();
+
+// Appends bytes (written at once where the stream takes them). Never waits.
+void queue_put(output_queue* q, const char* bytes, std::size_t len);
+
+// Writes what the stream takes now.
+void queue_flush(output_queue* q);
+
+std::size_t queue_pending(const output_queue* q);
+
+// True while the backlog is at its limit: the child's pipe for this stream is left unread.
+bool queue_full(const output_queue* q);
+
+// Writes both queues out, waiting for their readers while they keep taking bytes, until both are
+// empty, `give_up_ms` passes without any progress, or `stop()` holds.
+void drain_output_queues(long give_up_ms, bool (*stop)());
