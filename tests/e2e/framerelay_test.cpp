@@ -29,7 +29,7 @@ const std::string usage_text =
 
 // Stand-ins record their arguments (one per line) into <name>.args; wget serves stream.bin
 // (or sleeps, fails with a status, or serves it over and over when told), ffmpeg stores its
-// input in fed.bin (or never reads it when told).
+// input in fed.bin (or never reads it, or stops itself first, when told).
 const char* fake_wget =
     "#!/bin/sh\n"
     "printf '%s\\n' \"$@\" > \"$FAKE_DIR/wget.args\"\n"
@@ -41,6 +41,7 @@ const char* fake_ffmpeg =
     "#!/bin/sh\n"
     "printf '%s\\n' \"$@\" > \"$FAKE_DIR/ffmpeg.args\"\n"
     "[ -n \"$FAKE_FFMPEG_NO_READ\" ] && exec sleep 600\n"
+    "[ -n \"$FAKE_FFMPEG_STOPPED\" ] && kill -STOP $$\n"
     "cat > \"$FAKE_DIR/fed.bin\"\n"
     "[ -n \"$FAKE_FFMPEG_LINGER\" ] && sleep \"$FAKE_FFMPEG_LINGER\" && echo done > \"$FAKE_DIR/linger.done\"\n"
     "exit 0\n";
@@ -345,6 +346,7 @@ TEST_F(Framerelay, StopRequestEndsABusyOrStalledRun) {
   struct { std::vector<std::string> args; std::vector<std::pair<std::string, std::string>> env; const char* what; } rows[] = {
       {{"-r1", "u"}, {{"FAKE_WGET_LOOP", "1"}}, "a stream that never pauses"},
       {{"-r1", "u"}, {{"FAKE_WGET_LOOP", "1"}, {"FAKE_FFMPEG_NO_READ", "1"}}, "an encoder that never reads"},
+      {{"-r1", "u"}, {{"FAKE_WGET_LOOP", "1"}, {"FAKE_FFMPEG_STOPPED", "1"}}, "an encoder stopped by SIGSTOP"},
       {{"-r2147483647", "u"}, {{"FAKE_WGET_LOOP", "1"}}, "a count without end"},
   };
   for (const auto& r : rows) {
