@@ -17,9 +17,16 @@ namespace {
 
 char size_word[32];
 
+// One line per word; the camera's password never shows (the listing ends up in logs).
 void list_vector(const char* title, const char* const argv[]) {
   std::fprintf(stderr, "%s execute\n", title);
-  for (int i = 0; argv[i] != nullptr; ++i) std::fprintf(stderr, "  %2d : %s\n", i, argv[i]);
+  for (int i = 0; argv[i] != nullptr; ++i) {
+    std::size_t start = 0, length = 0;
+    if (argv[i] == relay_settings.url && find_url_password(argv[i], &start, &length))
+      std::fprintf(stderr, "  %2d : %.*s***%s\n", i, static_cast<int>(start), argv[i], argv[i] + start + length);
+    else
+      std::fprintf(stderr, "  %2d : %s\n", i, argv[i]);
+  }
 }
 
 // A pipe for one child; a failure is reported and leaves nothing made.
@@ -74,46 +81,81 @@ bool build_encoder_vector(const char* argv[], int* count) {
   return true;
 }
 
-void start_fetcher() {
+start_outcome start_fetcher() {
   const char* argv[vector_room];
   build_fetcher_vector(argv);
   list_vector("wget", argv);
   int fds[2];
-  if (!make_child_pipe(fds)) return;
+  if (!make_child_pipe(fds)) return start_no_pipe;
   child_stdio stdio;
   stdio.out = fds[1];
   int rc = spawn_process(&pipeline.fetcher_process, const_cast<char* const*>(argv), stdio);
   close_fd(&fds[1]);  // wget alone holds the write end now
+  if (rc < 0) {
+    close_fd(&fds[0]);
+    std::fprintf(stderr, "ERROR: spawnvp(wget..) %s\n", system_error_text(-rc));
+    return start_failed;
+  }
   pipeline.fetch_fd = fds[0];
-  if (rc < 0) std::exit(1);
-  if (child_status(&pipeline.fetcher_process, 0) < 0) std::fputs("wget process none ??\n", stderr);
+  if (process_status(&pipeline.fetcher_process) != 1) std::fputs("wget process none ??\n", stderr);
+  return start_ok;
 }
 
-void start_encoder() {
+start_outcome start_encoder() {
   const char* argv[vector_room];
   int count = 0;
-  if (!build_encoder_vector(argv, &count)) return;  // refused before any child started
+  if (!build_encoder_vector(argv, &count)) return start_failed;  // refused before any child started
   list_vector("ffmpeg", argv);
   int fds[2];
-  if (!make_child_pipe(fds)) return;
+  if (!make_child_pipe(fds)) return start_no_pipe;
   child_stdio stdio;
   stdio.in = fds[0];
   int rc = spawn_process(&pipeline.encoder_process, const_cast<char* const*>(argv), stdio);
   close_fd(&fds[0]);  // ffmpeg alone holds the read end now
-  pipeline.feed_fd = fds[1];
   if (rc < 0) {
+    close_fd(&fds[1]);
     std::fputs("ERROR: spawnvp(ffmpeg..)\n", stderr);
-    std::exit(1);
+    return start_failed;
   }
-  if (child_status(&pipeline.encoder_process, 0) < 0) std::fputs("ERROR: ffmpeg process none ??\n", stderr);
+  pipeline.feed_fd = fds[1];
+  if (process_status(&pipeline.encoder_process) != 1) std::fputs("ERROR: ffmpeg process none ??\n", stderr);
+  return start_ok;
 }
 
-int child_status(process_handle* process, int terminate) {
-  if (terminate != 0) {
-    terminate_process(process);
-    return 0;
-  }
-  return process_status(process) == 1 ? 0 : -1;
+bool find_url_password(const char* url, std::size_t* start, std::size_t* length) {
+  // The authority runs from after "scheme://" (when the URL starts with one) to the first
+  // '/', '?' or '#'; its last '@' ends the user part, whose first ':' starts the password.
+  const char* scheme_end = std::strstr(url, "://");
+  bool has_scheme = scheme_end != nullptr && std::strcspn(url, "/?#") > static_cast<std::size_t>(scheme_end - url);
+  const char* authority = has_scheme ? scheme_end + 3 : url;
+  std::size_t authority_length = std::strcspn(authority, "/?#");
+  const char* at = nullptr;
+  for (const char* p = authority; p < authority + authority_length; ++p)
+    if (*p == '@') at = p;
+  if (at == nullptr) return false;
+  const void* colon = std::memchr(authority, ':', static_cast<std::size_t>(at - authority));
+  if (colon == nullptr) return false;
+  const char* password = static_cast<const char*>(colon) + 1;
+  *start = static_cast<std::size_t>(password - url);
+  *length = static_cast<std::size_t>(at - password);
+  return true;
+}
+
+const char* fetcher_exit_meaning(int status) {
+  // wget's documented exit statuses.
+  static const char* const meanings[] = {
+      nullptr,
+      "generic error",
+      "parse error",
+      "file I/O error",
+      "network failure",
+      "SSL verification failure",
+      "username/password authentication failure",
+      "protocol errors",
+      "server issued an error response",
+  };
+  if (status < 1 || status > 8) return nullptr;
+  return meanings[status];
 }
 
 const char* system_error_text(int code) {

@@ -1,6 +1,8 @@
 // The child pipeline: wget writes the camera stream into the fetch pipe, we cut frames out of
 // it and write them into the feed pipe, which ffmpeg reads as its standard input.
 #pragma once
+#include <cstddef>
+
 #include "platform/process.h"
 
 constexpr int vector_room = 256;  // entries of each argument vector, the null entry included
@@ -24,14 +26,22 @@ bool build_encoder_vector(const char* argv[], int* count);
 // True when the encoder's vector, with both extra lists, fits its room.
 bool encoder_vector_fits();
 
-// List and start wget / ffmpeg on their pipes. A failed start of either program ends the
-// process with exit status 1; a pipe that cannot be made is reported and leaves its fd at -1.
-void start_fetcher();
-void start_encoder();
+enum start_outcome {
+  start_ok = 0,
+  start_no_pipe,  // the pipe could not be made (reported); the program was not started
+  start_failed,   // the program could not be started (reported)
+};
 
-// terminate nonzero: ends the process (exit code 127) and returns 0. Otherwise 0 while it
-// runs, -1 once it has ended or cannot be asked.
-int child_status(process_handle* process, int terminate);
+// List and start wget / ffmpeg on their pipes; nothing is ended or exited here.
+start_outcome start_fetcher();
+start_outcome start_encoder();
+
+// Where the password of a `user:password@` part of `url` lies: true with its offset and
+// length, false when the URL holds no password.
+bool find_url_password(const char* url, std::size_t* start, std::size_t* length);
+
+// What a nonzero exit status of wget means, from its documented codes; null for others.
+const char* fetcher_exit_meaning(int status);
 
 // The system's text for an error code (0: the current errno), trailing blanks and line ends
 // removed; one 256-byte buffer rewritten by every call.

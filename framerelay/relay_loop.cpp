@@ -1,23 +1,27 @@
-// The relay loop: stop and signal handlers, the two children, reading the fetch pipe, and
-// an orderly wind-down that lets the encoder finish its recording.
+// The relay loop: stop and signal handlers, the two children, reading the fetch pipe, feeding
+// whole frames to the encoder, and an orderly wind-down that lets the encoder finish its
+// recording and tells how the fetch and the encoder ended.
 #include <cerrno>
 #include <cstdio>
-#include <initializer_list>
 
 #include "framerelay/frame_relay.h"
 #include "framerelay/pipeline.h"
 #include "framerelay/relay_settings.h"
 #include "platform/pipe.h"
-#include "platform/poll.h"
+#include "platform/process.h"
 #include "platform/signal.h"
 #include "platform/system_error.h"
 #include "platform/wait.h"
 
 namespace {
 
-constexpr int grace_queries = 30;  // 100 ms apart: the encoder's time to write its last frames
+constexpr long encoder_grace_ms = 3000;  // the encoder's time to write its last frames
+constexpr long fetcher_grace_ms = 3000;  // wget has closed its output: it is on its way out
 
-// A stop request from the terminal or the system: the loop ends before its next read.
+// How the relaying part of a run ended.
+enum run_end { run_stream_ended, run_stopped, run_encoder_gone, run_not_started };
+
+// A stop request from the terminal or the system: the loop ends at its next look at the flag.
 void endtrap(int) {
   signal_safe_write(2, "endtrap()\n");
   stop_requested.store(true);
@@ -29,45 +33,132 @@ void report_signal(int sig) {
   signal_safe_write(1, signal_safe_format(text, sizeof text, "*[sig ", sig, "]*\n"));
 }
 
+// Waits until the fetch pipe has data or has hung up, a child has ended, or a stop is
+// requested; each of these ends the wait at once.
+void wait_for_fetch_data() {
+  wait_item fetch{pipeline.fetch_fd, wait_read, 0};
+  wait_for_events(&fetch, 1, -1);
+}
+
+// Waits until the feed has room or its reader has gone, or a stop is requested.
+void wait_for_feed_room() {
+  wait_item feed{pipeline.feed_fd, wait_write, 0};
+  wait_for_events(&feed, 1, -1);
+}
+
+// Writes the frame once, whole. The feed is non-blocking: while a stalled encoder leaves no
+// room, the wait for room is one that a stop request ends.
+feed_outcome feed_once(const unsigned char* frame, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = write_some(pipeline.feed_fd, frame, size);
+    if (n > 0) {
+      frame += n;
+      size -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (stop_requested.load()) return feed_stopped;
+    if (n != -EAGAIN) return feed_encoder_gone;  // no reader left (EPIPE): the encoder has gone
+    wait_for_feed_room();
+    if (stop_requested.load()) return feed_stopped;
+  }
+  return feed_ok;
+}
+
+// The frame sink of the run: the frame goes to the encoder whole, `count` times; a stop
+// request is honoured between the repetitions, so no count delays it.
+feed_outcome feed_frame(void*, const unsigned char* frame, std::size_t size, long long count) {
+  for (long long i = 0; i < count; ++i) {
+    if (stop_requested.load()) return feed_stopped;
+    feed_outcome outcome = feed_once(frame, size);
+    if (outcome != feed_ok) return outcome;
+  }
+  return feed_ok;
+}
+
+bool has_ended(process_handle* p) { return p->pid > 0 && process_status(p) != 1; }
+
 // Reads while bytes flow and waits only when the pipe is empty: the fetch pipe is
 // non-blocking, so a flowing stream costs one system call per block.
-void read_fetch_pipe() {
+run_end relay_stream() {
   static unsigned char block[read_block_size];
+  const scan_settings settings{relay_settings.repeat, relay_settings.adaptive, (relay_settings.debug & 0x02) != 0};
+  const frame_sink sink{feed_frame, nullptr};
   set_nonblocking(pipeline.fetch_fd);
+  set_nonblocking(pipeline.feed_fd);
   while (!stop_requested.load()) {
     ssize_t n = read_some(pipeline.fetch_fd, block, sizeof block);
     if (n == -EAGAIN) {
-      wait_item fetch{pipeline.fetch_fd, wait_read, 0};
-      wait_for_events(&fetch, 1, -1);
+      // An encoder that has ended while the camera is silent ends the run now, not at the
+      // next frame.
+      if (has_ended(&pipeline.encoder_process)) return run_encoder_gone;
+      wait_for_fetch_data();
       continue;
     }
     if (n <= 0) {
+      // A read cut short by a stop request is no error.
+      if (stop_requested.load()) return run_stopped;
       // End of file means wget has gone: the same broken pipe a failed read reports.
       std::fprintf(stderr, "ReadFile() error (%s)\n", system_error_text(n == 0 ? broken_pipe_error : static_cast<int>(-n)));
-      return;
+      return run_stream_ended;
     }
-    scan_bytes(block, static_cast<std::size_t>(n));
+    feed_outcome outcome = scan_bytes(settings, sink, block, static_cast<std::size_t>(n));
+    if (outcome == feed_encoder_gone) return run_encoder_gone;
+    if (outcome == feed_stopped) return run_stopped;
   }
+  return run_stopped;
 }
 
 bool has_started(const process_handle& p) { return p.pid > 0; }
 
-// Closes our pipe ends, lets ffmpeg end by itself after its input ends, then terminates
-// whatever still runs and reaps both children.
-void wind_down() {
+// The fetcher ended by itself with a failure: the fetch failed, and the run says so.
+bool report_failed_fetch(const process_handle& fetcher) {
+  if (!fetcher.exit_code_known || fetcher.kill_sent || fetcher.exit_code == 0) return false;
+  const char* meaning = fetcher_exit_meaning(fetcher.exit_code);
+  if (meaning != nullptr)
+    std::fprintf(stderr, "ERROR: wget ended with exit status %d (%s)\n", fetcher.exit_code, meaning);
+  else
+    std::fprintf(stderr, "ERROR: wget ended with exit status %d\n", fetcher.exit_code);
+  return true;
+}
+
+void report_lost_encoder(const process_handle& encoder) {
+  if (encoder.exit_code_known && !encoder.kill_sent)
+    std::fprintf(stderr, "ERROR: ffmpeg ended early (exit status %d)\n", encoder.exit_code);
+  else
+    std::fputs("ERROR: ffmpeg stopped reading its input\n", stderr);
+}
+
+// Closes our pipe ends, so ffmpeg sees the end of its input; learns how wget ended when the
+// stream ended by itself (otherwise ends it at once); lets ffmpeg finish its recording; reaps
+// both. Returns the exit status of the run.
+int wind_down(run_end end) {
   close_fd(&pipeline.fetch_fd);
   close_fd(&pipeline.feed_fd);
-  process_handle* encoder = &pipeline.encoder_process;
   process_handle* fetcher = &pipeline.fetcher_process;
+  process_handle* encoder = &pipeline.encoder_process;
+  int status = end == run_not_started ? relay_exit_start_failure : relay_exit_done;
+  if (has_started(*fetcher)) {
+    // After the end of its stream wget is given the time to end by itself, so its exit status
+    // tells whether the fetch succeeded; otherwise it is ended at once.
+    if (end == run_stream_ended)
+      stop_process(fetcher, 0, fetcher_grace_ms);
+    else
+      stop_process(fetcher, terminate_at_once, 0);
+    // Ctrl-C reaches wget too, and may end its stream just before our own handler runs: a
+    // stop request seen by now makes its end no failure.
+    if (end == run_stream_ended && !stop_requested.load() && report_failed_fetch(*fetcher))
+      status = relay_exit_fetch_failed;
+    release_process(fetcher);
+  }
   if (has_started(*encoder)) {
-    for (int i = 0; i < grace_queries && child_status(encoder, 0) == 0; ++i) sleep_ms(100);
+    stop_process(encoder, 0, encoder_grace_ms);
+    if (end == run_encoder_gone && !stop_requested.load()) {
+      report_lost_encoder(*encoder);
+      status = relay_exit_encoder_gone;
+    }
+    release_process(encoder);
   }
-  for (process_handle* p : {fetcher, encoder}) {
-    if (!has_started(*p)) continue;
-    if (child_status(p, 0) == 0) child_status(p, 1);
-    wait_process(p);
-    release_process(p);
-  }
+  return status;
 }
 
 }  // namespace
@@ -75,18 +166,17 @@ void wind_down() {
 int relay_loop() {
   install_stop_requests(endtrap);
   install_signal_reports(report_signal);
-  start_fetcher();
-  start_encoder();
+  // A child's end wakes the waits up: a lost encoder is noticed at once, and the grace
+  // waits end as soon as the child has gone.
+  watch_child_events();
+  if (start_fetcher() == start_failed) return relay_exit_start_failure;
+  start_outcome encoder_start = start_encoder();
   // Our own bytes on standard output (the signal reports) go out as written, like the
   // encoder's stream beside them.
   set_binary_mode(1);
-  // Frames go to feed_fd from here on; a pipe that could not be made ends the run.
-  int status = 0;
-  if (pipeline.fetch_fd < 0 || pipeline.feed_fd < 0)
-    status = 1;
-  else
-    read_fetch_pipe();
+  // A pipe that could not be made, or an encoder that could not be started, ends the run.
+  run_end end = run_not_started;
+  if (encoder_start == start_ok && pipeline.fetch_fd >= 0 && pipeline.feed_fd >= 0) end = relay_stream();
   if (scanner.in_frame && (relay_settings.debug & 0x02)) std::fputs("Caution: no EOI\n", stderr);
-  wind_down();
-  return status;
+  return wind_down(end);
 }

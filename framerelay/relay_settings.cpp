@@ -2,7 +2,6 @@
 #include "framerelay/relay_settings.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "common/program_location.h"
@@ -105,7 +104,6 @@ void print_usage() {
   std::fputs("      -2 arg1 arg2 ... ;   ffmpeg args 2\n", stderr);
   std::fputs("      -h     ... this help message.\n", stderr);
   std::fprintf(stderr, "      -r<rep> ... repeat (def: %d).\n", default_repeat);
-  std::exit(1);
 }
 
 void reset_relay_settings() { relay_settings = relay_settings_record{}; }

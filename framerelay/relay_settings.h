@@ -30,10 +30,10 @@ extern relay_settings_record relay_settings;
 enum relay_parse_outcome { relay_parse_ok = 0, relay_parse_usage };
 
 // Parses argv[1..argc-1] into relay_settings, with the warnings on stderr, and derives the
-// verbose switches. relay_parse_usage means: print the usage text and exit 1.
+// verbose switches. relay_parse_usage means: print the usage text and end with status 1.
 relay_parse_outcome parse_relay_command_line(int argc, char** argv);
 
-// Version line and usage text on stderr, then exit status 1.
-[[noreturn]] void print_usage();
+// Version line and usage text on stderr (the caller ends with exit status 1).
+void print_usage();
 
 void reset_relay_settings();

@@ -17,7 +17,12 @@ ssize_t read_some(int fd, void* buf, std::size_t len);
 // Writes every byte unless the descriptor fails. Returns 0 or -errno.
 int write_all(int fd, const void* buf, std::size_t len);
 
-// Makes reads of `fd` return at once (EAGAIN) when it holds nothing.
+// One write, resumed after EINTR. Returns the bytes written, which a non-blocking descriptor
+// may make fewer than asked (-EAGAIN when it takes none), or -errno.
+ssize_t write_some(int fd, const void* buf, std::size_t len);
+
+// Makes reads of `fd` return at once (EAGAIN) when it holds nothing, and on POSIX writes
+// when it has no room (Windows pipe writes still wait for the reader).
 void set_nonblocking(int fd);
 
 // Bytes pass through `fd` untranslated (Windows: no "\n" to "\r\n" text mode; POSIX has

@@ -45,6 +45,14 @@ int write_all(int fd, const void* buf, std::size_t len) {
   return 0;
 }
 
+ssize_t write_some(int fd, const void* buf, std::size_t len) {
+  ssize_t n;
+  do {
+    n = write(fd, buf, len);
+  } while (n < 0 && errno == EINTR);
+  return n < 0 ? -errno : n;
+}
+
 void set_nonblocking(int fd) {
   int flags = fcntl(fd, F_GETFL);
   if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);

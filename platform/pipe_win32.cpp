@@ -87,6 +87,11 @@ int write_all(int fd, const void* buf, std::size_t len) {
   return 0;
 }
 
+ssize_t write_some(int fd, const void* buf, std::size_t len) {
+  int n = _write(fd, buf, static_cast<unsigned>(len));
+  return n < 0 ? -errno : n;
+}
+
 void set_nonblocking(int fd) {
   if (fd >= 0 && fd < nonblocking_limit) nonblocking[fd] = true;
 }
