@@ -1,12 +1,26 @@
 #!/bin/sh
-# Record a camera into rotating files of SEGMENT seconds each (default 600), forever or for
-# COUNT files. Each segment is ended with SIGTERM, so ffmpeg finishes its file cleanly.
+# Record a camera into rotating files of SEGMENT seconds each (default 600), forever or for COUNT
+# segments. Each segment is ended with SIGTERM, so ffmpeg finishes its file cleanly.
+# A segment that records nothing leaves no file behind, and when framerelay fails (the camera
+# cannot be reached, a wrong password: exit status 2; the encoder lost: 3) the next try waits
+# RETRY seconds (default 30), so a camera that is down does not fill the directory.
+# SIZE (default 640,480) and REPEAT (default 57) must suit the camera: 57 gives a recording of
+# real-time length for 640x480 frames of about 19 KB at 10 frames per second; see "Choosing -r
+# for a camera" in the README for other cameras.
 # Usage: camera-rotating.sh URL [directory]
 url=$1
 dir=${2:-.}
 n=0
 while [ -z "$COUNT" ] || [ "$n" -lt "$COUNT" ]; do
   file="$dir/camera-$(date +%Y%m%d-%H%M%S)-$n.asf"
-  timeout -s TERM "${SEGMENT:-600}" framerelay -r3 "$url" > "$file" 2>> "$dir/camera.log"
+  timeout -s TERM "${SEGMENT:-600}" framerelay -s"${SIZE:-640,480}" -r"${REPEAT:-57}" "$url" >"$file" 2>>"$dir/camera.log"
+  status=$?
   n=$((n + 1))
+  # An ASF file of no more than its header (about 540 bytes) holds no video.
+  [ "$(wc -c <"$file")" -gt 4096 ] || rm -f "$file"
+  # 124: the segment's time was up (timeout's status); 0: the camera ended its stream.
+  if [ "$status" -ne 124 ] && [ "$status" -ne 0 ]; then
+    echo "camera-rotating: framerelay failed with status $status; next try in ${RETRY:-30} s" >>"$dir/camera.log"
+    if [ -z "$COUNT" ] || [ "$n" -lt "$COUNT" ]; then sleep "${RETRY:-30}"; fi
+  fi
 done

@@ -3,6 +3,9 @@
 # text, so watch the recording itself: when it stops growing for STALL seconds (default 30),
 # the camera or the relay is stuck and the relay is restarted into a new file. LINK always
 # points at the file being written, which is what watchdog watches. RUNS bounds the runs.
+# A run that records nothing leaves no file, and waits RETRY seconds (default 30) before
+# watchdog starts the next, so a camera that is down does not fill the directory.
+# SIZE (default 640,480) and REPEAT (default 57) must suit the camera: see camera-rotating.sh.
 # Usage: camera-under-watchdog.sh URL [directory]
 url=$1
 dir=${2:-.}
@@ -10,4 +13,7 @@ link="$dir/camera-current.asf"
 exec watchdog -m"${STALL:-30}","$link" ${RUNS:+-n$RUNS} sh -c '
   file="$2/camera-$(date +%Y%m%d-%H%M%S).asf"
   : > "$file" && ln -sfn "$(basename "$file")" "$3"
-  exec framerelay -r3 "$1" > "$file"' sh "$url" "$dir" "$link"
+  framerelay -s"$4" -r"$5" "$1" > "$file"
+  status=$?
+  if [ "$(wc -c < "$file")" -le 4096 ]; then rm -f "$file"; sleep "$6"; fi
+  exit $status' sh "$url" "$dir" "$link" "${SIZE:-640,480}" "${REPEAT:-57}" "${RETRY:-30}"

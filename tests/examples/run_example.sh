@@ -64,17 +64,32 @@ file-heartbeat)
   ;;
 camera-rotating)
   start_camera 0
-  SEGMENT=2 COUNT=2 "$examples/camera-rotating.sh" "$url" . 2>err || fail "status"
+  # The test camera sends 320x240 frames of about 10 KB at 10 per second: -r28 for real time.
+  SIZE=320,240 REPEAT=28 SEGMENT=3 COUNT=2 "$examples/camera-rotating.sh" "$url" . 2>err || fail "status"
   [ "$(ls camera-*.asf | wc -l)" -eq 2 ] || fail "two files expected"
   for f in camera-*.asf; do
-    ffprobe -v error -show_entries stream=codec_name -of csv=p=0 "$f" | grep -q mjpeg || fail "$f not playable"
+    frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=codec_name,nb_read_frames       -of csv=p=0 "$f")
+    case "$frames" in mjpeg,*) ;; *) fail "$f not playable: $frames" ;; esac
+    # About 3 s of video at 25 frames per second; the camera needs a moment to start.
+    [ "${frames#mjpeg,}" -ge 35 ] && [ "${frames#mjpeg,}" -le 110 ] || fail "$f: ${frames#mjpeg,} frames for 3 s"
   done
+  rm -f camera-*.asf
+  # A camera that cannot be reached: no file is kept, and each next try waits.
+  begin=$(date +%s)
+  RETRY=2 COUNT=2 "$examples/camera-rotating.sh" "http://127.0.0.1:1/video" . 2>err
+  [ "$(ls camera-*.asf 2>/dev/null | wc -l)" -eq 0 ] || fail "empty recordings kept"
+  [ $(( $(date +%s) - begin )) -ge 2 ] || fail "no wait before the next try"
+  grep -q "failed with status 2" camera.log || fail "the failure is not logged"
   ;;
 camera-under-watchdog)
   start_camera 20
-  STALL=2 RUNS=1 "$examples/camera-under-watchdog.sh" "$url" . 2>err || fail "status"
+  SIZE=320,240 REPEAT=28 STALL=2 RUNS=1 "$examples/camera-under-watchdog.sh" "$url" . 2>err || fail "status"
   [ -L camera-current.asf ] || fail "link"
-  ffprobe -v error -show_entries stream=codec_name -of csv=p=0 camera-current.asf | grep -q mjpeg || fail "not playable"
+  frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=codec_name,nb_read_frames \
+    -of csv=p=0 camera-current.asf)
+  case "$frames" in mjpeg,*) ;; *) fail "not playable: $frames" ;; esac
+  # 20 camera frames at 10 per second: about 2 s of video.
+  [ "${frames#mjpeg,}" -ge 25 ] && [ "${frames#mjpeg,}" -le 75 ] || fail "${frames#mjpeg,} frames for 2 s"
   ;;
 *)
   fail "unknown example $name"
