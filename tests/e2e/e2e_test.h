@@ -44,3 +44,35 @@ class E2eTest : public ::testing::Test {
     return left;
   }
 };
+
+// An end-to-end test whose processes carry a token of its own in their command lines: it gets
+// a folder, a `sleeper` (sleep under the token's name) for the children it starts, and fails
+// when any process with the token is left once it is over.
+class E2eTokenTest : public E2eTest {
+ protected:
+  void SetUp() override {
+    E2eTest::SetUp();
+    dir = make_temp_dir();
+    token = "tok" + std::to_string(getpid()) + "x" + std::to_string(++counter);
+    sleeper = dir + "/" + token;
+    ASSERT_EQ(symlink("/bin/sleep", sleeper.c_str()), 0);
+  }
+  void TearDown() override {
+    // Killed processes vanish a moment after their kill, and what outlived its supervisor
+    // becomes ours to collect.
+    auto clear = [&] {
+      while (waitpid(-1, nullptr, WNOHANG) > 0) {
+      }
+      return leftovers().empty();
+    };
+    wait_until(3, clear);
+    EXPECT_EQ(leftovers(), "") << "processes of this test are still running";
+    run_program({"pkill", "-KILL", "-f", token});
+    E2eTest::TearDown();
+    remove_tree(dir);
+  }
+  // Processes whose command line holds this test's token.
+  std::string leftovers() { return run_program({"pgrep", "-af", token}).out; }
+  std::string dir, token, sleeper;
+  static inline int counter = 0;
+};

@@ -21,41 +21,17 @@ namespace {
 
 const char* faketime_library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
 
-class WatchdogControl : public E2eTest {
+class WatchdogControl : public E2eTokenTest {
  protected:
-  void SetUp() override {
-    E2eTest::SetUp();
-    dir = make_temp_dir();
-    token = "ctl" + std::to_string(getpid()) + "x" + std::to_string(++counter);
-    // A sleep under this test's own name, so a leftover is found by its command line.
-    sleeper = dir + "/" + token;
-    ASSERT_EQ(symlink("/bin/sleep", sleeper.c_str()), 0);
-  }
-  void TearDown() override {
-    // What ended becomes ours to collect once its supervisor is gone.
-    auto clear = [&] {
-      while (waitpid(-1, nullptr, WNOHANG) > 0) {
-      }
-      return leftovers().empty();
-    };
-    wait_until(3, clear);
-    EXPECT_EQ(leftovers(), "") << "processes of this test are still running";
-    run_program({"pkill", "-KILL", "-f", token});
-    E2eTest::TearDown();
-    remove_tree(dir);
-  }
   program_result watchdog(std::vector<std::string> args, program_options o = {}) {
     args.insert(args.begin(), WATCHDOG_BIN);
     o.cwd = dir;
     if (o.timeout_seconds == 60) o.timeout_seconds = 40;
     return run_program(args, o);
   }
-  std::string leftovers() { return run_program({"pgrep", "-af", token}).out; }
   static bool ended_by(pid_t pid, double seconds, int* status) {
     return wait_until(seconds, [&] { return waitpid(pid, status, WNOHANG) == pid; });
   }
-  std::string dir, token, sleeper;
-  static inline int counter = 0;
 };
 
 // A fifo with a reader that never reads: whatever is written to it stalls once it is full.

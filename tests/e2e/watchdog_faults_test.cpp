@@ -13,24 +13,8 @@
 
 namespace {
 
-class WatchdogFaults : public E2eTest {
+class WatchdogFaults : public E2eTokenTest {
  protected:
-  void SetUp() override {
-    E2eTest::SetUp();
-    dir = make_temp_dir();
-    token = "tok" + std::to_string(getpid()) + "x" + std::to_string(++counter);
-    // A sleep under this test's own name, so a leftover is found by its command line.
-    sleeper = dir + "/" + token;
-    ASSERT_EQ(symlink("/bin/sleep", sleeper.c_str()), 0);
-  }
-  void TearDown() override {
-    // Killed processes vanish a moment after their kill; give them that moment.
-    wait_until(3, [&] { return leftovers().empty(); });
-    EXPECT_EQ(leftovers(), "") << "processes of this test are still running";
-    run_program({"pkill", "-KILL", "-f", token});
-    E2eTest::TearDown();
-    remove_tree(dir);
-  }
   program_result watchdog(std::vector<std::string> args, double timeout = 40) {
     args.insert(args.begin(), WATCHDOG_BIN);
     program_options o;
@@ -38,16 +22,12 @@ class WatchdogFaults : public E2eTest {
     o.timeout_seconds = timeout;
     return run_program(args, o);
   }
-  // Processes whose command line holds this test's token.
-  std::string leftovers() { return run_program({"pgrep", "-af", token}).out; }
   static double cpu_seconds_of_children() {
     struct rusage ru {};
     getrusage(RUSAGE_CHILDREN, &ru);
     return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
            static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
   }
-  std::string dir, token, sleeper;
-  static inline int counter = 0;
 };
 
 TEST_F(WatchdogFaults, GrandchildThatKeepsThePipesOpenIsEndedWithTheChild) {
