@@ -40,11 +40,14 @@ void ensure_standard_descriptors();
 // For a pipe, a fifo or a terminal it is a new open file description of the same object, made
 // non-blocking, so the other holders of the descriptor (the shell, a child writing straight to
 // it) are not affected; for a socket each send is non-blocking; a regular file never waits on
-// a reader and is written as it is.
+// a reader and is written as it is. Where the object cannot be opened anew (it belongs to
+// another user), each write first asks whether the stream has room and writes no more than
+// room for one write surely holds.
 struct output_writer {
   int fd = -1;
-  bool own = false;     // fd is ours to close
-  bool socket = false;  // written with non-blocking sends
+  bool own = false;          // fd is ours to close
+  bool socket = false;       // written with non-blocking sends
+  std::size_t careful = 0;   // nonzero: the most one write may carry, after a look for room
 };
 
 void open_output_writer(int fd, output_writer* writer);

@@ -3,9 +3,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -75,7 +77,7 @@ void ensure_standard_descriptors() {
 }
 
 void open_output_writer(int fd, output_writer* writer) {
-  *writer = output_writer{fd, false, false};
+  *writer = output_writer{fd, false, false, 0};
   struct stat st {};
   if (fstat(fd, &st) != 0) return;
   if (S_ISSOCK(st.st_mode)) {
@@ -89,7 +91,12 @@ void open_output_writer(int fd, output_writer* writer) {
   if (own >= 0) {
     writer->fd = own;
     writer->own = true;
+    return;
   }
+  // Not ours to open (another user's terminal or pipe), and its flags are not ours to change:
+  // once poll says there is room, a pipe takes PIPE_BUF bytes whole, and a terminal that says
+  // so holds far more than a short line.
+  if (!(fcntl(fd, F_GETFL) & O_NONBLOCK)) writer->careful = S_ISFIFO(st.st_mode) ? PIPE_BUF : 256;
 }
 
 void close_output_writer(output_writer* writer) {
@@ -98,6 +105,12 @@ void close_output_writer(output_writer* writer) {
 }
 
 long write_output(output_writer* writer, const void* buf, std::size_t len) {
+  if (writer->careful != 0) {
+    struct pollfd p {writer->fd, POLLOUT, 0};
+    if (poll(&p, 1, 0) <= 0) return -EAGAIN;
+    if (p.revents & (POLLERR | POLLHUP)) return -EPIPE;
+    if (len > writer->careful) len = writer->careful;
+  }
   for (;;) {
     ssize_t n = writer->socket ? send(writer->fd, buf, len, MSG_DONTWAIT | MSG_NOSIGNAL) : write(writer->fd, buf, len);
     if (n >= 0) return n;

@@ -109,7 +109,7 @@ int bytes_available(int fd) {
 void ensure_standard_descriptors() {}
 
 // A console or pipe write on Windows cannot be made to return early; it is written whole.
-void open_output_writer(int fd, output_writer* writer) { *writer = output_writer{fd, false, false}; }
+void open_output_writer(int fd, output_writer* writer) { *writer = output_writer{fd, false, false, 0}; }
 
 void close_output_writer(output_writer* writer) { *writer = output_writer{}; }
 

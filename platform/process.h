@@ -41,11 +41,11 @@ int process_status(process_handle* handle);
 // Asks the process to end at once (SIGKILL); does not wait.
 int terminate_process(process_handle* handle);
 
-constexpr int spared_limit = 64;
+constexpr int spared_limit = 1024;
 
 // Processes a run left behind on purpose (a daemon a script started), which later tree
-// operations leave alone together with their descendants. Each pid is kept with its start
-// time, so a reused pid is not mistaken for one of them.
+// operations leave alone together with their descendants and the rest of their session. Each
+// pid is kept with its start time, so a reused pid is not mistaken for one of them.
 struct spared_processes {
   int count = 0;
   pid_t pid[spared_limit] = {};
@@ -54,8 +54,8 @@ struct spared_processes {
 
 // Which processes a tree operation reaches: always the handle's process and its descendants;
 // with `everything_below_us` every other descendant of ours too (orphans re-parented to us as
-// subreaper, detached ones included), except those in `spared` and what is below them. Never
-// ourselves or an ancestor of ours.
+// subreaper, detached ones included), except those in `spared`, what is below them and what
+// shares a session of theirs other than ours. Never ourselves or an ancestor of ours.
 struct stop_scope {
   bool everything_below_us = false;
   const spared_processes* spared = nullptr;

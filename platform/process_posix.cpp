@@ -23,6 +23,8 @@ namespace {
 std::atomic<unsigned> child_events{0};
 bool child_events_watched = false;
 
+constexpr int reap_batch = 1024;  // ends collected by one reap_children call
+
 // Handles of started children not yet released; the reaper records each end in them.
 constexpr int registry_slots = 64;
 process_handle* registry[registry_slots];
@@ -132,7 +134,8 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
 }
 
 void reap_children() {
-  for (;;) {
+  // Bounded, so that a stream of orphans ending under us cannot hold the caller here.
+  for (int reaped = 0; reaped < reap_batch; ++reaped) {
     int status = 0;
     pid_t pid = waitpid(-1, &status, WNOHANG);
     if (pid <= 0) {
@@ -185,22 +188,20 @@ int terminate_process_tree(process_handle* handle, const stop_scope& scope) {
     // Freeze the process first so the tree cannot change under us, then its descendants.
     send_signal(handle, SIGSTOP);
   }
-  static pid_t tree[process_tree_limit];
-  int count = stop_descendants(alive ? handle->pid : 0, scope, tree, process_tree_limit);
+  std::vector<pid_t> tree = stop_descendants(alive ? handle->pid : 0, scope);
   int rc = alive ? send_signal(handle, SIGKILL) : 0;
-  for (int i = 0; i < count; ++i) kill(tree[i], SIGKILL);
+  for (pid_t pid : tree) kill(pid, SIGKILL);
   return rc;
 }
 
 int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope) {
   bool alive = handle->pid > 0 && !handle->reaped;
-  static pid_t tree[process_tree_limit];
-  int count = list_descendants(alive ? handle->pid : 0, scope, tree, process_tree_limit);
+  std::vector<pid_t> tree = list_descendants(alive ? handle->pid : 0, scope);
   int rc = alive ? send_signal(handle, sig) : 0;
   if (alive) send_signal(handle, SIGCONT);
-  for (int i = 0; i < count; ++i) {
-    kill(tree[i], sig);
-    kill(tree[i], SIGCONT);  // a stopped process would not see the request until it goes on
+  for (pid_t pid : tree) {
+    kill(pid, sig);
+    kill(pid, SIGCONT);  // a stopped process would not see the request until it goes on
   }
   return rc;
 }
@@ -208,8 +209,7 @@ int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope
 bool process_tree_running(process_handle* handle, const stop_scope& scope) {
   reap_children();
   if (handle->pid > 0 && process_status(handle) == 1) return true;
-  pid_t one;
-  return list_descendants(handle->pid > 0 && !handle->reaped ? handle->pid : 0, scope, &one, 1) > 0;
+  return !list_descendants(handle->pid > 0 && !handle->reaped ? handle->pid : 0, scope).empty();
 }
 
 int signal_process(process_handle* handle, int sig) { return send_signal(handle, sig); }

@@ -4,14 +4,14 @@
 #pragma once
 #include <sys/types.h>
 
+#include <vector>
+
 #include "platform/process.h"
 
-constexpr int process_tree_limit = 4096;
-
 // Stops (SIGSTOP) every process in `scope` below `root` (see process.h), reading the tree
-// again until no new one appears, so that none can fork away before they are ended. Writes
-// their pids into `pids` (at most `limit`) and returns their number.
-int stop_descendants(pid_t root, const stop_scope& scope, pid_t* pids, int limit);
+// again until no new one appears, so that none can fork away before they are ended. Returns
+// their pids.
+std::vector<pid_t> stop_descendants(pid_t root, const stop_scope& scope);
 
-// Every process in `scope` below `root`, without touching them; returns their number.
-int list_descendants(pid_t root, const stop_scope& scope, pid_t* pids, int limit);
+// Every process in `scope` below `root`, without touching them.
+std::vector<pid_t> list_descendants(pid_t root, const stop_scope& scope);

@@ -13,11 +13,15 @@
 
 namespace {
 
+constexpr int ancestry_limit = 4096;  // no chain of parents is longer
+constexpr int freeze_rounds = 20;     // readings of the tree while freezing it
+
 struct tree_entry {
-  pid_t pid;
-  pid_t parent;
-  unsigned long long started;  // clock ticks after boot: tells a reused pid apart
-  bool ended;                  // a zombie: gone, only not yet collected
+  pid_t pid = 0;
+  pid_t parent = 0;
+  pid_t session = 0;
+  unsigned long long started = 0;  // clock ticks after boot: tells a reused pid apart
+  bool ended = false;              // a zombie: gone, only not yet collected
 };
 
 // One process as /proc shows it. The command name may hold blanks and parentheses, so the
@@ -36,79 +40,95 @@ bool read_entry(pid_t pid, tree_entry* e) {
   if (close_paren == nullptr) return false;
   char state = 0;
   int parent = -1;
+  int session = 0;
   unsigned long long started = 0;
   // state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime stime cutime
   // cstime priority nice threads itrealvalue starttime
-  if (std::sscanf(close_paren + 1, " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
-                  &state, &parent, &started) != 3)
+  if (std::sscanf(close_paren + 1, " %c %d %*d %d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+                  &state, &parent, &session, &started) != 4)
     return false;
-  *e = tree_entry{pid, parent, started, state == 'Z' || state == 'X'};
+  e->pid = pid;
+  e->parent = parent;
+  e->session = session;
+  e->started = started;
+  e->ended = state == 'Z' || state == 'X';
   return true;
 }
 
-tree_entry table[process_tree_limit];
+// Every process there is; the table grows with the system, it is never cut short.
+std::vector<tree_entry> table;
 
-int read_process_table() {
+void read_process_table() {
+  table.clear();
   DIR* proc = opendir("/proc");
-  if (proc == nullptr) return 0;
-  int count = 0;
+  if (proc == nullptr) return;
   while (dirent* d = readdir(proc)) {
-    if (count >= process_tree_limit) break;
     char* end = nullptr;
     long pid = std::strtol(d->d_name, &end, 10);
     if (pid <= 0 || *end != '\0') continue;
-    if (read_entry(static_cast<pid_t>(pid), &table[count])) ++count;
+    tree_entry e;
+    if (read_entry(static_cast<pid_t>(pid), &e)) table.push_back(e);
   }
   closedir(proc);
-  return count;
 }
 
-bool contains(const pid_t* pids, int count, pid_t pid) { return std::find(pids, pids + count, pid) != pids + count; }
+bool contains(const std::vector<pid_t>& pids, pid_t pid) { return std::find(pids.begin(), pids.end(), pid) != pids.end(); }
 
-const tree_entry* find(int entries, pid_t pid) {
-  for (int i = 0; i < entries; ++i)
-    if (table[i].pid == pid) return &table[i];
-  return nullptr;
-}
-
-// Ourselves and every ancestor: never signalled, whatever the tree says.
-int untouchable(int entries, pid_t* out, int limit) {
-  int n = 0;
-  for (pid_t p = getpid(); p > 0 && n < limit && !contains(out, n, p);) {
-    out[n++] = p;
-    const tree_entry* e = find(entries, p);
-    p = e != nullptr ? e->parent : 0;
+// Ourselves and every ancestor up to init, read one by one from /proc, so that the answer
+// does not depend on any table: never signalled, whatever the tree says.
+std::vector<pid_t> ancestry() {
+  std::vector<pid_t> chain;
+  pid_t p = getpid();
+  while (p > 0 && static_cast<int>(chain.size()) < ancestry_limit && !contains(chain, p)) {
+    chain.push_back(p);
+    tree_entry e;
+    if (p == 1 || !read_entry(p, &e)) break;
+    p = e.parent;
   }
-  return n;
+  return chain;
 }
 
-bool is_spared(const spared_processes* spared, const tree_entry& e) {
+pid_t own_session() {
+  tree_entry self;
+  return read_entry(getpid(), &self) ? self.session : -1;
+}
+
+// A process set aside, and everything below it, is left alone; so is every process of a
+// session that one of them leads or shares (other than ours), since a daemon's later
+// detached children come to us as orphans outside its subtree but inside its session. The
+// sessions are read as they are now: a daemon may have left ours only after it was set aside.
+std::vector<pid_t> spared_sessions(const spared_processes* spared, pid_t our_session) {
+  std::vector<pid_t> sessions;
+  if (spared == nullptr) return sessions;
+  for (const tree_entry& e : table)
+    for (int i = 0; i < spared->count; ++i)
+      if (spared->pid[i] == e.pid && spared->started[i] == e.started && e.session != our_session && e.session > 0 &&
+          !contains(sessions, e.session))
+        sessions.push_back(e.session);
+  return sessions;
+}
+
+bool is_spared(const spared_processes* spared, const std::vector<pid_t>& sessions, const tree_entry& e) {
   if (spared == nullptr) return false;
   for (int i = 0; i < spared->count; ++i)
     if (spared->pid[i] == e.pid && spared->started[i] == e.started) return true;
-  return false;
+  return contains(sessions, e.session);
 }
 
-// Adds to `pids` every living process below one already there (or below the roots), in scope.
+// Adds to `pids` every living process below the roots or below one already there, in scope.
 // Returns how many were added; `freeze` stops each as it is found.
-int grow(int entries, const pid_t* roots, int root_count, const stop_scope& scope, pid_t* pids, int* count, int limit,
-         bool freeze) {
-  pid_t keep_out[64];
-  int kept = untouchable(entries, keep_out, 64);
+int grow(const std::vector<pid_t>& roots, const stop_scope& scope, std::vector<pid_t>* pids, bool freeze) {
+  const std::vector<pid_t> keep_out = ancestry();
+  const std::vector<pid_t> sessions = spared_sessions(scope.spared, own_session());
   int added = 0;
   bool grew = true;
   while (grew) {
     grew = false;
-    for (int i = 0; i < entries; ++i) {
-      const tree_entry& e = table[i];
-      bool below = contains(roots, root_count, e.parent) || contains(pids, *count, e.parent);
-      if (!below || e.ended || contains(roots, root_count, e.pid) || contains(pids, *count, e.pid) ||
-          contains(keep_out, kept, e.pid) || *count >= limit)
-        continue;
-      // A process set aside, and everything below it, is left alone: it never joins the list,
-      // so nothing below it is reached through it.
-      if (is_spared(scope.spared, e)) continue;
-      pids[(*count)++] = e.pid;
+    for (const tree_entry& e : table) {
+      if (e.ended || contains(roots, e.pid) || contains(*pids, e.pid) || contains(keep_out, e.pid)) continue;
+      if (!contains(roots, e.parent) && !contains(*pids, e.parent)) continue;
+      if (is_spared(scope.spared, sessions, e)) continue;  // nothing below it is reached through it
+      pids->push_back(e.pid);
       if (freeze) kill(e.pid, SIGSTOP);
       ++added;
       grew = true;
@@ -117,57 +137,51 @@ int grow(int entries, const pid_t* roots, int root_count, const stop_scope& scop
   return added;
 }
 
-int collect(pid_t root, const stop_scope& scope, pid_t* pids, int limit, bool freeze) {
-  pid_t roots[2] = {root, 0};
-  int root_count = root > 0 ? 1 : 0;
-  if (scope.everything_below_us) roots[root_count++] = getpid();
-  int count = 0;
+std::vector<pid_t> collect(pid_t root, const stop_scope& scope, bool freeze) {
+  std::vector<pid_t> roots;
+  if (root > 0) roots.push_back(root);
+  if (scope.everything_below_us) roots.push_back(getpid());
+  std::vector<pid_t> pids;
   // A process forked just before its parent was stopped shows up in the next reading.
-  for (int round = 0; round < 20; ++round) {
-    int entries = read_process_table();
-    if (grow(entries, roots, root_count, scope, pids, &count, limit, freeze) == 0 || !freeze) break;
+  for (int round = 0; round < freeze_rounds; ++round) {
+    read_process_table();
+    if (grow(roots, scope, &pids, freeze) == 0 || !freeze) break;
   }
-  return count;
+  return pids;
 }
 
 }  // namespace
 
-int stop_descendants(pid_t root, const stop_scope& scope, pid_t* pids, int limit) {
-  return collect(root, scope, pids, limit, true);
-}
+std::vector<pid_t> stop_descendants(pid_t root, const stop_scope& scope) { return collect(root, scope, true); }
 
-int list_descendants(pid_t root, const stop_scope& scope, pid_t* pids, int limit) {
-  return collect(root, scope, pids, limit, false);
-}
+std::vector<pid_t> list_descendants(pid_t root, const stop_scope& scope) { return collect(root, scope, false); }
 
 void spare_processes_below_us(spared_processes* spared) {
-  int entries = read_process_table();
+  read_process_table();
+  auto find = [](pid_t pid) -> const tree_entry* {
+    for (const tree_entry& e : table)
+      if (e.pid == pid) return &e;
+    return nullptr;
+  };
   // Entries whose process has gone make room first.
   int kept = 0;
   for (int i = 0; i < spared->count; ++i) {
-    const tree_entry* e = find(entries, spared->pid[i]);
+    const tree_entry* e = find(spared->pid[i]);
     if (e == nullptr || e->ended || e->started != spared->started[i]) continue;
     spared->pid[kept] = spared->pid[i];
     spared->started[kept++] = spared->started[i];
   }
   spared->count = kept;
-  static pid_t below[process_tree_limit];
-  pid_t self = getpid();
-  int count = 0;
+  std::vector<pid_t> below;
   stop_scope scope;
   scope.spared = spared;
-  grow(entries, &self, 1, scope, below, &count, process_tree_limit, false);
-  for (int i = 0; i < count && spared->count < spared_limit; ++i) {
-    const tree_entry* e = find(entries, below[i]);
-    if (e == nullptr) continue;
+  grow({getpid()}, scope, &below, false);
+  for (pid_t pid : below) {
+    const tree_entry* e = find(pid);
+    if (e == nullptr || spared->count >= spared_limit) continue;
     spared->pid[spared->count] = e->pid;
     spared->started[spared->count++] = e->started;
   }
 }
 
-bool is_self_or_ancestor(pid_t pid) {
-  int entries = read_process_table();
-  pid_t chain[64];
-  int n = untouchable(entries, chain, 64);
-  return contains(chain, n, pid);
-}
+bool is_self_or_ancestor(pid_t pid) { return contains(ancestry(), pid); }

@@ -7,6 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "platform/pipe.h"
 #include "platform/wake_up.h"
 
 namespace {
@@ -16,6 +17,14 @@ constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGQUIT};
 
 void (*stop_callback)(int) = nullptr;
 void (*report_callback)(int) = nullptr;
+
+// What handlers write to our standard output and error goes through writers that never wait:
+// a handler blocked on a stalled reader would hold the whole program, stop requests included.
+output_writer report_writers[3];
+
+void prepare_report_writer(int fd) {
+  if (report_writers[fd].fd < 0) open_output_writer(fd, &report_writers[fd]);
+}
 
 void install(int sig, void (*handler)(int, siginfo_t*, void*), bool restart) {
   struct sigaction sa {};
@@ -56,6 +65,7 @@ void ignore_broken_pipes() {
 
 void install_stop_requests(void (*on_stop)(int sig)) {
   stop_callback = on_stop;
+  prepare_report_writer(2);
   wake_up_descriptor();  // made before any handler can need it
   // Other calls the signal interrupts are resumed: the wait learns of it through its wake-up.
   for (int sig : stop_signals) install(sig, on_stop_signal, true);
@@ -63,6 +73,7 @@ void install_stop_requests(void (*on_stop)(int sig)) {
 
 void install_signal_reports(void (*report)(int sig)) {
   report_callback = report;
+  prepare_report_writer(1);
   for (int sig : reported_signals) install(sig, on_reported_signal, true);
 }
 
@@ -77,12 +88,15 @@ void die_by_signal(int sig) {
 }
 
 void signal_safe_write(int fd, const char* text) {
+  int saved = errno;
+  output_writer* writer = (fd == 1 || fd == 2) && report_writers[fd].fd >= 0 ? &report_writers[fd] : nullptr;
   size_t len = strlen(text);
   while (len > 0) {
-    ssize_t n = write(fd, text, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    long n = writer != nullptr ? write_output(writer, text, len) : static_cast<long>(write(fd, text, len));
+    if (n < 0 && writer == nullptr && errno == EINTR) continue;
+    if (n <= 0) break;  // a reader that takes nothing now gets nothing: a handler never waits
     text += n;
     len -= static_cast<size_t>(n);
   }
+  errno = saved;
 }

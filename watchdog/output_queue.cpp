@@ -49,18 +49,32 @@ std::size_t queue_pending(const output_queue* q) { return q->end - q->begin; }
 
 bool queue_full(const output_queue* q) { return queue_pending(q) >= backlog_limit; }
 
+namespace {
+
+// A write that failed: the bytes it held are dropped, as a failed write drops them. Only a
+// stream whose reader has gone stays failed; another error (a full disk) may pass, and the
+// bytes after it are written again once the stream takes them.
+void note_write_error(output_queue* q, long err) {
+  if (err == -EPIPE || err == -EBADF) q->failed = true;
+  q->dropped += static_cast<unsigned long>(q->end - q->begin);
+  q->begin = q->end = 0;
+}
+
+}  // namespace
+
+std::size_t queue_room(const output_queue* q) { return q->data == nullptr ? 0 : queue_capacity - queue_pending(q); }
+
 void queue_flush(output_queue* q) {
   while (q->begin < q->end && !q->failed) {
     long n = write_output(&q->writer, q->data + q->begin, q->end - q->begin);
     if (n == -EAGAIN || n == 0) return;
     if (n < 0) {
-      // The reader has gone: what it would have read is dropped, as a failed write drops it.
-      q->failed = true;
-      break;
+      note_write_error(q, n);
+      return;
     }
     q->begin += static_cast<std::size_t>(n);
   }
-  if (q->begin == q->end || q->failed) q->begin = q->end = 0;
+  if (q->begin == q->end) q->begin = q->end = 0;
 }
 
 void queue_put(output_queue* q, const char* bytes, std::size_t len) {
@@ -72,17 +86,22 @@ void queue_put(output_queue* q, const char* bytes, std::size_t len) {
       bytes += n;
       len -= static_cast<std::size_t>(n);
     } else if (n < 0 && n != -EAGAIN) {
-      q->failed = true;
+      note_write_error(q, n);
+      q->dropped += static_cast<unsigned long>(len);
       return;
     }
     if (len == 0) return;
   }
+  // Whole or not at all: a piece cut out of the middle of the stream would splice its text.
+  // Relayed output never comes here beyond the room (its pipe is read only as far as there is
+  // room), so only our own lines can be dropped, when our reader takes nothing for long.
+  if (len > queue_room(q)) {
+    q->dropped += static_cast<unsigned long>(len);
+    return;
+  }
   make_room(q, len);
-  std::size_t room = queue_capacity - q->end;
-  std::size_t take = len < room ? len : room;
-  std::memcpy(q->data + q->end, bytes, take);
-  q->end += take;
-  q->dropped += static_cast<unsigned long>(len - take);
+  std::memcpy(q->data + q->end, bytes, len);
+  q->end += len;
 }
 
 void drain_output_queues(long give_up_ms, bool (*stop)()) {

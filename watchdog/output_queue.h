@@ -16,7 +16,7 @@ struct output_queue {
   char* data = nullptr;      // queue_capacity bytes once opened
   std::size_t begin = 0;     // pending bytes are data[begin, end)
   std::size_t end = 0;
-  bool failed = false;       // the stream has gone (its reader left): bytes are dropped
+  bool failed = false;       // the stream's reader has gone: bytes are dropped
   unsigned long dropped = 0; // bytes dropped because the queue was full
 };
 
@@ -27,8 +27,12 @@ extern output_queue standard_error;
 void open_output_queues();
 void close_output_queues();
 
-// Appends bytes (written at once where the stream takes them). Never waits.
+// Appends bytes (written at once where the stream takes them), whole or, when they do not
+// fit, not at all. Never waits.
 void queue_put(output_queue* q, const char* bytes, std::size_t len);
+
+// Bytes the queue can still take.
+std::size_t queue_room(const output_queue* q);
 
 // Writes what the stream takes now.
 void queue_flush(output_queue* q);

@@ -155,11 +155,13 @@ std::size_t read_and_relay(int fd, output_queue* queue, char* chunk, bool* flowi
 }
 
 // At a run's end, relays what a pipe holds right now, without the hang tests, so the last
-// words of a dying child are not lost. Bounded, so a writer that keeps going cannot hold us.
-void relay_remaining(int fd, output_queue* queue) {
+// words of a dying child are not lost. Bounded, so a writer that keeps going cannot hold us,
+// and never more than our queue takes: what is left stays at the end of the stream, nothing
+// is cut out of its middle.
+void relay_remaining(int fd, output_queue* queue, long limit = final_relay_limit) {
   if (fd < 0) return;
   char buffer[4096];
-  long left = std::min<long>(bytes_available(fd), final_relay_limit);
+  long left = std::min<long>({bytes_available(fd), limit, static_cast<long>(queue_room(queue))});
   while (left > 0) {
     ssize_t n = read_some(fd, buffer, static_cast<std::size_t>(std::min<long>(left, sizeof buffer)));
     if (n <= 0) break;
@@ -198,16 +200,43 @@ void wait_writing_output(long ms, bool stop_ends_it = true) {
   }
 }
 
-// A grace wait's step: the child's output is still relayed while it ends.
+// The room a stream's backlog has for relayed output, as in a monitoring pass.
+long backlog_room(const output_queue* q) {
+  return queue_pending(q) >= backlog_limit ? 0 : static_cast<long>(backlog_limit - queue_pending(q));
+}
+
+// A grace wait's step: the child's output is still relayed while it ends, as far as our
+// readers take it, so the child feels their pace as in a pass.
 void relay_while_waiting(long ms, void* context) {
   auto* s = static_cast<supervision_state*>(context);
   run_record* run = &s->run;
-  if (!run->adopted) {
-    relay_remaining(run->out_fd, &standard_output);
-    relay_remaining(run->err_fd, &standard_error);
+  std::int64_t deadline = monotonic_now() + ms;
+  for (;;) {
+    if (!run->adopted) {
+      relay_remaining(run->out_fd, &standard_output, backlog_room(&standard_output));
+      relay_remaining(run->err_fd, &standard_error, backlog_room(&standard_error));
+    }
+    flush_outputs();
+    std::int64_t left = deadline - monotonic_now();
+    if (left <= 0) return;
+    // The grace has its own deadline: a stop request does not cut its steps short.
+    wait_item items[4];
+    int count = 0;
+    if (!run->adopted && backlog_room(&standard_output) > 0) items[count++] = wait_item{run->out_fd, wait_read, 0};
+    if (!run->adopted && backlog_room(&standard_error) > 0) items[count++] = wait_item{run->err_fd, wait_read, 0};
+    output_wait w = pending_outputs();
+    for (int fd : w.fds)
+      if (fd >= 0) items[count++] = wait_item{fd, wait_write, 0};
+    // A pipe whose writers are all gone answers at once: then only the time is waited out.
+    int ready = wait_for_events(items, count, static_cast<long>(left));
+    bool only_hangups = ready > 0;
+    for (int i = 0; i < count; ++i)
+      if (items[i].got & (wait_read | wait_write)) only_hangups = false;
+    if (only_hangups) {
+      wait_writing_output(static_cast<long>(deadline - monotonic_now()), false);
+      return;
+    }
   }
-  // The grace has its own deadline: a stop request does not cut its steps short.
-  wait_writing_output(ms, false);
 }
 
 void print_hang(hang_state state) {

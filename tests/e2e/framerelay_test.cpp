@@ -1,6 +1,7 @@
 // framerelay end to end: with stand-in wget/ffmpeg that record what they get, and with the
 // real wget and ffmpeg against the test camera.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -42,6 +43,7 @@ const char* fake_ffmpeg =
     "printf '%s\\n' \"$@\" > \"$FAKE_DIR/ffmpeg.args\"\n"
     "[ -n \"$FAKE_FFMPEG_NO_READ\" ] && exec sleep 600\n"
     "[ -n \"$FAKE_FFMPEG_STOPPED\" ] && kill -STOP $$\n"
+    "[ -n \"$FAKE_FFMPEG_NOISY\" ] && head -c 300000 /dev/zero | tr '\\0' n >&2\n"
     "cat > \"$FAKE_DIR/fed.bin\"\n"
     "[ -n \"$FAKE_FFMPEG_LINGER\" ] && sleep \"$FAKE_FFMPEG_LINGER\" && echo done > \"$FAKE_DIR/linger.done\"\n"
     "exit 0\n";
@@ -374,6 +376,35 @@ TEST_F(Framerelay, StopRequestEndsABusyOrStalledRun) {
       unlink((dir + "/ffmpeg.args").c_str());
     }
   }
+}
+
+// Our standard error may stall too (a log pipe nobody reads, here filled by a chatty encoder):
+// the stop report must not wait on it, nor the stop itself.
+TEST_F(Framerelay, StopWorksWhileOurStandardErrorIsStalled) {
+  write_file(dir + "/stream.bin", frame('s', 20000));
+  std::string fifo = dir + "/err.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // held, never read
+  ASSERT_GE(reader, 0);
+  pid_t pid = start_program({binary, "-r1", "u"}, dir + "/out", fifo,
+                            options({{"FAKE_WGET_LOOP", "1"}, {"FAKE_FFMPEG_NOISY", "1"}}));
+  ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/ffmpeg.args").c_str(), F_OK) == 0; }));
+  usleep(1000000);  // the encoder's chatter has filled the fifo by now
+  kill(pid, SIGTERM);
+  auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  bool ended = wait_until(15, [&] { return waitpid(pid, &status, WNOHANG) == pid; });
+  if (!ended) kill(pid, SIGKILL);
+  close(reader);
+  ASSERT_TRUE(ended) << "a stalled standard error holds the stop";
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 6) << "a second and the encoder's grace";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(wait_until(3, [] {
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    return children_left().empty();
+  })) << children_left();
 }
 
 // Ctrl-C at a terminal reaches the whole process group: wget and ffmpeg end from it too, maybe

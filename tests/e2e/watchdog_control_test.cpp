@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -268,6 +269,118 @@ TEST_F(WatchdogControl, AnEndConditionNeverMetIsAFailure) {
     for (const auto& a : r.args) what += a + " ";
     EXPECT_EQ(p.status, r.status) << what << "\n" << p.err;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Reads a pipe slowly, about 400 KB a second, as a busy log collector would.
+std::string read_slowly(int fd) {
+  std::string got;
+  char buf[4096];
+  for (;;) {
+    usleep(10000);
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return got;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+TEST_F(WatchdogControl, OutputAtAStopArrivesInOrderWithoutGaps) {
+  // On SIGTERM the child writes a long shutdown log, numbered lines, to a slow reader.
+  std::string script = "trap 'i=0; while [ $i -lt 300000 ]; do echo \"line $i\"; i=$((i+1)); done; exit 0' TERM; "
+                       "echo ready; while :; do " + sleeper + " 0.1; done";
+  int p[2];
+  ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
+  std::vector<std::string> words = {WATCHDOG_BIN, "-q", "-m60", "sh", "-c", script};
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, p[1], 1);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  close(p[1]);
+  char first[6] = {};
+  ASSERT_EQ(read(p[0], first, 6), 6);  // "ready\n"
+  kill(pid, SIGTERM);
+  std::string got = read_slowly(p[0]);
+  close(p[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  // What arrived is the log's beginning, whole lines in order; whatever the grace did not
+  // leave time for is missing at the end only.
+  std::size_t pos = 0;
+  int expected = 0;
+  while (pos < got.size()) {
+    std::size_t end = got.find('\n', pos);
+    std::string want = "line " + std::to_string(expected);
+    if (end == std::string::npos) {
+      EXPECT_EQ(got.substr(pos), want.substr(0, got.size() - pos)) << "a cut last line may only be a prefix";
+      break;
+    }
+    ASSERT_EQ(got.substr(pos, end - pos), want) << "at byte " << pos;
+    pos = end + 1;
+    ++expected;
+  }
+  EXPECT_GT(expected, 1000) << "the shutdown log was relayed";
+}
+
+TEST_F(WatchdogControl, OutputNotOursToReopenStillNeverHoldsUs) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run watchdog as another user";
+  // Our stdout is a pipe of root's that another user cannot open anew, and nobody reads it.
+  int p[2];
+  ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
+  std::string burst = "yes 'a line of output that nobody reads' | head -c 3000000; exec " + sleeper + " 60";
+  std::vector<std::string> words = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", WATCHDOG_BIN,
+                                    "-m30", "-t2,7", "sh", "-c", burst};
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, p[1], 1);
+  posix_spawn_file_actions_addchdir_np(&fa, "/");
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  close(p[1]);
+  auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  bool ended = ended_by(pid, 15, &status);
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  close(p[0]);
+  if (!ended) waitpid(pid, &status, 0);
+  EXPECT_TRUE(ended) << "held by a blocking write";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7);
+  EXPECT_LT(took, 6);
+}
+
+TEST_F(WatchdogControl, WhatASparedDaemonDetachesLaterIsLeftAloneToo) {
+  // The first run starts a daemon in a session of its own, which keeps detaching helpers
+  // (each comes to watchdog as an orphan, noting its pid); the second run hangs and is killed.
+  std::string helper = "sh -c \"echo \\$\\$ >> " + dir + "/helpers; exec " + sleeper + " 323\"";
+  std::string daemon = "while :; do (" + helper + " &); sleep 0.3; done";
+  std::string script = "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then setsid sh -c '" + daemon +
+                       "' >/dev/null 2>&1 & exit 0; fi; echo second; exec sleep 30";
+  program_result p = watchdog({"-m1", "-n2", "sh", "-c", script});
+  EXPECT_EQ(p.status, 0);
+  EXPECT_EQ(count_lines_with(p.err, "(1 sec no output)"), 1);
+  EXPECT_EQ(count_lines_with(p.err, "can't kill"), 0) << p.err;
+  std::istringstream helpers(read_file(dir + "/helpers"));
+  int noted = 0;
+  for (int pid; helpers >> pid; ++noted) EXPECT_EQ(kill(pid, 0), 0) << "helper " << pid << " was killed with the hung run";
+  EXPECT_GE(noted, 2);
+  run_program({"pkill", "-KILL", "-f", token});
+  wait_until(3, [&] {
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    return leftovers().empty();
+  });
 }
 
 }  // namespace
