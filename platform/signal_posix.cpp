@@ -3,11 +3,11 @@
 #include "platform/signal.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <signal.h>
 #include <string.h>
 #include <unistd.h>
 
-#include "platform/pipe.h"
 #include "platform/wake_up.h"
 
 namespace {
@@ -17,14 +17,6 @@ constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGQUIT};
 
 void (*stop_callback)(int) = nullptr;
 void (*report_callback)(int) = nullptr;
-
-// What handlers write to our standard output and error goes through writers that never wait:
-// a handler blocked on a stalled reader would hold the whole program, stop requests included.
-output_writer report_writers[3];
-
-void prepare_report_writer(int fd) {
-  if (report_writers[fd].fd < 0) open_output_writer(fd, &report_writers[fd]);
-}
 
 void install(int sig, void (*handler)(int, siginfo_t*, void*), bool restart) {
   struct sigaction sa {};
@@ -65,7 +57,6 @@ void ignore_broken_pipes() {
 
 void install_stop_requests(void (*on_stop)(int sig)) {
   stop_callback = on_stop;
-  prepare_report_writer(2);
   wake_up_descriptor();  // made before any handler can need it
   // Other calls the signal interrupts are resumed: the wait learns of it through its wake-up.
   for (int sig : stop_signals) install(sig, on_stop_signal, true);
@@ -73,7 +64,6 @@ void install_stop_requests(void (*on_stop)(int sig)) {
 
 void install_signal_reports(void (*report)(int sig)) {
   report_callback = report;
-  prepare_report_writer(1);
   for (int sig : reported_signals) install(sig, on_reported_signal, true);
 }
 
@@ -87,14 +77,18 @@ void die_by_signal(int sig) {
   _exit(128 + sig);  // only if the default action did not end us
 }
 
+// A handler blocked on a stalled reader would hold the whole program, stop requests included:
+// a report is written only when the stream says it has room, which for the short texts of
+// the handlers means it takes them at once (a pipe takes up to PIPE_BUF bytes whole).
 void signal_safe_write(int fd, const char* text) {
   int saved = errno;
-  output_writer* writer = (fd == 1 || fd == 2) && report_writers[fd].fd >= 0 ? &report_writers[fd] : nullptr;
   size_t len = strlen(text);
   while (len > 0) {
-    long n = writer != nullptr ? write_output(writer, text, len) : static_cast<long>(write(fd, text, len));
-    if (n < 0 && writer == nullptr && errno == EINTR) continue;
-    if (n <= 0) break;  // a reader that takes nothing now gets nothing: a handler never waits
+    struct pollfd p {fd, POLLOUT, 0};
+    if (poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)) break;
+    ssize_t n = write(fd, text, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
     text += n;
     len -= static_cast<size_t>(n);
   }
