@@ -46,6 +46,22 @@ struct stalled_fifo {
   ~stalled_fifo() { close(reader); }
 };
 
+// Starts `words` with its standard output on `out_fd` (and everything else inherited), in
+// `cwd` when given; returns its pid, or -1.
+pid_t spawn_with_stdout(std::vector<std::string> words, int out_fd, const char* cwd = nullptr) {
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
+  if (cwd != nullptr) posix_spawn_file_actions_addchdir_np(&fa, cwd);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
+
 TEST_F(WatchdogControl, StalledReaderLeavesTimeoutAndStopSignalsWorking) {
   stalled_fifo fifo(dir + "/stuck.fifo");
   ASSERT_GE(fifo.reader, 0);
@@ -82,16 +98,8 @@ TEST_F(WatchdogControl, NonBlockingStdoutReceivesEveryByte) {
   fcntl(p[1], F_SETFL, fcntl(p[1], F_GETFL) | O_NONBLOCK);  // as an inherited non-blocking stdout
   fcntl(p[0], F_SETPIPE_SZ, 4096);
   std::string script = "i=0; while [ $i -lt 200 ]; do head -c 10000 /dev/zero | tr '\\0' x; i=$((i+1)); done";
-  std::vector<std::string> words = {WATCHDOG_BIN, "-q", "-m5", "-n1", "sh", "-c", script};
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, p[1], 1);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&fa);
+  pid_t pid = spawn_with_stdout({WATCHDOG_BIN, "-q", "-m5", "-n1", "sh", "-c", script}, p[1]);
+  ASSERT_GT(pid, 0);
   close(p[1]);
   // A slow reader at first, so the pipe is full again and again.
   std::string got;
@@ -293,16 +301,8 @@ TEST_F(WatchdogControl, OutputAtAStopArrivesInOrderWithoutGaps) {
                        "echo ready; while :; do " + sleeper + " 0.1; done";
   int p[2];
   ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
-  std::vector<std::string> words = {WATCHDOG_BIN, "-q", "-m60", "sh", "-c", script};
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, p[1], 1);
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&fa);
+  pid_t pid = spawn_with_stdout({WATCHDOG_BIN, "-q", "-m60", "sh", "-c", script}, p[1]);
+  ASSERT_GT(pid, 0);
   close(p[1]);
   char first[6] = {};
   ASSERT_EQ(read(p[0], first, 6), 6);  // "ready\n"
@@ -336,18 +336,9 @@ TEST_F(WatchdogControl, OutputNotOursToReopenStillNeverHoldsUs) {
   int p[2];
   ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
   std::string burst = "yes 'a line of output that nobody reads' | head -c 3000000; exec " + sleeper + " 60";
-  std::vector<std::string> words = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", WATCHDOG_BIN,
-                                    "-m30", "-t2,7", "sh", "-c", burst};
-  std::vector<char*> argv;
-  for (auto& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, p[1], 1);
-  posix_spawn_file_actions_addchdir_np(&fa, "/");
-  pid_t pid = 0;
-  ASSERT_EQ(posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&fa);
+  pid_t pid = spawn_with_stdout({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", WATCHDOG_BIN,
+                                    "-m30", "-t2,7", "sh", "-c", burst}, p[1], "/");
+  ASSERT_GT(pid, 0);
   close(p[1]);
   auto start = std::chrono::steady_clock::now();
   int status = 0;
