@@ -26,18 +26,8 @@ int probe_readable(const int* fds, int count, bool* ready, bool* finished) {
   return found;
 }
 
-int wait_readable(const int* fds, int count, long timeout_ms) {
-  constexpr int max_wait = 64;
-  struct pollfd p[max_wait];
-  if (count > max_wait) count = max_wait;
-  for (int i = 0; i < count; ++i) p[i] = pollfd{fds[i], POLLIN, 0};
-  int n = poll(p, static_cast<nfds_t>(count), static_cast<int>(timeout_ms));
-  return n > 0 ? n : 0;
-}
-
-void sleep_ms(long ms, bool (*stop)()) {
+void sleep_ms(long ms) {
   struct timespec left {ms / 1000, (ms % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    if (stop != nullptr && stop()) return;
   }
 }

@@ -113,9 +113,6 @@ void wait_process(process_handle* handle);
 // event. Call once, before the first spawn.
 void watch_child_events();
 
-// Child events (ends) seen so far; changes when a child may have ended.
-unsigned child_event_count();
-
 // Makes orphaned descendants of our children ours rather than init's, so they are reaped
 // here and cannot pile up unseen.
 void become_subreaper();

@@ -97,7 +97,6 @@ void watch_child_events() {
   if (sigaction(SIGCHLD, &sa, nullptr) == 0) child_events_watched = true;
 }
 
-unsigned child_event_count() { return child_events.load(std::memory_order_relaxed); }
 
 void become_subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
 

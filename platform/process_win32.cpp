@@ -79,7 +79,6 @@ void join_tree(process_handle* handle) {
 
 void watch_child_events() {}
 
-unsigned child_event_count() { return 0; }
 
 void become_subreaper() {}
 

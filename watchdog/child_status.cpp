@@ -122,9 +122,6 @@ int readiness_poll(int bound, descriptor_set* set, poll_timeout* timeout, output
     if (wait_for_events(items, count, ms) > 0) {
       bool data = false;
       for (int i = 0; i < first_output; ++i) data = data || (items[i].got & wait_read) != 0;
-      for (int i = first_output; i < count; ++i)
-        for (int k = 0; k < 2; ++k)
-          if (outputs->fds[k] == items[i].fd && items[i].got != 0) outputs->writable[k] = true;
       if (data) {
         *set = original;
         ready = examine_set(bound, set, open_fds, &open_count);

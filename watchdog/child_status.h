@@ -32,10 +32,10 @@ struct poll_timeout {
 void descriptor_set_add(descriptor_set* set, int fd);
 bool descriptor_set_has(const descriptor_set* set, int fd);
 
-// Our own streams with held-back output, for the poll to wait on as well.
+// Our own streams with held-back output (-1: none), for the poll to wait on as well: the
+// wait ends when one of them has room again, and the caller then writes what it holds.
 struct output_wait {
   int fds[2] = {-1, -1};
-  bool writable[2] = {false, false};  // set when the stream took bytes again during the wait
 };
 
 // Examines the descriptors below `bound` that are in the set; rewrites the set to the ones
