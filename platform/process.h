@@ -24,15 +24,21 @@ struct child_stdio {
   int err = -1;
 };
 
+// What a child is given at its start besides its descriptors (Linux; elsewhere ignored).
+struct child_setup {
+  int parent_death_signal = 0;  // sent to the child when we end, however we end (0: none)
+  int cgroup_fd = -1;           // a cgroup folder the child is moved into before it runs its program
+};
+
 // Starts argv[0] found along PATH, without waiting. The child gets every signal at its
-// default action and an empty signal mask. The handle must stay where it is until
+// default action and an empty signal mask, and what `setup` asks for. The handle must stay where it is until
 // release_process: the reaper records the child's end in it. `envp` is the child's
 // environment (null: ours). Where the system hands a child one joined command line
 // (Windows) and `quoted_argv` is given, those words are joined instead of argv, so words
 // with blanks or quotes reach the child whole. Returns 0 or -errno (the C library's error
 // number, as perror prints it).
 int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[] = nullptr,
-                  char* const quoted_argv[] = nullptr);
+                  char* const quoted_argv[] = nullptr, const child_setup& setup = {});
 
 // 1 while the process runs, 0 once it has ended (exit_code filled for our own child),
 // -errno when it cannot be asked.

@@ -1,11 +1,10 @@
-// Child processes on POSIX: posix_spawnp, one reaping point over waitpid(-1), pidfds, and
+// Child processes on POSIX: fork and exec, one reaping point over waitpid(-1), pidfds, and
 // SIGKILL for ourselves and our descendants.
 #include "platform/process.h"
 
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,6 +12,7 @@
 
 #include <atomic>
 
+#include "platform/child_start.h"
 #include "platform/process_tree.h"
 #include "platform/wake_up.h"
 
@@ -102,28 +102,12 @@ void become_subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
 
 // The words are passed to the new program whole, so the quoted form is not needed here.
 int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[],
-                  char* const* /*quoted_argv*/) {
+                  char* const* /*quoted_argv*/, const child_setup& setup) {
   *handle = process_handle{};
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attr;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawnattr_init(&attr);
-  if (stdio.in >= 0) posix_spawn_file_actions_adddup2(&actions, stdio.in, 0);
-  if (stdio.out >= 0) posix_spawn_file_actions_adddup2(&actions, stdio.out, 1);
-  if (stdio.err >= 0) posix_spawn_file_actions_adddup2(&actions, stdio.err, 2);
-  // exec keeps ignored signals ignored; the child must start with every default.
-  sigset_t all, none;
-  sigfillset(&all);
-  sigemptyset(&none);
-  posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   unsigned events_before = child_events.load(std::memory_order_relaxed);
   pid_t pid = 0;
-  int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv, envp ? envp : environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) return -rc;
+  int rc = start_child(argv, envp ? envp : environ, stdio, setup, &pid);
+  if (rc < 0) return rc;
   handle->pid = pid;
   handle->own_child = true;
   handle->pidfd = open_pidfd(pid);

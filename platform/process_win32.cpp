@@ -82,8 +82,9 @@ void watch_child_events() {}
 
 void become_subreaper() {}
 
+// The job object of the run ends the child with us; there are no cgroups.
 int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[],
-                  char* const quoted_argv[]) {
+                  char* const quoted_argv[], const child_setup&) {
   *handle = process_handle{};
   // The runtime joins the words with single blanks into the child's command line, which the
   // child splits again: the quoted words survive that round trip.

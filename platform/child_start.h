@@ -1,0 +1,13 @@
+// Inside the platform layer: starting a child on POSIX by fork and exec, so that it can be set
+// up (standard descriptors, signals, a parent-death signal, a cgroup) before it runs any code
+// of its own.
+#pragma once
+#include <sys/types.h>
+
+#include "platform/process.h"
+
+// Starts argv[0], found along our PATH like execvp, with `envp` as its environment. A failure
+// to set the child up or to run the program is known here: -errno, and the child is gone.
+// On success *pid is the child's.
+int start_child(char* const argv[], char* const envp[], const child_stdio& stdio, const child_setup& setup,
+                pid_t* pid);
