@@ -1,6 +1,7 @@
 // Pipes and descriptor I/O on Windows. Pipes are made not inheritable and in binary mode;
 // a child only gets the end swapped onto one of its standard descriptors at its start.
 #include "platform/pipe.h"
+#include "platform/system_error.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -41,7 +42,7 @@ int make_pipe(int fds[2], int buffer_size) {
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
   if (!CreatePipe(&read_end, &write_end, &security, static_cast<DWORD>(buffer_size)))
-    return -static_cast<int>(GetLastError());
+    return -errno_from_system_code(GetLastError());
   set_byte_mode(read_end);
   set_byte_mode(write_end);
   fds[0] = _open_osfhandle(reinterpret_cast<intptr_t>(read_end), _O_BINARY | _O_NOINHERIT);
@@ -50,7 +51,7 @@ int make_pipe(int fds[2], int buffer_size) {
   if (fds[0] >= 0) _close(fds[0]); else CloseHandle(read_end);
   if (fds[1] >= 0) _close(fds[1]); else CloseHandle(write_end);
   fds[0] = fds[1] = -1;
-  return -static_cast<int>(ERROR_TOO_MANY_OPEN_FILES);
+  return -EMFILE;
 }
 
 void close_fd(int* fd) {
@@ -63,14 +64,14 @@ void close_fd(int* fd) {
 // which is the end of the stream.
 ssize_t read_some(int fd, void* buf, std::size_t len) {
   HANDLE h = system_handle_of(fd);
-  if (h == INVALID_HANDLE_VALUE) return -static_cast<int>(ERROR_INVALID_HANDLE);
+  if (h == INVALID_HANDLE_VALUE) return -EBADF;
   if (is_nonblocking(fd) && bytes_available(fd) == 0) return -EAGAIN;
   // One read takes at most what its DWORD count can say; a shorter read is normal.
   DWORD got = 0;
   if (!ReadFile(h, buf, static_cast<DWORD>(len < max_read ? len : max_read), &got, nullptr)) {
     DWORD err = GetLastError();
     if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
-    return -static_cast<int>(err);
+    return -errno_from_system_code(err);
   }
   return static_cast<ssize_t>(got);
 }
@@ -101,7 +102,7 @@ void set_binary_mode(int fd) { _setmode(fd, _O_BINARY); }
 int bytes_available(int fd) {
   DWORD available = 0;
   if (!PeekNamedPipe(system_handle_of(fd), nullptr, 0, nullptr, &available, nullptr))
-    return -static_cast<int>(GetLastError());
+    return -errno_from_system_code(GetLastError());
   return static_cast<int>(available);
 }
 

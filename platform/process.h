@@ -1,6 +1,6 @@
 // Child processes: start by search path, query, signal and terminate (with descendants),
-// adopt by pid, release and reap. Functions return 0 on success or a negative system error
-// code (errno on POSIX, the system's last-error code on Windows); nothing here prints.
+// adopt by pid, release and reap. Functions return 0 on success or a negative errno code (on
+// every system: see system_error.h); nothing here prints.
 #pragma once
 #include <sys/types.h>
 
@@ -71,9 +71,6 @@ struct stop_scope {
 // none can fork away while the tree is read, then killed. Does not wait.
 int terminate_process_tree(process_handle* handle, const stop_scope& scope = {});
 
-// Sends `sig` to the process alone.
-int signal_process(process_handle* handle, int sig);
-
 // Sends `sig` to the process and every process in `scope`, and lets stopped ones go on, so
 // that each can act on it.
 int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope = {});
@@ -111,9 +108,6 @@ void release_process(process_handle* handle);
 // Reaps every child that has ended: records it in its handle, or just collects it when it
 // was released or is an orphan handed to us as subreaper.
 void reap_children();
-
-// Blocks until our own child has ended and reaps it.
-void wait_process(process_handle* handle);
 
 // Installs a SIGCHLD watcher so that status queries only ask the kernel after a child
 // event. Call once, before the first spawn.

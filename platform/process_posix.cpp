@@ -195,8 +195,6 @@ bool process_tree_running(process_handle* handle, const stop_scope& scope) {
   return !list_descendants(handle->pid > 0 && !handle->reaped ? handle->pid : 0, scope).empty();
 }
 
-int signal_process(process_handle* handle, int sig) { return send_signal(handle, sig); }
-
 int adopt_process(process_handle* handle, pid_t pid) {
   *handle = process_handle{};
   if (pid <= 0) return -ESRCH;
@@ -210,19 +208,6 @@ int adopt_process(process_handle* handle, pid_t pid) {
     return -err;
   }
   return 0;
-}
-
-void wait_process(process_handle* handle) {
-  if (!handle->own_child || handle->reaped || handle->pid <= 0) return;
-  int status = 0;
-  pid_t r;
-  do {
-    r = waitpid(handle->pid, &status, 0);
-  } while (r < 0 && errno == EINTR);
-  if (r == handle->pid)
-    record_end(handle, status);
-  else
-    handle->reaped = true;  // already collected elsewhere
 }
 
 void release_process(process_handle* handle) {

@@ -3,6 +3,7 @@
 // means still running; TerminateProcess with exit code 127; and a job object per child so
 // that its descendants can be ended with it.
 #include "platform/process.h"
+#include "platform/system_error.h"
 
 #include <windows.h>
 #include <io.h>
@@ -123,9 +124,9 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
 void reap_children() {}
 
 int process_status(process_handle* handle) {
-  if (handle->system_handle == nullptr) return -static_cast<int>(ERROR_INVALID_HANDLE);
+  if (handle->system_handle == nullptr) return -EBADF;
   DWORD code = 0;
-  if (!GetExitCodeProcess(native(handle), &code)) return -static_cast<int>(GetLastError());
+  if (!GetExitCodeProcess(native(handle), &code)) return -errno_from_system_code(GetLastError());
   if (code == STILL_ACTIVE) return 1;
   // The handle keeps the answer, so every later query sees the same exit code; an adopted
   // process's exit code can be read as well as our own child's.
@@ -138,7 +139,7 @@ int process_status(process_handle* handle) {
 int terminate_process(process_handle* handle) {
   if (handle->system_handle == nullptr) return 0;
   handle->kill_sent = true;
-  return TerminateProcess(native(handle), terminated_exit_code) ? 0 : -static_cast<int>(GetLastError());
+  return TerminateProcess(native(handle), terminated_exit_code) ? 0 : -errno_from_system_code(GetLastError());
 }
 
 // The job object holds every process the child started, detached ones included.
@@ -150,7 +151,6 @@ int terminate_process_tree(process_handle* handle, const stop_scope&) {
 }
 
 // A console program gets the console's control events itself; there is nothing to forward.
-int signal_process(process_handle*, int) { return 0; }
 int signal_process_tree(process_handle*, int, const stop_scope&) { return 0; }
 
 bool process_tree_running(process_handle* handle, const stop_scope&) {
@@ -165,16 +165,10 @@ bool is_self_or_ancestor(pid_t pid) { return pid == own_process_id(); }
 int adopt_process(process_handle* handle, pid_t pid) {
   *handle = process_handle{};
   HANDLE process = OpenProcess(all_access, FALSE, static_cast<DWORD>(pid));
-  if (process == nullptr) return -static_cast<int>(GetLastError());
+  if (process == nullptr) return -errno_from_system_code(GetLastError());
   handle->system_handle = process;
   handle->pid = pid;
   return 0;
-}
-
-void wait_process(process_handle* handle) {
-  if (handle->system_handle == nullptr || !handle->own_child) return;
-  WaitForSingleObject(native(handle), INFINITE);
-  process_status(handle);
 }
 
 void release_process(process_handle* handle) {

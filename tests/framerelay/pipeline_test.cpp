@@ -110,9 +110,15 @@ TEST(Pipeline, SystemErrorText) {
   EXPECT_NO_FATAL_FAILURE(system_error_text(123456));
 }
 
-#ifndef _WIN32
-TEST(Pipeline, SystemErrorTextOnPosix) {
+// One scheme on every system: the layer's codes are errno's, with the runtime's texts.
+TEST(Pipeline, SystemErrorTextIsErrnosText) {
   EXPECT_STREQ(system_error_text(broken_pipe_error), "Broken pipe");
+  EXPECT_STREQ(system_error_text(EACCES), "Permission denied");
+  EXPECT_STREQ(system_error_text(ENOENT), "No such file or directory");
+}
+
+#ifndef _WIN32
+TEST(Pipeline, SystemErrorTextOfTheLastError) {
   errno = ENOENT;
   EXPECT_STREQ(system_error_text(0), "No such file or directory");
 }
