@@ -2,11 +2,12 @@
 #pragma once
 #include <cstddef>
 
+#include "watchdog/wildcmp.h"
+
 constexpr int max_patterns = 64;
 constexpr int cmd_slots = 255;          // the last one is kept for the null entry
 constexpr int max_cmd_words = cmd_slots - 1;
 constexpr std::size_t watch_file_size = 512;
-constexpr std::size_t max_pattern_length = 1022;  // what the matcher's work areas hold
 constexpr int default_monitor_sec = 60;
 constexpr int default_timeout_status = 99;
 

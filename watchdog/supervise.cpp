@@ -21,7 +21,7 @@
 #include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/termination.h"
-#include "watchdog/wildcmp.h"
+#include "watchdog/chunk_match.h"
 
 namespace {
 
@@ -280,8 +280,8 @@ int examine_watched_file(supervision_state* s, file_time* when) {
 
 bool error_string_found(const run_record* run) {
   for (int i = 0; i < run_settings.pattern_count; ++i) {
-    if (wildcmp(run_settings.patterns[i], run->out_chunk, run->out_len) == 0) return true;
-    if (run_settings.match_mode == 2 && wildcmp(run_settings.patterns[i], run->err_chunk, run->err_len) == 0)
+    if (chunk_matches(run_settings.patterns[i], run->out_chunk, run->out_len, debug(1))) return true;
+    if (run_settings.match_mode == 2 && chunk_matches(run_settings.patterns[i], run->err_chunk, run->err_len, debug(1)))
       return true;
   }
   return false;

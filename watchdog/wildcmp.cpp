@@ -7,8 +7,6 @@
 #include <cstring>
 
 #include "common/byte_search.h"
-#include "watchdog/messages.h"
-#include "watchdog/run_settings.h"
 
 namespace {
 
@@ -44,8 +42,6 @@ const char* tail_search(const char* t, const char* text_end, const char* p) {
   }
   return t;
 }
-
-bool debug_matcher() { return (run_settings.debug_mask & 1) != 0; }
 
 }  // namespace
 
@@ -85,28 +81,13 @@ int wild_match(const char* pattern, const char* text, std::size_t len) {
     }
     result = (*p == '\0' && t == t_end) ? 0 : 1;
   }
-  if (debug_matcher()) say("%d\n", result);
   return result;
 }
 
 int wildcmp(const char* pattern, const char* text, std::size_t len) {
-  if (debug_matcher()) {
-    say("wildcmp(\"%s\",\"", pattern ? pattern : "(null)");
-    if (text != nullptr)
-      say_bytes(text, len);
-    else
-      say("(null)");
-    say("\") : ");
-  }
-  int result;
-  if (pattern == nullptr || text == nullptr)
-    result = 1;
-  else if (pattern[0] == '~')
-    result = wild_match(pattern + 1, text, len) == 0 ? 1 : 0;
-  else
-    result = wild_match(pattern, text, len);
-  if (debug_matcher()) say("%d\n", result);
-  return result;
+  if (pattern == nullptr || text == nullptr) return 1;
+  if (pattern[0] == '~') return wild_match(pattern + 1, text, len) == 0 ? 1 : 0;
+  return wild_match(pattern, text, len);
 }
 
 int wildcmp(const char* pattern, const char* text) { return wildcmp(pattern, text, text ? std::strlen(text) : 0); }

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstddef>
 
+constexpr std::size_t max_pattern_length = 1022;  // what the matcher's work areas hold
+
 // 0 when `pattern` matches some stretch of the `len` bytes at `text` ('*' any run, '?' one
 // byte, a leading '~' inverts), 1 otherwise. The whole chunk takes part: a NUL byte in it is
 // an ordinary byte that no literal pattern character matches. A null pattern or text is a miss.
