@@ -40,11 +40,6 @@ void reset_child_status() {
   last_exit_status = -1;
 }
 
-int lookup_process_id(const process_handle* handle) {
-  if (handle == nullptr) return -1;
-  return process_id_of(handle);
-}
-
 int child_status(process_handle* handle) {
   read_error_setting();
   int r = process_status(handle);

@@ -6,9 +6,6 @@
 // Exit status of the child that ended last; -1 until one has been seen. Compared by -x.
 extern int last_exit_status;
 
-// The process id behind a handle, or -1 when there is none.
-int lookup_process_id(const process_handle* handle);
-
 // 0 while the child runs, -1 once it has ended (its exit status recorded) or cannot be asked,
 // unless WATCHDOG_ERR_IS_ALIVE says a failed query means running.
 int child_status(process_handle* handle);

@@ -123,7 +123,7 @@ bool start_command(supervision_state* s) {
     say_error(command_name(), -rc);
     return false;
   }
-  if (debug(2)) say("pid: %d\n", lookup_process_id(&run->child));
+  if (debug(2)) say("pid: %d\n", process_id_of(&run->child));
   return true;
 }
 

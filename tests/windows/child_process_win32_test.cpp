@@ -33,7 +33,7 @@ TEST(ChildStatusWin32, RecordsExitCodesAndTheKillCode) {
     ASSERT_EQ(wait_for_end(&h, 1000), 0) << r.code;
     EXPECT_EQ(last_exit_status, r.expected) << r.code;
     EXPECT_EQ(child_status(&h), -1) << "a handle keeps answering 'ended'";
-    EXPECT_GT(lookup_process_id(&h), 0);
+    EXPECT_GT(process_id_of(&h), 0);
     release_process(&h);
   }
   process_handle h;
