@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "framerelay/frame_relay.h"
+#include "framerelay/frame_scanner.h"
 
 namespace {
 
