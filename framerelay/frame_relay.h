@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
-constexpr std::size_t read_block_size = 4096;
+// The fetch pipe is read in blocks of its own capacity: one read takes all the pipe holds.
+constexpr std::size_t read_block_size = 65536;
 
 // What the scanner takes from the relay settings.
 struct scan_settings {
