@@ -7,7 +7,7 @@
 #include <cstdio>
 
 // The fetch pipe is read in blocks of its own capacity: one read takes all the pipe holds.
-constexpr std::size_t read_block_size = 65536;
+constexpr std::size_t read_block_size = 262144;
 
 // What the scanner takes from the relay settings.
 struct scan_settings {
