@@ -3,10 +3,10 @@
 #   watchdog:   producer | watchdog -s'*NEVER*' cat   vs   producer | cat | bare_relay
 #   framerelay: stand-in wget (cat of an MJPEG stream) -> framerelay -r1 -> stand-in ffmpeg (cat)
 #               vs the same bytes through cat | cat
-# Usage: bench/relay_throughput.sh [MiB]   (default 1024)
+# Usage: [BIN_DIR=dir] bench/relay_throughput.sh [MiB]   (default 1024; programs from build/bin)
 set -e
 cd "$(dirname "$0")/.."
-bin=build/bin
+bin=${BIN_DIR:-build/bin}
 mib=${1:-1024}
 bytes=$((mib * 1048576))
 work=$(mktemp -d)
@@ -26,14 +26,25 @@ t_bare=$(seconds bare)
 t_wd=$(seconds supervised)
 echo "watchdog relay:   $(rate "$t_wd") MiB/s   bare 1023-byte loop: $(rate "$t_bare") MiB/s   ratio $(echo "scale=2; $t_bare / $t_wd" | bc -l)"
 
-# An MJPEG stream of 64 MiB, served $mib/64 times by the stand-in fetcher.
+# An MJPEG stream of 64 MiB, served $mib/64 times by the stand-in fetcher. Each frame is built
+# like a camera's JPEG: table segments, then entropy-coded data with its 0xFF bytes stuffed.
 python3 - "$work/stream.bin" <<'PY'
 import os, random, sys
 random.seed(7)
+def segment(marker, body):
+    return bytes([0xFF, marker]) + (len(body) + 2).to_bytes(2, "big") + body
+def tables(n):
+    return bytes(random.getrandbits(7) for _ in range(n))
+def entropy(n):
+    return os.urandom(n).replace(b"\xff", b"\xff\x00")
+def jpeg(size):
+    head = segment(0xE0, b"JFIF\0" + tables(9)) + segment(0xDB, tables(130)) + segment(0xC0, tables(15))
+    head += segment(0xC4, tables(416)) + segment(0xDA, tables(10))
+    return b"\xff\xd8" + head + entropy(size) + b"\xff\xd9"
 out = bytearray()
 while len(out) < 64 << 20:
-    body = bytearray(os.urandom(random.randint(20000, 60000))).replace(b"\xff\xd9", b"\xff\xd8")
-    out += b"--frame\r\nContent-Type: image/jpeg\r\n\r\n\xff\xd8" + body + b"\xff\xd9\r\n"
+    body = jpeg(random.randint(20000, 60000))
+    out += b"--frame\r\nContent-Type: image/jpeg\r\n\r\n" + body + b"\r\n"
 open(sys.argv[1], "wb").write(out[: 64 << 20])
 PY
 copies=$((mib / 64))

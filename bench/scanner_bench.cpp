@@ -1,6 +1,8 @@
-// Throughput of the marker scanner over a motion-JPEG-like byte stream, in process: frames of
-// 20-60 KB with random bodies (0xFF bytes included, as in real entropy-coded data) and
-// multipart headers between them, fed in 4096-byte blocks; frames are written to /dev/null.
+// Throughput of the marker scanner over a motion-JPEG stream, in process: frames of 20-60 KB
+// built like a camera's JPEGs (table segments, then entropy-coded data whose 0xFF bytes are
+// stuffed, with a restart marker every few KB), multipart headers between them, fed in blocks
+// of 4096 bytes and of the relay's read size; frames are written to /dev/null. The second stream's frames each carry an
+// EXIF segment holding a thumbnail, a whole small JPEG with its own markers.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,22 +10,43 @@
 #include <random>
 #include <string>
 
-#include "framerelay/frame_relay.h"
+#include "framerelay/frame_scanner.h"
 
 namespace {
 
-std::string make_stream(std::size_t size) {
+std::string segment(unsigned char marker, const std::string& body) {
+  std::size_t length = body.size() + 2;
+  return std::string{'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8), static_cast<char>(length)} + body;
+}
+
+std::string table_bytes(std::mt19937& rng, std::size_t n) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s += static_cast<char>(rng() % 128);
+  return s;
+}
+
+std::string jpeg(std::mt19937& rng, std::size_t entropy_size, const std::string& thumbnail) {
+  std::string s = "\xFF\xD8";
+  s += thumbnail.empty() ? segment(0xE0, "JFIF" + table_bytes(rng, 10)) : segment(0xE1, std::string("Exif\0\0", 6) + thumbnail);
+  s += segment(0xDB, table_bytes(rng, 130)) + segment(0xC0, table_bytes(rng, 15)) + segment(0xC4, table_bytes(rng, 416));
+  s += segment(0xDA, table_bytes(rng, 10));
+  for (std::size_t i = 0; i < entropy_size; ++i) {
+    auto b = static_cast<char>(rng());
+    s += b;
+    if (b == '\xFF') s += '\0';
+    if (i % 4096 == 4095) s += {'\xFF', static_cast<char>(0xD0 + i / 4096 % 8)};
+  }
+  return s + "\xFF\xD9";
+}
+
+std::string make_stream(std::size_t size, bool thumbnails) {
   std::mt19937 rng(7);
   std::string s;
   while (s.size() < size) {
-    s += "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: 40000\r\n\r\n";
-    s += "\xFF\xD8";
-    std::size_t body = 20000 + rng() % 40000;
-    for (std::size_t i = 0; i < body; ++i) {
-      unsigned char b = static_cast<unsigned char>(rng());
-      s += static_cast<char>(b == 0xD9 ? 0xD8 : b);
-    }
-    s += "\xFF\xD9\r\n";
+    std::string thumbnail = thumbnails ? jpeg(rng, 2000 + rng() % 4000, "") : "";
+    std::string frame = jpeg(rng, 20000 + rng() % 40000, thumbnail);
+    s += "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(frame.size()) + "\r\n\r\n";
+    s += frame + "\r\n";
   }
   return s;
 }
@@ -36,8 +59,8 @@ feed_outcome write_to_null(void*, const unsigned char* frame, std::size_t size, 
   return feed_ok;
 }
 
-void BM_ScanStream(benchmark::State& state) {
-  static const std::string stream = make_stream(64 << 20);
+void scan_stream(benchmark::State& state, const std::string& stream) {
+  const auto block = static_cast<std::size_t>(state.range(0));
   scan_settings settings;
   settings.repeat = 1;
   const frame_sink sink{write_to_null, nullptr};
@@ -45,16 +68,25 @@ void BM_ScanStream(benchmark::State& state) {
   for (auto _ : state) {
     reset_relay_state();
     const auto* p = reinterpret_cast<const unsigned char*>(stream.data());
-    for (std::size_t off = 0; off < stream.size(); off += read_block_size) {
-      std::size_t n = std::min(read_block_size, stream.size() - off);
-      scan_bytes(settings, sink, p + off, n);
-    }
+    for (std::size_t off = 0; off < stream.size(); off += block)
+      scan_bytes(settings, sink, p + off, std::min(block, stream.size() - off));
     benchmark::DoNotOptimize(scanner.frame_starts);
   }
   close(null_fd);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size()));
 }
-BENCHMARK(BM_ScanStream)->Unit(benchmark::kMillisecond);
+
+void BM_ScanStream(benchmark::State& state) {
+  static const std::string stream = make_stream(64 << 20, false);
+  scan_stream(state, stream);
+}
+BENCHMARK(BM_ScanStream)->Arg(4096)->Arg(read_block_size)->Unit(benchmark::kMillisecond);
+
+void BM_ScanStreamWithThumbnails(benchmark::State& state) {
+  static const std::string stream = make_stream(64 << 20, true);
+  scan_stream(state, stream);
+}
+BENCHMARK(BM_ScanStreamWithThumbnails)->Arg(4096)->Arg(read_block_size)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

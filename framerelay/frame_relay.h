@@ -1,15 +1,13 @@
-// Frame extraction and paced output: whole JPEG frames are cut out of the fetched stream at
-// their start (0xFF 0xD8) and end (0xFF 0xD9) markers and handed to a sink with the number of
-// times each is to be fed to the encoder.
+// Paced output: each whole JPEG frame the marker scanner (frame_scanner.h) cuts out of the
+// fetched stream is handed to a sink with the number of times it is to be fed to the encoder.
 #pragma once
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
-constexpr std::size_t frame_start_room = 65536;     // the frame buffer's first size
-constexpr std::size_t frame_size_limit = 16 << 20;  // an open frame longer than this is dropped
-constexpr std::size_t read_block_size = 4096;
+// The fetch pipe is read in blocks of its own capacity: one read takes all the pipe holds.
+constexpr std::size_t read_block_size = 262144;
 
 // What the scanner takes from the relay settings.
 struct scan_settings {
@@ -28,9 +26,6 @@ struct frame_sink {
 };
 
 struct relay_state {
-  unsigned char* frame = nullptr;  // the frame being collected; grows up to frame_size_limit
-  std::size_t frame_room = 0;
-  std::size_t frame_fill = 0;
   bool have_previous = false;           // a frame has been emitted in this run
   std::int64_t previous_frame_ms = 0;   // the monotonic clock at that frame
   bool log_checked = false;             // DEBUG_XX has been looked at
@@ -38,21 +33,13 @@ struct relay_state {
   int log_line = 0;
 };
 
-// Marker scanner state, kept across reads.
-struct scanner_state {
-  bool in_frame = false;
-  bool after_ff = false;  // the previous byte was a 0xFF not yet taken
-  int frame_starts = 0;
-};
-
 extern relay_state relay;
-extern scanner_state scanner;
 extern std::atomic<bool> stop_requested;
 
-// Feeds a block of fetched bytes through the marker scanner; completed frames go to `sink`.
-// Stops at the first frame the sink does not take (feed_ok) and returns that outcome.
-feed_outcome scan_bytes(const scan_settings& settings, const frame_sink& sink, const unsigned char* bytes,
-                        std::size_t count);
+// Hands the `size` bytes of a completed frame to the sink the computed number of times and
+// logs it. The bytes need to stay valid only during the call.
+feed_outcome emit_frame(const scan_settings& settings, const frame_sink& sink, const unsigned char* frame,
+                        std::size_t size);
 
 // The number of writes for one frame after `elapsed_ms` since the previous one.
 long long frame_repeat_count(int repeat, bool adaptive, long long elapsed_ms);

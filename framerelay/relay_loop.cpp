@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "framerelay/frame_relay.h"
+#include "framerelay/frame_scanner.h"
 #include "framerelay/pipeline.h"
 #include "framerelay/relay_settings.h"
 #include "platform/pipe.h"

@@ -562,6 +562,43 @@ TEST_F(RealPipeline, HdFramesRecordWhole) {
   }
 }
 
+// Cameras whose JPEGs hold an EXIF thumbnail (a whole small JPEG in an APP1 segment right after
+// the start marker) or a fill byte before the end marker: every frame reaches the encoder
+// whole, and the recording decodes, without an error, at the camera's size.
+TEST_F(RealPipeline, ThumbnailAndFillByteFramesRecordAtTheCameraSize) {
+  for (const char* size : {"640x480", "160x120"}) {
+    program_result made = run_program({"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                                       std::string("testsrc=size=") + size, "-frames:v", "1", dir + "/" + size + ".jpg"});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  const std::string big = read_file(dir + "/640x480.jpg"), small = read_file(dir + "/160x120.jpg");
+  const std::string exif = std::string("Exif\0\0", 6) + small;
+  const std::size_t length = exif.size() + 2;
+  const std::string app1 = std::string{'\xFF', '\xE1', static_cast<char>(length >> 8), static_cast<char>(length)} + exif;
+  struct { const char* what; std::string jpeg; } rows[] = {
+      {"thumbnail", big.substr(0, 2) + app1 + big.substr(2)},
+      {"fill byte", big.substr(0, big.size() - 2) + "\xFF" + big.substr(big.size() - 2)},
+  };
+  for (const auto& r : rows) {
+    write_file(dir + "/camera.jpg", r.jpeg);
+    std::remove((dir + "/port").c_str());
+    pid_t cam = start_program({TEST_CAMERA_BIN, "--port-file", dir + "/port", "--fps", "20", "--count", "10", "--once",
+                               dir + "/camera.jpg"}, dir + "/cam.out", dir + "/cam.err");
+    ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/port").c_str(), F_OK) == 0; }));
+    const std::string url = "http://127.0.0.1:" + std::to_string(std::stoi(read_file(dir + "/port"))) + "/video";
+    program_result p = record("-d2 " + url, "out.asf");
+    stop_camera(cam);
+    EXPECT_EQ(p.status, 0) << r.what << ": " << p.err;
+    EXPECT_EQ(count_lines_with(p.err, "[EOI]"), 10) << r.what;
+    program_result decode = run_program({"ffmpeg", "-nostdin", "-v", "error", "-i", dir + "/out.asf", "-f", "null", "-"});
+    EXPECT_EQ(decode.err, "") << r.what << ": decoding errors";
+    program_result probe = run_program({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                        "frame=width,height", "-of", "csv=p=0", dir + "/out.asf"});
+    EXPECT_GE(count_lines_with(probe.out, "640,480"), 1) << r.what;
+    EXPECT_EQ(count_lines_with(probe.out, ","), count_lines_with(probe.out, "640,480")) << r.what << ": " << probe.out;
+  }
+}
+
 TEST_F(RealPipeline, RefusedConnectionAndWrongPassword) {
   // Nothing listens on port 1 of the loopback.
   program_result refused = record("http://127.0.0.1:1/video", "none.asf");

@@ -1,15 +1,19 @@
 // Fuzz target: the marker scanner. Whatever the stream and however it is split into reads,
-// the bytes fed to the encoder are the same as for the stream in one piece.
+// the bytes fed to the encoder are those of the scanner's rules applied one byte at a time,
+// and every frame handed over runs from a start marker to an end marker.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "framerelay/frame_relay.h"
+#include "framerelay/frame_scanner.h"
+#include "tests/framerelay/scanner_reference.h"
 
 namespace {
 
 feed_outcome collect(void* context, const unsigned char* frame, size_t size, long long count) {
+  if (size < 4 || frame[0] != 0xFF || frame[1] != 0xD8 || frame[size - 2] != 0xFF || frame[size - 1] != 0xD9)
+    std::abort();
   auto* out = static_cast<std::string*>(context);
   for (long long i = 0; i < count; ++i) out->append(reinterpret_cast<const char*>(frame), size);
   return feed_ok;
@@ -44,5 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string whole = feed_and_collect(stream, stream_size, nullptr, 0);
   std::string pieces = feed_and_collect(stream, stream_size, splits, split_count);
   if (whole != pieces) std::abort();
+  if (whole != reference_output(std::string(reinterpret_cast<const char*>(stream), stream_size), 2)) std::abort();
   return 0;
 }
