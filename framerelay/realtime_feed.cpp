@@ -107,6 +107,10 @@ long ms_to_next_packet(const realtime_feed& feed, std::int64_t now) {
 }
 
 feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now) {
+  // A flowing camera stream keeps the caller reading without a wait: a full feed is not
+  // asked again on every read.
+  if (feed->feed_full && now < feed->retry_at_ms) return feed_ok;
+  feed->feed_full = false;
   while (packets_owed(*feed, now)) {
     if (feed->packet_written == 0 && feed->newest_unsent) {
       // A packet begins: it takes the newest frame; a frame that comes while it is being
@@ -115,7 +119,11 @@ feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now) {
       feed->newest_unsent = false;
     }
     long long n = write_packet_part(*feed, fd, feed->packet_written);
-    if (n == -EAGAIN) return feed_ok;
+    if (n == -EAGAIN) {
+      feed->feed_full = true;
+      feed->retry_at_ms = now + packet_interval_ms;
+      return feed_ok;
+    }
     if (n <= 0) return feed_encoder_gone;
     feed->packet_written += n;
     if (feed->packet_written == feed->packet_size) {

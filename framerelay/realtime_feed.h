@@ -30,6 +30,8 @@ struct realtime_feed {
   std::int64_t first_frame_ms = 0; // the monotonic clock at the first frame
   long long packets_done = 0;      // whole packets written
   bool warned_oversize = false;
+  bool feed_full = false;          // the feed took nothing at the last try
+  std::int64_t retry_at_ms = 0;    // while full, when to try again unless the wait says it has room
 };
 
 // The size of one packet for a picture of width x height: the raw planar 4:2:0 picture the
@@ -48,7 +50,9 @@ feed_outcome take_realtime_frame(void* feed, const unsigned char* frame, std::si
 long long packets_due(const realtime_feed& feed, std::int64_t now);
 
 // Writes packets due by `now` while `fd` takes them (it is non-blocking). feed_ok when all are
-// written or the feed is full for now; feed_encoder_gone when the encoder has stopped reading.
+// written or the feed is full for now (`feed_full` then says so, and a full feed is tried
+// again only at the next packet time or once the caller has cleared it on seeing room);
+// feed_encoder_gone when the encoder has stopped reading.
 feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now);
 
 // True while packets due by `now` are still to be written.

@@ -38,7 +38,7 @@ void report_signal(int sig) {
 // Waits until the fetch pipe has data or has hung up, a child has ended, or a stop is
 // requested; each of these ends the wait at once. With the real-time feed it also ends when
 // the next packet falls due, or, while packets are owed, when the feed has room for them.
-void wait_for_fetch_data(const realtime_feed* realtime) {
+void wait_for_fetch_data(realtime_feed* realtime) {
   wait_item items[2] = {{pipeline.fetch_fd, wait_read, 0}, {pipeline.feed_fd, 0, 0}};
   long timeout = -1;
   if (realtime != nullptr) {
@@ -49,6 +49,7 @@ void wait_for_fetch_data(const realtime_feed* realtime) {
       timeout = ms_to_next_packet(*realtime, now);
   }
   wait_for_events(items, 2, timeout);
+  if (items[1].got != 0) realtime->feed_full = false;
 }
 
 // Waits until the feed has room or its reader has gone, or a stop is requested.
@@ -134,7 +135,10 @@ void finish_realtime_feed(realtime_feed* realtime) {
     std::int64_t now = monotonic_now();
     if (now >= deadline) return;
     wait_item feed{pipeline.feed_fd, wait_write, 0};
-    if (wait_for_events(&feed, 1, static_cast<long>(deadline - now)) > 0) deadline = monotonic_now() + encoder_grace_ms;
+    if (wait_for_events(&feed, 1, static_cast<long>(deadline - now)) > 0) {
+      realtime->feed_full = false;
+      deadline = monotonic_now() + encoder_grace_ms;
+    }
   }
 }
 
