@@ -9,7 +9,7 @@
 
 constexpr std::size_t frame_start_room = 65536;     // the frame buffer's first size
 constexpr std::size_t frame_size_limit = 16 << 20;  // an open frame longer than this is dropped
-constexpr std::size_t read_block_size = 65536;
+constexpr std::size_t read_block_size = 4096;
 
 // What the scanner takes from the relay settings.
 struct scan_settings {
