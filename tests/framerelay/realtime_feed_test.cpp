@@ -106,15 +106,4 @@ TEST(RealtimeFeed, AFrameBiggerThanAPacketIsDroppedWithOneWarning) {
   EXPECT_EQ(f.packets(), "a");
 }
 
-TEST(RealtimeFeed, NextPacketTimeAndWhatIsOwed) {
-  feed_fixture f;
-  EXPECT_EQ(ms_to_next_packet(f.feed, 1000), -1);
-  f.frame_at(1000, jpeg('a'));
-  EXPECT_EQ(ms_to_next_packet(f.feed, 1000), 40);
-  EXPECT_EQ(ms_to_next_packet(f.feed, 1039), 1);
-  EXPECT_TRUE(packets_owed(f.feed, 1040));
-  EXPECT_EQ(ms_to_next_packet(f.feed, 1040), 0);
-  EXPECT_EQ(packets_due(f.feed, 2000), 26);
-}
-
 }  // namespace
