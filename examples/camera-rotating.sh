@@ -4,16 +4,17 @@
 # A segment that records nothing leaves no file behind, and when framerelay fails (the camera
 # cannot be reached, a wrong password: exit status 2; the encoder lost: 3) the next try waits
 # RETRY seconds (default 30), so a camera that is down does not fill the directory.
-# SIZE (default 640,480) and REPEAT (default 57) must suit the camera: 57 gives a recording of
-# real-time length for 640x480 frames of about 19 KB at 10 frames per second; see "Choosing -r
-# for a camera" in the README for other cameras.
+# SIZE (default 640,480) must be the camera's picture size: the recording follows the wall clock
+# (framerelay -R). REPEAT, when set, feeds each frame that many times instead; see "Choosing -R
+# or -r for a camera" in the README.
 # Usage: camera-rotating.sh URL [directory]
 url=$1
 dir=${2:-.}
+pacing=${REPEAT:+-r$REPEAT}
 n=0
 while [ -z "$COUNT" ] || [ "$n" -lt "$COUNT" ]; do
   file="$dir/camera-$(date +%Y%m%d-%H%M%S)-$n.asf"
-  timeout -s TERM "${SEGMENT:-600}" framerelay -s"${SIZE:-640,480}" -r"${REPEAT:-57}" "$url" >"$file" 2>>"$dir/camera.log"
+  timeout -s TERM "${SEGMENT:-600}" framerelay -s"${SIZE:-640,480}" "${pacing:--R}" "$url" >"$file" 2>>"$dir/camera.log"
   status=$?
   n=$((n + 1))
   # An ASF file of no more than its header (about 540 bytes) holds no video.

@@ -30,8 +30,8 @@ void list_vector(const char* title, const char* const argv[]) {
 }
 
 // A pipe for one child; a failure is reported and leaves nothing made.
-bool make_child_pipe(int fds[2]) {
-  int rc = make_pipe(fds, pipe_buffer_size);
+bool make_child_pipe(int fds[2], int buffer_size) {
+  int rc = make_pipe(fds, buffer_size);
   if (rc < 0) std::fprintf(stderr, "CreatePipe() %s\n", system_error_text(-rc));
   return rc == 0;
 }
@@ -86,7 +86,7 @@ start_outcome start_fetcher() {
   build_fetcher_vector(argv);
   list_vector("wget", argv);
   int fds[2];
-  if (!make_child_pipe(fds)) return start_no_pipe;
+  if (!make_child_pipe(fds, pipe_buffer_size)) return start_no_pipe;
   child_stdio stdio;
   stdio.out = fds[1];
   int rc = spawn_process(&pipeline.fetcher_process, const_cast<char* const*>(argv), stdio);
@@ -107,7 +107,9 @@ start_outcome start_encoder() {
   if (!build_encoder_vector(argv, &count)) return start_failed;  // refused before any child started
   list_vector("ffmpeg", argv);
   int fds[2];
-  if (!make_child_pipe(fds)) return start_no_pipe;
+  // The real-time feed writes a whole raw picture per packet: a larger pipe takes it in
+  // fewer writes.
+  if (!make_child_pipe(fds, relay_settings.realtime ? realtime_pipe_buffer_size : pipe_buffer_size)) return start_no_pipe;
   child_stdio stdio;
   stdio.in = fds[0];
   int rc = spawn_process(&pipeline.encoder_process, const_cast<char* const*>(argv), stdio);

@@ -7,6 +7,7 @@
 
 constexpr int vector_room = 256;  // entries of each argument vector, the null entry included
 constexpr int pipe_buffer_size = 262144;  // fewer wake-ups per MiB relayed
+constexpr int realtime_pipe_buffer_size = 1 << 20;  // the most an unprivileged process may ask for
 
 struct pipeline_state {
   process_handle fetcher_process;

@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "common/monotonic_clock.h"
 #include "framerelay/frame_relay.h"
 #include "framerelay/frame_scanner.h"
 #include "framerelay/pipeline.h"
+#include "framerelay/realtime_feed.h"
 #include "framerelay/relay_settings.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
@@ -35,10 +37,20 @@ void report_signal(int sig) {
 }
 
 // Waits until the fetch pipe has data or has hung up, a child has ended, or a stop is
-// requested; each of these ends the wait at once.
-void wait_for_fetch_data() {
-  wait_item fetch{pipeline.fetch_fd, wait_read, 0};
-  wait_for_events(&fetch, 1, -1);
+// requested; each of these ends the wait at once. With the real-time feed it also ends when
+// the next packet falls due, or, while packets are owed, when the feed has room for them.
+void wait_for_fetch_data(realtime_feed* realtime) {
+  wait_item items[2] = {{pipeline.fetch_fd, wait_read, 0}, {pipeline.feed_fd, 0, 0}};
+  long timeout = -1;
+  if (realtime != nullptr) {
+    std::int64_t now = monotonic_now();
+    if (packets_owed(*realtime, now))
+      items[1].want = wait_write;
+    else
+      timeout = ms_to_next_packet(*realtime, now);
+  }
+  wait_for_events(items, 2, timeout);
+  if (items[1].got != 0) realtime->feed_full = false;
 }
 
 // Waits until the feed has room or its reader has gone, or a stop is requested.
@@ -79,20 +91,24 @@ feed_outcome feed_frame(void*, const unsigned char* frame, std::size_t size, lon
 bool has_ended(process_handle* p) { return p->pid > 0 && process_status(p) != 1; }
 
 // Reads while bytes flow and waits only when the pipe is empty: the fetch pipe is
-// non-blocking, so a flowing stream costs one system call per block.
-run_end relay_stream() {
+// non-blocking, so a flowing stream costs one system call per block. With the real-time feed
+// (`realtime` given) the frames go to it, and the packets that fall due are written between
+// the reads.
+run_end relay_stream(realtime_feed* realtime) {
   static unsigned char block[read_block_size];
   const scan_settings settings{relay_settings.repeat, relay_settings.adaptive, (relay_settings.debug & 0x02) != 0};
-  const frame_sink sink{feed_frame, nullptr};
+  const frame_sink sink = realtime != nullptr ? frame_sink{take_realtime_frame, realtime} : frame_sink{feed_frame, nullptr};
   set_nonblocking(pipeline.fetch_fd);
   set_nonblocking(pipeline.feed_fd);
   while (!stop_requested.load()) {
+    if (realtime != nullptr && write_due_packets(realtime, pipeline.feed_fd, monotonic_now()) != feed_ok)
+      return run_encoder_gone;
     ssize_t n = read_some(pipeline.fetch_fd, block, sizeof block);
     if (n == -EAGAIN) {
       // An encoder that has ended while the camera is silent ends the run now, not at the
       // next frame.
       if (has_ended(&pipeline.encoder_process)) return run_encoder_gone;
-      wait_for_fetch_data();
+      wait_for_fetch_data(realtime);
       continue;
     }
     if (n <= 0) {
@@ -107,6 +123,24 @@ run_end relay_stream() {
     if (outcome == feed_stopped) return run_stopped;
   }
   return run_stopped;
+}
+
+// At the end of a stream or on a stop, the last frame is fed up to that moment, so the
+// recording lasts as long as the run did. An encoder that takes nothing for a while ends this.
+void finish_realtime_feed(realtime_feed* realtime) {
+  const std::int64_t end = monotonic_now();
+  std::int64_t deadline = end + encoder_grace_ms;
+  while (packets_owed(*realtime, end)) {
+    if (write_due_packets(realtime, pipeline.feed_fd, end) != feed_ok) return;
+    if (!packets_owed(*realtime, end)) return;
+    std::int64_t now = monotonic_now();
+    if (now >= deadline) return;
+    wait_item feed{pipeline.feed_fd, wait_write, 0};
+    if (wait_for_events(&feed, 1, static_cast<long>(deadline - now)) > 0) {
+      realtime->feed_full = false;
+      deadline = monotonic_now() + encoder_grace_ms;
+    }
+  }
 }
 
 bool has_started(const process_handle& p) { return p.pid > 0; }
@@ -177,7 +211,17 @@ int relay_loop() {
   set_binary_mode(1);
   // A pipe that could not be made, or an encoder that could not be started, ends the run.
   run_end end = run_not_started;
-  if (encoder_start == start_ok && pipeline.fetch_fd >= 0 && pipeline.feed_fd >= 0) end = relay_stream();
+  if (encoder_start == start_ok && pipeline.fetch_fd >= 0 && pipeline.feed_fd >= 0) {
+    if (relay_settings.realtime) {
+      static realtime_feed realtime;
+      begin_realtime_feed(&realtime, relay_settings.width, relay_settings.height);
+      end = relay_stream(&realtime);
+      if (end == run_stopped || end == run_stream_ended) finish_realtime_feed(&realtime);
+      end_realtime_feed(&realtime);
+    } else {
+      end = relay_stream(nullptr);
+    }
+  }
   if (scanner.in_frame && (relay_settings.debug & 0x02)) std::fputs("Caution: no EOI\n", stderr);
   return wind_down(end);
 }

@@ -31,6 +31,7 @@ relay_parse_outcome parse_option(const char* word, parse_mode* mode) {
     case 'r': {
       int value = 0;
       relay_settings.adaptive = false;
+      relay_settings.realtime = false;
       if (std::sscanf(rest, "%d", &value) != 1) break;
       if (value > 0) {
         relay_settings.repeat = value;
@@ -44,6 +45,9 @@ relay_parse_outcome parse_option(const char* word, parse_mode* mode) {
       }
       break;
     }
+    case 'R':
+      relay_settings.realtime = true;
+      break;
     case 'd': {
       unsigned mask = 0;
       relay_settings.debug = std::sscanf(rest, "%x", &mask) == 1 ? mask : 1;

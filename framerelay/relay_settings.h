@@ -18,6 +18,7 @@ struct relay_settings_record {
   int height = default_height;
   int repeat = default_repeat;     // -r: times each frame is fed, or the adaptive base
   bool adaptive = false;           // -r with a negative value: count follows frame spacing
+  bool realtime = false;           // -R: the recording follows the wall clock (the last of -r/-R wins)
   unsigned debug = 0;              // -d: 0x02 marker trace, 0x10 verbose wget, 0x20 verbose ffmpeg
   bool fetcher_verbose = false;
   bool encoder_verbose = false;

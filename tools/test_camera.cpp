@@ -3,7 +3,9 @@
 // chosen number of frames or forever, optionally behind HTTP basic authentication.
 //
 //   test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once]
-//               frame.jpg ...
+//               [--pause N,S] frame.jpg ...
+//
+// --pause N,S: after the Nth frame the camera sends nothing for S seconds, then goes on.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -29,6 +31,8 @@ struct camera_options {
   long count = 0;  // 0: forever
   std::string auth;
   bool once = false;
+  long pause_after = 0;    // frames sent before the pause; 0: no pause
+  double pause_seconds = 0;
   std::vector<std::string> frames;
 };
 
@@ -105,12 +109,14 @@ void serve(int client, const camera_options& opt, const std::vector<std::string>
         !send_all(client, "\r\n", 2))
       return;
     next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
+    if (i + 1 == opt.pause_after)
+      next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(opt.pause_seconds));
     std::this_thread::sleep_until(next);
   }
 }
 
 [[noreturn]] void usage_exit() {
-  std::fputs("usage: test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once] frame.jpg ...\n",
+  std::fputs("usage: test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once] [--pause N,S] frame.jpg ...\n",
              stderr);
   std::exit(2);
 }
@@ -131,6 +137,7 @@ int main(int argc, char** argv) {
     else if (a == "--count") opt.count = std::atol(value().c_str());
     else if (a == "--auth") opt.auth = value();
     else if (a == "--once") opt.once = true;
+    else if (a == "--pause") std::sscanf(value().c_str(), "%ld,%lf", &opt.pause_after, &opt.pause_seconds);
     else if (a.rfind("--", 0) == 0) usage_exit();
     else opt.frames.push_back(a);
   }

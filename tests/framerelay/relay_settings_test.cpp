@@ -38,6 +38,7 @@ TEST(RelayCommandLine, ListsModesAndUrl) {
     std::string url, list1, list2;
     int repeat;
     bool adaptive;
+    bool realtime = false;
   } rows[] = {
       {{"-1", "-an", "-vf", "scale=320:240", ";", "-r-20", "URL"}, "URL", "-an|-vf|scale=320:240", "", 20, true},
       {{"-1-an", "x", ";", "URL"}, "URL", "-an|x", "", 40, false},
@@ -52,6 +53,9 @@ TEST(RelayCommandLine, ListsModesAndUrl) {
       {{"-r5", "-r", "u"}, "u", "", "", 5, false},
       {{"-r-7", "-r", "u"}, "u", "", "", 7, false},
       {{"-r-2147483648", "u"}, "u", "", "", 2147483647, true},
+      {{"-r-5", "-R", "u"}, "u", "", "", 5, true, true},
+      {{"-R", "-r3", "u"}, "u", "", "", 3, false, false},
+      {{"-Rx", "u"}, "u", "", "", 40, false, true},
   };
   for (const auto& r : rows) {
     parsed p = parse(r.words);
@@ -60,6 +64,7 @@ TEST(RelayCommandLine, ListsModesAndUrl) {
     EXPECT_EQ(list_text(relay_settings.encoder_args_2), r.list2) << r.words[0];
     EXPECT_EQ(relay_settings.repeat, r.repeat) << r.words[0];
     EXPECT_EQ(relay_settings.adaptive, r.adaptive) << r.words[0];
+    EXPECT_EQ(relay_settings.realtime, r.realtime) << r.words[0];
     EXPECT_EQ(p.outcome, r.url.empty() ? relay_parse_usage : relay_parse_ok);
   }
 }

@@ -18,7 +18,7 @@ for option in -h -m -M -s -S -n -t -x -X -p -E -P -q -d -b -e WATCHDOG_COUNT WAT
   printf '%s' "$text" | grep -q -- "$option" || { echo "FAIL: watchdog.1 does not mention $option"; status=1; }
 done
 text=$(groff -man -Tutf8 "$src/man/framerelay.1" 2>/dev/null | col -b)
-for option in -s -r -1 -2 -d -h DEBUG_XX; do
+for option in -s -r -R -1 -2 -d -h DEBUG_XX; do
   printf '%s' "$text" | grep -q -- "$option" || { echo "FAIL: framerelay.1 does not mention $option"; status=1; }
 done
 [ $status -eq 0 ] && echo "ok: man pages"

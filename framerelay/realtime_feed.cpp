@@ -1,0 +1,135 @@
+// The real-time feed: a packet clock on the monotonic clock and the newest frame held for it.
+#include "framerelay/realtime_feed.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/monotonic_clock.h"
+#include "platform/pipe.h"
+
+namespace {
+
+// Zero bytes that pad each packet; written from one area, never filled per packet.
+constexpr std::size_t zero_block_size = 256 * 1024;
+const unsigned char* zero_block() {
+  static const unsigned char* zeros = static_cast<const unsigned char*>(std::calloc(zero_block_size, 1));
+  return zeros;
+}
+
+bool hold(held_frame* held, const unsigned char* bytes, std::size_t size) {
+  if (size > held->room) {
+    auto* grown = static_cast<unsigned char*>(std::realloc(held->bytes, size));
+    if (grown == nullptr) return false;
+    held->bytes = grown;
+    held->room = size;
+  }
+  std::memcpy(held->bytes, bytes, size);
+  held->size = size;
+  return true;
+}
+
+void swap_frames(held_frame* a, held_frame* b) {
+  held_frame t = *a;
+  *a = *b;
+  *b = t;
+}
+
+// Writes on from `written` bytes into the packet: the frame, then the padding. Returns the
+// bytes the descriptor took, -EAGAIN when it took none, or -errno.
+long long write_packet_part(const realtime_feed& feed, int fd, long long written) {
+  const held_frame& frame = feed.current;
+  const long long frame_size = static_cast<long long>(frame.size);
+  if (written < frame_size)
+    return write_some(fd, frame.bytes + written, static_cast<std::size_t>(frame_size - written));
+  long long left = feed.packet_size - written;
+  std::size_t chunk = left < static_cast<long long>(zero_block_size) ? static_cast<std::size_t>(left) : zero_block_size;
+  return write_some(fd, zero_block(), chunk);
+}
+
+}  // namespace
+
+long long raw_packet_size(int width, int height) {
+  if (width <= 0 || height <= 0) return 0;
+  long long w = width, h = height;
+  return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
+}
+
+void begin_realtime_feed(realtime_feed* feed, int width, int height) {
+  *feed = realtime_feed{};
+  feed->packet_size = raw_packet_size(width, height);
+}
+
+void end_realtime_feed(realtime_feed* feed) {
+  std::free(feed->newest.bytes);
+  std::free(feed->current.bytes);
+  *feed = realtime_feed{};
+}
+
+feed_outcome take_realtime_frame(void* context, const unsigned char* frame, std::size_t size, long long) {
+  auto* feed = static_cast<realtime_feed*>(context);
+  if (static_cast<long long>(size) > feed->packet_size) {
+    if (!feed->warned_oversize)
+      std::fprintf(stderr,
+                   "Warning: a frame of %zu bytes does not fit the encoder's picture of %lld bytes; "
+                   "such frames are dropped: check -s\n",
+                   size, feed->packet_size);
+    feed->warned_oversize = true;
+    return feed_ok;
+  }
+  if (!hold(&feed->newest, frame, size)) {
+    std::fprintf(stderr, "Warning: no memory for a frame of %zu bytes, dropped\n", size);
+    return feed_ok;
+  }
+  feed->newest_unsent = true;
+  if (!feed->started) {
+    feed->started = true;
+    feed->first_frame_ms = monotonic_now();
+  }
+  return feed_ok;
+}
+
+long long packets_due(const realtime_feed& feed, std::int64_t now) {
+  if (!feed.started || now < feed.first_frame_ms) return feed.started ? 1 : 0;
+  return (now - feed.first_frame_ms) / packet_interval_ms + 1;
+}
+
+bool packets_owed(const realtime_feed& feed, std::int64_t now) {
+  return feed.packet_written > 0 || feed.packets_done < packets_due(feed, now);
+}
+
+long ms_to_next_packet(const realtime_feed& feed, std::int64_t now) {
+  if (!feed.started) return -1;
+  if (packets_owed(feed, now)) return 0;
+  std::int64_t next = feed.first_frame_ms + feed.packets_done * packet_interval_ms;
+  return next > now ? static_cast<long>(next - now) : 0;
+}
+
+feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now) {
+  // A flowing camera stream keeps the caller reading without a wait: a full feed is not
+  // asked again on every read.
+  if (feed->feed_full && now < feed->retry_at_ms) return feed_ok;
+  feed->feed_full = false;
+  while (packets_owed(*feed, now)) {
+    if (feed->packet_written == 0 && feed->newest_unsent) {
+      // A packet begins: it takes the newest frame; a frame that comes while it is being
+      // written waits for the next packet.
+      swap_frames(&feed->current, &feed->newest);
+      feed->newest_unsent = false;
+    }
+    long long n = write_packet_part(*feed, fd, feed->packet_written);
+    if (n == -EAGAIN) {
+      feed->feed_full = true;
+      feed->retry_at_ms = now + packet_interval_ms;
+      return feed_ok;
+    }
+    if (n <= 0) return feed_encoder_gone;
+    feed->packet_written += n;
+    if (feed->packet_written == feed->packet_size) {
+      feed->packet_written = 0;
+      ++feed->packets_done;
+    }
+  }
+  return feed_ok;
+}

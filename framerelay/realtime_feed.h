@@ -1,0 +1,62 @@
+// The real-time feed (-R): the encoder reads our feed as raw video of the -s size, cut into
+// packets of one picture each, 25 packets to a second of its timeline. So that the recording
+// follows the wall clock for any camera, frame size and scene, we write exactly 25 packets per
+// second of camera time, from the first frame on; each packet holds the newest complete JPEG
+// followed by zero bytes up to the packet size (the decoder reads the first whole JPEG of a
+// packet and ignores the rest). A camera faster than 25 frames a second has frames left out,
+// one that pauses has its last frame held.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "framerelay/frame_relay.h"
+
+constexpr std::int64_t packet_interval_ms = 40;  // the encoder's raw-video rate: 25 a second
+
+// One held frame: its own copy of the JPEG, reused from frame to frame.
+struct held_frame {
+  unsigned char* bytes = nullptr;
+  std::size_t size = 0;
+  std::size_t room = 0;
+};
+
+struct realtime_feed {
+  long long packet_size = 0;       // the encoder's packet: one raw picture of the -s size
+  held_frame newest;               // the newest complete frame from the camera
+  bool newest_unsent = false;      // `newest` came after the frame of the packet being written
+  held_frame current;              // the frame of the packet being written
+  long long packet_written = 0;    // bytes of that packet written; 0: none begun
+  bool started = false;            // the first frame has arrived: the timeline runs
+  std::int64_t first_frame_ms = 0; // the monotonic clock at the first frame
+  long long packets_done = 0;      // whole packets written
+  bool warned_oversize = false;
+  bool feed_full = false;          // the feed took nothing at the last try
+  std::int64_t retry_at_ms = 0;    // while full, when to try again unless the wait says it has room
+};
+
+// The size of one packet for a picture of width x height: the raw planar 4:2:0 picture the
+// encoder's input format holds (a full-size plane and two planes of half width and height,
+// rounded up). Zero or less for a size that is not a picture.
+long long raw_packet_size(int width, int height);
+
+void begin_realtime_feed(realtime_feed* feed, int width, int height);
+void end_realtime_feed(realtime_feed* feed);
+
+// The frame sink of the real-time feed: keeps a copy of the frame as the newest (the count is
+// not used). A frame bigger than a packet cannot be fed: it is dropped, with one warning.
+feed_outcome take_realtime_frame(void* feed, const unsigned char* frame, std::size_t size, long long count);
+
+// Packets the timeline asks for by `now`: one for every interval begun since the first frame.
+long long packets_due(const realtime_feed& feed, std::int64_t now);
+
+// Writes packets due by `now` while `fd` takes them (it is non-blocking). feed_ok when all are
+// written or the feed is full for now (`feed_full` then says so, and a full feed is tried
+// again only at the next packet time or once the caller has cleared it on seeing room);
+// feed_encoder_gone when the encoder has stopped reading.
+feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now);
+
+// True while packets due by `now` are still to be written.
+bool packets_owed(const realtime_feed& feed, std::int64_t now);
+
+// Milliseconds from `now` until the next packet falls due (-1: the timeline has not begun).
+long ms_to_next_packet(const realtime_feed& feed, std::int64_t now);
