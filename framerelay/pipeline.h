@@ -13,6 +13,7 @@ struct pipeline_state {
   process_handle encoder_process;
   int fetch_fd = -1;  // our read end of the fetch pipe; -1 while it does not exist
   int feed_fd = -1;   // our write end of the feed pipe; -1 while it does not exist
+  unsigned long long fed_bytes = 0;  // bytes written into the feed pipe so far
 };
 
 extern pipeline_state pipeline;

@@ -52,6 +52,7 @@ feed_outcome feed_once(const unsigned char* frame, std::size_t size) {
   while (size > 0) {
     ssize_t n = write_some(pipeline.feed_fd, frame, size);
     if (n > 0) {
+      pipeline.fed_bytes += static_cast<unsigned long long>(n);
       frame += n;
       size -= static_cast<std::size_t>(n);
       continue;
@@ -113,6 +114,10 @@ bool has_started(const process_handle& p) { return p.pid > 0; }
 // The fetcher ended by itself with a failure: the fetch failed, and the run says so.
 bool report_failed_fetch(const process_handle& fetcher) {
   if (!fetcher.exit_code_known || fetcher.kill_sent || fetcher.exit_code == 0) return false;
+  if (fetcher.end_signal != 0) {
+    std::fprintf(stderr, "ERROR: wget killed by signal %d\n", fetcher.end_signal);
+    return true;
+  }
   const char* meaning = fetcher_exit_meaning(fetcher.exit_code);
   if (meaning != nullptr)
     std::fprintf(stderr, "ERROR: wget ended with exit status %d (%s)\n", fetcher.exit_code, meaning);
@@ -121,8 +126,17 @@ bool report_failed_fetch(const process_handle& fetcher) {
   return true;
 }
 
-void report_lost_encoder(const process_handle& encoder) {
-  if (encoder.exit_code_known && !encoder.kill_sent)
+// `unread` is what the feed pipe still held when the encoder was found gone (-1: unknown).
+void report_lost_encoder(const process_handle& encoder, long long unread) {
+  bool ended_itself = encoder.exit_code_known && !encoder.kill_sent;
+  // Failing before it took a single byte, ffmpeg failed on its command line, not on a frame.
+  bool took_nothing = unread >= 0 && static_cast<unsigned long long>(unread) >= pipeline.fed_bytes;
+  if (ended_itself && encoder.end_signal != 0)
+    std::fprintf(stderr, "ERROR: ffmpeg ended early (killed by signal %d)\n", encoder.end_signal);
+  else if (ended_itself && encoder.exit_code != 0 && took_nothing)
+    std::fprintf(stderr, "ERROR: ffmpeg refused its settings (exit status %d); %s\n", encoder.exit_code,
+                 relay_settings.encoder_verbose ? "its reasons are above" : "run with -d20 to see ffmpeg's own messages");
+  else if (ended_itself)
     std::fprintf(stderr, "ERROR: ffmpeg ended early (exit status %d)\n", encoder.exit_code);
   else
     std::fputs("ERROR: ffmpeg stopped reading its input\n", stderr);
@@ -132,6 +146,7 @@ void report_lost_encoder(const process_handle& encoder) {
 // stream ended by itself (otherwise ends it at once); lets ffmpeg finish its recording; reaps
 // both. Returns the exit status of the run.
 int wind_down(run_end end) {
+  long long unread = pipeline.feed_fd >= 0 ? bytes_available(pipeline.feed_fd) : -1;
   close_fd(&pipeline.fetch_fd);
   close_fd(&pipeline.feed_fd);
   process_handle* fetcher = &pipeline.fetcher_process;
@@ -153,7 +168,7 @@ int wind_down(run_end end) {
   if (has_started(*encoder)) {
     stop_process(encoder, 0, encoder_grace_ms);
     if (end == run_encoder_gone && !stop_requested.load()) {
-      report_lost_encoder(*encoder);
+      report_lost_encoder(*encoder, unread);
       status = relay_exit_encoder_gone;
     }
     release_process(encoder);

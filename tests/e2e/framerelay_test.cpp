@@ -261,7 +261,7 @@ TEST_F(Framerelay, FetcherEndedFromOutside) {
   ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; }));
   // A fetcher that did not end well is a failed fetch, whoever ended it.
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
-  EXPECT_NE(read_file(dir + "/err").find("ReadFile() error (Broken pipe)\nERROR: wget ended with exit status 143\n"),
+  EXPECT_NE(read_file(dir + "/err").find("ReadFile() error (Broken pipe)\nERROR: wget killed by signal 15\n"),
             std::string::npos)
       << read_file(dir + "/err");
 }
@@ -273,6 +273,10 @@ TEST_F(Framerelay, EncoderEndedMidStream) {
       {"head -c 1000 > \"$FAKE_DIR/fed.bin\"\n", "ERROR: ffmpeg ended early (exit status 0)\n"},
       {"head -c 1000 > \"$FAKE_DIR/fed.bin\"; exit 1\n", "ERROR: ffmpeg ended early (exit status 1)\n"},
       {"exec 0<&-; exec sleep 600\n", "ERROR: ffmpeg stopped reading its input\n"},
+      {"head -c 1000 > \"$FAKE_DIR/fed.bin\"; kill -9 $$\n", "ERROR: ffmpeg ended early (killed by signal 9)\n"},
+      // Refused, as ffmpeg refuses a size of 0x0: before reading anything, once it has read
+      // its command line, which takes it a moment.
+      {"sleep 0.2; exit 1\n", "ERROR: ffmpeg refused its settings (exit status 1); run with -d20 to see ffmpeg's own messages\n"},
   };
   std::string stream;
   for (int i = 0; i < 200; ++i) stream += frame('f', 5000);
@@ -437,9 +441,12 @@ class RealPipeline : public Framerelay {
                                        "-frames:v", "30", "-q:v", "5", dir + "/f%03d.jpg"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
-  // Serves 30 frames at 10 per second; returns the camera's pid and fills the port.
-  pid_t start_camera(const std::string& auth, int* port) {
-    std::vector<std::string> args = {TEST_CAMERA_BIN, "--port-file", dir + "/port", "--fps", "10", "--count", "30", "--once"};
+  // Serves `count` frames (0: without end) at 10 per second, to one client or (not `once`) to
+  // each client in turn; returns the camera's pid and fills the port.
+  pid_t start_camera(const std::string& auth, int* port, int count = 30, bool once = true) {
+    std::vector<std::string> args = {TEST_CAMERA_BIN, "--port-file", dir + "/port", "--fps", "10", "--count",
+                                     std::to_string(count)};
+    if (once) args.push_back("--once");
     if (!auth.empty()) {
       args.push_back("--auth");
       args.push_back(auth);
@@ -455,12 +462,16 @@ class RealPipeline : public Framerelay {
     *port = std::stoi(read_file(dir + "/port"));
     return pid;
   }
-  // Runs framerelay with `args` (real wget and ffmpeg), its output going into `file`.
-  program_result record(const std::string& args, const std::string& file) {
+  // The real wget and ffmpeg, run in the test's folder.
+  program_options real() {
     program_options o;
     o.timeout_seconds = 60;
     o.cwd = dir;
-    return run_program({"sh", "-c", binary + " " + args + " > " + file}, o);
+    return o;
+  }
+  // Runs framerelay with `args` (real wget and ffmpeg), its output going into `file`.
+  program_result record(const std::string& args, const std::string& file) {
+    return run_program({"sh", "-c", binary + " " + args + " > " + file}, real());
   }
   static void stop_camera(pid_t cam) {
     kill(cam, SIGTERM);
@@ -575,6 +586,16 @@ TEST_F(RealPipeline, RefusedConnectionAndWrongPassword) {
   EXPECT_NE(denied.err.find("ERROR: wget ended with exit status 6 (username/password authentication failure)\n"),
             std::string::npos) << denied.err;
   EXPECT_EQ(denied.err.find("wrong"), std::string::npos) << "the password is not listed";
+  stop_camera(cam);
+}
+
+TEST_F(RealPipeline, EncoderThatRefusesItsSettingsSaysSo) {
+  int port = 0;
+  pid_t cam = start_camera("", &port, 10);
+  program_result p = record("-s0,0 http://127.0.0.1:" + std::to_string(port) + "/video", "out.asf");
+  EXPECT_EQ(p.status, 3);
+  EXPECT_NE(p.err.find("ERROR: ffmpeg refused its settings (exit status 1); run with -d20 to see ffmpeg's own messages\n"),
+            std::string::npos) << p.err;
   stop_camera(cam);
 }
 
