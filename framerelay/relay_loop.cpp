@@ -27,10 +27,10 @@ void endtrap(int) {
   stop_requested.store(true);
 }
 
-// Reported on standard output, which also carries the encoder's stream.
+// Reported on standard error: standard output carries the recording.
 void report_signal(int sig) {
   char text[32];
-  signal_safe_write(1, signal_safe_format(text, sizeof text, "*[sig ", sig, "]*\n"));
+  signal_safe_write(2, signal_safe_format(text, sizeof text, "*[sig ", sig, "]*\n"));
 }
 
 // Waits until the fetch pipe has data or has hung up, a child has ended, or a stop is
@@ -186,8 +186,7 @@ int relay_loop() {
   watch_child_events();
   if (start_fetcher() == start_failed) return relay_exit_start_failure;
   start_outcome encoder_start = start_encoder();
-  // Our own bytes on standard output (the signal reports) go out as written, like the
-  // encoder's stream beside them.
+  // Standard output carries the encoder's stream alone; untranslated, as ffmpeg writes it.
   set_binary_mode(1);
   // A pipe that could not be made, or an encoder that could not be started, ends the run.
   run_end end = run_not_started;

@@ -205,16 +205,18 @@ TEST_F(Framerelay, EncoderMayFinishItsRecording) {
   EXPECT_EQ(read_file(dir + "/linger.done"), "done\n") << "ffmpeg was not cut off after its input ended";
 }
 
-TEST_F(Framerelay, SignalReportGoesToStandardOutput) {
+// Standard output carries the recording: nothing of ours goes there.
+TEST_F(Framerelay, SignalReportGoesToStandardError) {
   pid_t pid = start_program({binary, "u"}, dir + "/out", dir + "/err", options({{"FAKE_WGET_SLEEP", "62"}}));
   ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/ffmpeg.args").c_str(), F_OK) == 0; }));
   usleep(200000);
   kill(pid, SIGQUIT);
-  ASSERT_TRUE(wait_until(5, [&] { return read_file(dir + "/out") == "*[sig 3]*\n"; }));
+  ASSERT_TRUE(wait_until(5, [&] { return read_file(dir + "/err").find("*[sig 3]*\n") != std::string::npos; }));
   kill(pid, SIGTERM);
   int status = 0;
   ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; }));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(read_file(dir + "/out"), "");
 }
 
 TEST_F(Framerelay, PacingLogInTheProgramDirectory) {
@@ -586,6 +588,31 @@ TEST_F(RealPipeline, RefusedConnectionAndWrongPassword) {
   EXPECT_NE(denied.err.find("ERROR: wget ended with exit status 6 (username/password authentication failure)\n"),
             std::string::npos) << denied.err;
   EXPECT_EQ(denied.err.find("wrong"), std::string::npos) << "the password is not listed";
+  stop_camera(cam);
+}
+
+// A SIGQUIT is reported on standard error at any moment of the run, so the recording still
+// begins with its header and plays.
+TEST_F(RealPipeline, SignalReportLeavesTheRecordingWhole) {
+  struct { const char* moment; std::size_t recorded; } rows[] = {{"ffmpeg just started", 0}, {"recording", 1}};
+  int port = 0;
+  pid_t cam = start_camera("", &port, 10, false);
+  for (const auto& r : rows) {
+    unlink((dir + "/out.asf").c_str());
+    pid_t pid = start_program({binary, "-s320,240", "http://127.0.0.1:" + std::to_string(port) + "/video"},
+                              dir + "/out.asf", dir + "/err", real());
+    ASSERT_TRUE(wait_until(10, [&] {
+      return read_file(dir + "/err").find("ffmpeg execute") != std::string::npos &&
+             read_file(dir + "/out.asf").size() >= r.recorded;
+    })) << r.moment;
+    kill(pid, SIGQUIT);
+    int status = 0;
+    ASSERT_TRUE(wait_until(20, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.moment;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << r.moment;
+    EXPECT_NE(read_file(dir + "/err").find("*[sig 3]*\n"), std::string::npos) << r.moment;
+    EXPECT_EQ(read_file(dir + "/out.asf").substr(0, 4), "\x30\x26\xB2\x75") << r.moment;
+    expect_playable(dir + "/out.asf");
+  }
   stop_camera(cam);
 }
 
