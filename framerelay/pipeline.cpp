@@ -50,6 +50,8 @@ int build_fetcher_vector(const char* argv[]) {
   }
   argv[n++] = "-O";
   argv[n++] = "-";
+  // A URL that looks like an option is still the URL.
+  if (relay_settings.url[0] == '-') argv[n++] = "--";
   argv[n++] = relay_settings.url;
   argv[n] = nullptr;
   return n;

@@ -616,6 +616,13 @@ TEST_F(RealPipeline, SignalReportLeavesTheRecordingWhole) {
   stop_camera(cam);
 }
 
+// A URL that begins with '-' reaches wget as its URL, not as an option.
+TEST_F(RealPipeline, UrlThatLooksLikeAnOptionIsTheUrl) {
+  program_result p = run_program({binary, "-", "-ofile"}, real());
+  EXPECT_EQ(p.status, 2) << p.err;
+  EXPECT_NE(access((dir + "/file").c_str(), F_OK), 0) << "wget took the URL for its -o option";
+}
+
 TEST_F(RealPipeline, EncoderThatRefusesItsSettingsSaysSo) {
   int port = 0;
   pid_t cam = start_camera("", &port, 10);

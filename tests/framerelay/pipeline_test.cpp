@@ -28,6 +28,22 @@ TEST(Pipeline, FetcherVector) {
   EXPECT_EQ(joined(argv), "wget --auth-no-challenge -O - http://cam/video");
 }
 
+// Only a URL that would pass for an option gets the word that ends wget's options.
+TEST(Pipeline, UrlThatLooksLikeAnOptionStaysTheUrl) {
+  struct { const char* url; const char* words; } rows[] = {
+      {"-ofile", "wget --auth-no-challenge -q -nv -O - -- -ofile"},
+      {"--execute=x", "wget --auth-no-challenge -q -nv -O - -- --execute=x"},
+      {"http://cam/-o", "wget --auth-no-challenge -q -nv -O - http://cam/-o"},
+  };
+  for (const auto& r : rows) {
+    reset_relay_settings();
+    relay_settings.url = r.url;
+    const char* argv[vector_room];
+    build_fetcher_vector(argv);
+    EXPECT_EQ(joined(argv), r.words);
+  }
+}
+
 TEST(Pipeline, EncoderVector) {
   reset_relay_settings();
   const char* argv[vector_room];
