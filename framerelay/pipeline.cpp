@@ -8,6 +8,7 @@
 #include <initializer_list>
 
 #include "framerelay/relay_settings.h"
+#include "platform/file_status.h"
 #include "platform/pipe.h"
 #include "platform/system_error.h"
 
@@ -62,7 +63,7 @@ bool encoder_vector_fits() {
          vector_room;
 }
 
-bool build_encoder_vector(const char* argv[], int* count) {
+bool build_encoder_vector(const char* argv[], int* count, const char* output_file) {
   *count = 0;
   if (!encoder_vector_fits()) return false;
   int n = 0;
@@ -77,7 +78,15 @@ bool build_encoder_vector(const char* argv[], int* count) {
   for (int i = 0; i < relay_settings.encoder_args_1.count; ++i) argv[n++] = relay_settings.encoder_args_1.words[i];
   for (const char* w : {"-f", "asf", "-vcodec", "mjpeg", "-acodec", "copy"}) argv[n++] = w;
   for (int i = 0; i < relay_settings.encoder_args_2.count; ++i) argv[n++] = relay_settings.encoder_args_2.words[i];
-  argv[n++] = "pipe:1";
+  // ffmpeg refuses to open a file that exists unless told it may ("-y"); it would not ask
+  // anyone, its standard input being the feed. Without room for that word it writes to the
+  // pipe, which is fine, only not seekable.
+  if (output_file != nullptr && n + 2 < vector_room) {
+    argv[n++] = "-y";
+    argv[n++] = output_file;
+  } else {
+    argv[n++] = "pipe:1";
+  }
   argv[n] = nullptr;
   *count = n;
   return true;
@@ -106,7 +115,10 @@ start_outcome start_fetcher() {
 start_outcome start_encoder() {
   const char* argv[vector_room];
   int count = 0;
-  if (!build_encoder_vector(argv, &count)) return start_failed;  // refused before any child started
+  // A recording into a fresh file is written by ffmpeg itself, which then seeks back and puts
+  // the duration and the index into the header.
+  const char* output_file = standard_output_file_name();
+  if (!build_encoder_vector(argv, &count, output_file)) return start_failed;  // refused before any child started
   list_vector("ffmpeg", argv);
   int fds[2];
   if (!make_child_pipe(fds)) return start_no_pipe;
@@ -120,6 +132,7 @@ start_outcome start_encoder() {
     return start_failed;
   }
   pipeline.feed_fd = fds[1];
+  pipeline.encoder_writes_file = output_file != nullptr && std::strcmp(argv[count - 1], output_file) == 0;
   if (process_status(&pipeline.encoder_process) != 1) std::fputs("ERROR: ffmpeg process none ??\n", stderr);
   return start_ok;
 }

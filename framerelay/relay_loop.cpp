@@ -7,6 +7,7 @@
 #include "framerelay/frame_relay.h"
 #include "framerelay/pipeline.h"
 #include "framerelay/relay_settings.h"
+#include "platform/file_status.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
 #include "platform/signal.h"
@@ -173,6 +174,9 @@ int wind_down(run_end end) {
     }
     release_process(encoder);
   }
+  // Whoever writes to our standard output after us goes on after the recording, as if
+  // ffmpeg had written it through that descriptor.
+  if (pipeline.encoder_writes_file) standard_output_to_end();
   return status;
 }
 

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -479,6 +481,10 @@ class RealPipeline : public Framerelay {
     kill(cam, SIGTERM);
     waitpid(cam, nullptr, 0);
   }
+  // The duration the recording's header gives, "N/A" when it has none.
+  static std::string header_duration(const std::string& file) {
+    return run_program({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", file}).out;
+  }
   void expect_playable(const std::string& file) {
     program_result probe = run_program({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
                                         "-show_entries", "stream=codec_name,nb_read_frames", "-of", "csv=p=0", file});
@@ -588,6 +594,39 @@ TEST_F(RealPipeline, RefusedConnectionAndWrongPassword) {
   EXPECT_NE(denied.err.find("ERROR: wget ended with exit status 6 (username/password authentication failure)\n"),
             std::string::npos) << denied.err;
   EXPECT_EQ(denied.err.find("wrong"), std::string::npos) << "the password is not listed";
+  stop_camera(cam);
+}
+
+// Standard output as a fresh file: ffmpeg writes it itself and completes the header, so the
+// recording has a duration; anything else keeps the pipe, and nothing a file held is lost.
+TEST_F(RealPipeline, SeekableRecordingOnlyIntoAFreshFile) {
+  const std::string asf_start("\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8);  // the header object's id
+  struct { const char* shell; const char* word; bool duration; const char* head; const char* tail; } rows[] = {
+      {"F > out.asf", "/dev/stdout", true, "", ""},
+      {"{ F; echo after; } > out.asf", "/dev/stdout", true, "", "after\n"},
+      {"F >> out.asf", "pipe:1", false, "earlier\n", ""},
+      {"{ echo earlier; F; } > out.asf", "pipe:1", false, "earlier\n", ""},
+      {"F | cat > out.asf", "pipe:1", false, "", ""},
+  };
+  int port = 0;
+  pid_t cam = start_camera("", &port, 10, false);
+  for (const auto& r : rows) {
+    write_file(dir + "/out.asf", "earlier\n");
+    std::string shell = r.shell;
+    shell.replace(shell.find('F'), 1, binary + " -s320,240 http://127.0.0.1:" + std::to_string(port) + "/video");
+    program_result p = run_program({"sh", "-c", shell}, real());
+    EXPECT_EQ(p.status, 0) << r.shell << p.err;
+    EXPECT_NE(p.err.find(std::string(" : ") + r.word + "\n"), std::string::npos) << r.shell;
+    std::string out = read_file(dir + "/out.asf");
+    std::string head = r.head;
+    EXPECT_EQ(out.substr(0, head.size() + 8), head + asf_start) << r.shell;
+    EXPECT_EQ(out.substr(out.size() - std::strlen(r.tail)), r.tail) << r.shell;
+    std::string duration = header_duration(dir + "/out.asf");
+    if (r.duration)
+      EXPECT_GT(std::atof(duration.c_str()), 0.5) << r.shell << ": " << duration;
+    else
+      EXPECT_EQ(duration.substr(0, 3), "N/A") << r.shell;
+  }
   stop_camera(cam);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "framerelay/relay_settings.h"
@@ -41,6 +42,29 @@ TEST(Pipeline, UrlThatLooksLikeAnOptionStaysTheUrl) {
     const char* argv[vector_room];
     build_fetcher_vector(argv);
     EXPECT_EQ(joined(argv), r.words);
+  }
+}
+
+// A file of our own is written by ffmpeg under its name, with leave to write a file that
+// exists; without room for both words, the pipe.
+TEST(Pipeline, EncoderOutputWord) {
+  struct { const char* file; int list_words; const char* tail; } rows[] = {
+      {nullptr, 0, "copy pipe:1"},
+      {"/dev/stdout", 0, "copy -y /dev/stdout"},
+      {"/dev/stdout", 236, "w -y /dev/stdout"},
+      {"/dev/stdout", 237, "w pipe:1"},
+  };
+  for (const auto& r : rows) {
+    reset_relay_settings();
+    relay_settings.encoder_args_2.count = r.list_words > 128 ? 128 : r.list_words;
+    relay_settings.encoder_args_1.count = r.list_words - relay_settings.encoder_args_2.count;
+    for (int i = 0; i < 128; ++i) relay_settings.encoder_args_1.words[i] = relay_settings.encoder_args_2.words[i] = "w";
+    const char* argv[vector_room];
+    int n = 0;
+    ASSERT_TRUE(build_encoder_vector(argv, &n, r.file));
+    std::string words = joined(argv);
+    EXPECT_EQ(words.substr(words.size() - std::strlen(r.tail)), r.tail) << r.list_words;
+    EXPECT_LT(n, vector_room);
   }
 }
 
