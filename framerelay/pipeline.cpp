@@ -2,6 +2,7 @@
 #include "framerelay/pipeline.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,14 @@ bool make_child_pipe(int fds[2]) {
 }
 
 int fixed_encoder_words() { return relay_settings.encoder_verbose ? 16 : 18; }
+
+// Sent to a child when we end without ending it first (killed outright): wget ends at once,
+// ffmpeg finishes its recording and ends.
+child_setup ended_with_us() {
+  child_setup setup;
+  setup.parent_death_signal = SIGTERM;
+  return setup;
+}
 
 }  // namespace
 
@@ -100,7 +109,8 @@ start_outcome start_fetcher() {
   if (!make_child_pipe(fds)) return start_no_pipe;
   child_stdio stdio;
   stdio.out = fds[1];
-  int rc = spawn_process(&pipeline.fetcher_process, const_cast<char* const*>(argv), stdio);
+  int rc = spawn_process(&pipeline.fetcher_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
+                         ended_with_us());
   close_fd(&fds[1]);  // wget alone holds the write end now
   if (rc < 0) {
     close_fd(&fds[0]);
@@ -124,7 +134,8 @@ start_outcome start_encoder() {
   if (!make_child_pipe(fds)) return start_no_pipe;
   child_stdio stdio;
   stdio.in = fds[0];
-  int rc = spawn_process(&pipeline.encoder_process, const_cast<char* const*>(argv), stdio);
+  int rc = spawn_process(&pipeline.encoder_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
+                         ended_with_us());
   close_fd(&fds[0]);  // ffmpeg alone holds the read end now
   if (rc < 0) {
     close_fd(&fds[1]);

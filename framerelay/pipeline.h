@@ -37,7 +37,8 @@ enum start_outcome {
   start_failed,   // the program could not be started (reported)
 };
 
-// List and start wget / ffmpeg on their pipes; nothing is ended or exited here.
+// List and start wget / ffmpeg on their pipes; nothing is ended or exited here. Both end with
+// us, even when we are killed outright: wget at once, ffmpeg after closing its recording.
 start_outcome start_fetcher();
 start_outcome start_encoder();
 

@@ -22,7 +22,8 @@ constexpr long fetcher_grace_ms = 3000;  // wget has closed its output: it is on
 // How the relaying part of a run ended.
 enum run_end { run_stream_ended, run_stopped, run_encoder_gone, run_not_started };
 
-// A stop request from the terminal or the system: the loop ends at its next look at the flag.
+// A stop request from the terminal or the system, or another signal that would end us: the
+// loop ends at its next look at the flag, and the children end with the run.
 void endtrap(int) {
   signal_safe_write(2, "endtrap()\n");
   stop_requested.store(true);
@@ -184,6 +185,8 @@ int wind_down(run_end end) {
 
 int relay_loop() {
   install_stop_requests(endtrap);
+  // Any other signal that would end us ends the run the same way, so no child outlives it.
+  install_end_requests(endtrap);
   install_signal_reports(report_signal);
   // A child's end wakes the waits up: a lost encoder is noticed at once, and the grace
   // waits end as soon as the child has gone.

@@ -477,6 +477,18 @@ class RealPipeline : public Framerelay {
   program_result record(const std::string& args, const std::string& file) {
     return run_program({"sh", "-c", binary + " " + args + " > " + file}, real());
   }
+  // Our children besides the camera (what framerelay leaves becomes ours, as subreaper).
+  static std::string left_besides_camera() {
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    std::string all = children_left(), left;
+    for (std::size_t pos = 0, end; pos < all.size(); pos = end + 1) {
+      end = all.find('\n', pos);
+      std::string line = all.substr(pos, end - pos);
+      if (line.find("test_camera") == std::string::npos) left += line + "\n";
+    }
+    return left;
+  }
   static void stop_camera(pid_t cam) {
     kill(cam, SIGTERM);
     waitpid(cam, nullptr, 0);
@@ -651,6 +663,37 @@ TEST_F(RealPipeline, SignalReportLeavesTheRecordingWhole) {
     EXPECT_NE(read_file(dir + "/err").find("*[sig 3]*\n"), std::string::npos) << r.moment;
     EXPECT_EQ(read_file(dir + "/out.asf").substr(0, 4), "\x30\x26\xB2\x75") << r.moment;
     expect_playable(dir + "/out.asf");
+  }
+  stop_camera(cam);
+}
+
+// However framerelay ends, wget and ffmpeg end too, and ffmpeg still completes the recording:
+// killed outright, or by a signal that would have ended it without a word (a stop, then).
+// A fetcher killed by a signal is reported as such.
+TEST_F(RealPipeline, ChildrenEndWithUsAndTheRecordingIsComplete) {
+  struct { int sig; bool to_wget; int status; const char* message; } rows[] = {
+      {SIGKILL, false, 128 + SIGKILL, ""},
+      {SIGUSR1, false, 0, "endtrap()\n"},
+      {SIGALRM, false, 0, "endtrap()\n"},
+      {SIGQUIT, true, 2, "ERROR: wget killed by signal 3\n"},
+  };
+  int port = 0;
+  pid_t cam = start_camera("", &port, 0, false);
+  for (const auto& r : rows) {
+    unlink((dir + "/out.asf").c_str());
+    pid_t pid = start_program({binary, "-s320,240", "http://127.0.0.1:" + std::to_string(port) + "/video"},
+                              dir + "/out.asf", dir + "/err", real());
+    ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out.asf").size() > 0; })) << r.sig;
+    if (r.to_wget)
+      run_program({"pkill", "-" + std::to_string(r.sig), "-P", std::to_string(pid), "-x", "wget"});
+    else
+      kill(pid, r.sig);
+    int status = 0;
+    ASSERT_TRUE(wait_until(20, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.sig;
+    EXPECT_EQ(WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status), r.status) << r.sig;
+    EXPECT_NE(read_file(dir + "/err").find(r.message), std::string::npos) << r.sig << read_file(dir + "/err");
+    EXPECT_TRUE(wait_until(5, [] { return left_besides_camera().empty(); })) << r.sig << ": " << left_besides_camera();
+    EXPECT_GT(std::atof(header_duration(dir + "/out.asf").c_str()), 0) << r.sig;
   }
   stop_camera(cam);
 }
