@@ -2,12 +2,14 @@
 #include "framerelay/pipeline.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
 #include "framerelay/relay_settings.h"
+#include "platform/file_status.h"
 #include "platform/pipe.h"
 #include "platform/system_error.h"
 
@@ -38,6 +40,14 @@ bool make_child_pipe(int fds[2], int buffer_size) {
 
 int fixed_encoder_words() { return relay_settings.encoder_verbose ? 16 : 18; }
 
+// Sent to a child when we end without ending it first (killed outright): wget ends at once,
+// ffmpeg finishes its recording and ends.
+child_setup ended_with_us() {
+  child_setup setup;
+  setup.parent_death_signal = SIGTERM;
+  return setup;
+}
+
 }  // namespace
 
 int build_fetcher_vector(const char* argv[]) {
@@ -50,6 +60,8 @@ int build_fetcher_vector(const char* argv[]) {
   }
   argv[n++] = "-O";
   argv[n++] = "-";
+  // A URL that looks like an option is still the URL.
+  if (relay_settings.url[0] == '-') argv[n++] = "--";
   argv[n++] = relay_settings.url;
   argv[n] = nullptr;
   return n;
@@ -60,7 +72,7 @@ bool encoder_vector_fits() {
          vector_room;
 }
 
-bool build_encoder_vector(const char* argv[], int* count) {
+bool build_encoder_vector(const char* argv[], int* count, const char* output_file) {
   *count = 0;
   if (!encoder_vector_fits()) return false;
   int n = 0;
@@ -75,7 +87,15 @@ bool build_encoder_vector(const char* argv[], int* count) {
   for (int i = 0; i < relay_settings.encoder_args_1.count; ++i) argv[n++] = relay_settings.encoder_args_1.words[i];
   for (const char* w : {"-f", "asf", "-vcodec", "mjpeg", "-acodec", "copy"}) argv[n++] = w;
   for (int i = 0; i < relay_settings.encoder_args_2.count; ++i) argv[n++] = relay_settings.encoder_args_2.words[i];
-  argv[n++] = "pipe:1";
+  // ffmpeg refuses to open a file that exists unless told it may ("-y"); it would not ask
+  // anyone, its standard input being the feed. Without room for that word it writes to the
+  // pipe, which is fine, only not seekable.
+  if (output_file != nullptr && n + 2 < vector_room) {
+    argv[n++] = "-y";
+    argv[n++] = output_file;
+  } else {
+    argv[n++] = "pipe:1";
+  }
   argv[n] = nullptr;
   *count = n;
   return true;
@@ -89,7 +109,8 @@ start_outcome start_fetcher() {
   if (!make_child_pipe(fds, pipe_buffer_size)) return start_no_pipe;
   child_stdio stdio;
   stdio.out = fds[1];
-  int rc = spawn_process(&pipeline.fetcher_process, const_cast<char* const*>(argv), stdio);
+  int rc = spawn_process(&pipeline.fetcher_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
+                         ended_with_us());
   close_fd(&fds[1]);  // wget alone holds the write end now
   if (rc < 0) {
     close_fd(&fds[0]);
@@ -104,7 +125,10 @@ start_outcome start_fetcher() {
 start_outcome start_encoder() {
   const char* argv[vector_room];
   int count = 0;
-  if (!build_encoder_vector(argv, &count)) return start_failed;  // refused before any child started
+  // A recording into a fresh file is written by ffmpeg itself, which then seeks back and puts
+  // the duration and the index into the header.
+  const char* output_file = standard_output_file_name();
+  if (!build_encoder_vector(argv, &count, output_file)) return start_failed;  // refused before any child started
   list_vector("ffmpeg", argv);
   int fds[2];
   // The real-time feed writes a whole raw picture per packet: a larger pipe takes it in
@@ -112,7 +136,8 @@ start_outcome start_encoder() {
   if (!make_child_pipe(fds, relay_settings.realtime ? realtime_pipe_buffer_size : pipe_buffer_size)) return start_no_pipe;
   child_stdio stdio;
   stdio.in = fds[0];
-  int rc = spawn_process(&pipeline.encoder_process, const_cast<char* const*>(argv), stdio);
+  int rc = spawn_process(&pipeline.encoder_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
+                         ended_with_us());
   close_fd(&fds[0]);  // ffmpeg alone holds the read end now
   if (rc < 0) {
     close_fd(&fds[1]);
@@ -120,6 +145,7 @@ start_outcome start_encoder() {
     return start_failed;
   }
   pipeline.feed_fd = fds[1];
+  pipeline.encoder_writes_file = output_file != nullptr && std::strcmp(argv[count - 1], output_file) == 0;
   if (process_status(&pipeline.encoder_process) != 1) std::fputs("ERROR: ffmpeg process none ??\n", stderr);
   return start_ok;
 }

@@ -14,6 +14,8 @@ struct pipeline_state {
   process_handle encoder_process;
   int fetch_fd = -1;  // our read end of the fetch pipe; -1 while it does not exist
   int feed_fd = -1;   // our write end of the feed pipe; -1 while it does not exist
+  unsigned long long fed_bytes = 0;  // bytes written into the feed pipe so far
+  bool encoder_writes_file = false;  // ffmpeg writes our standard output's file under its own name
 };
 
 extern pipeline_state pipeline;
@@ -21,8 +23,11 @@ extern pipeline_state pipeline;
 // Fills `argv` (room for vector_room entries) with the fetcher's words; returns their number.
 int build_fetcher_vector(const char* argv[]);
 
-// The same for the encoder. False when the two extra lists do not fit the room.
-bool build_encoder_vector(const char* argv[], int* count);
+// The same for the encoder. Its output is "pipe:1", or `output_file` (the file our standard
+// output is, under a name ffmpeg opens itself, so it can seek back and complete the header)
+// when given and the room holds the word that lets ffmpeg write a file that exists. False
+// when the two extra lists do not fit the room.
+bool build_encoder_vector(const char* argv[], int* count, const char* output_file = nullptr);
 
 // True when the encoder's vector, with both extra lists, fits its room.
 bool encoder_vector_fits();
@@ -33,7 +38,8 @@ enum start_outcome {
   start_failed,   // the program could not be started (reported)
 };
 
-// List and start wget / ffmpeg on their pipes; nothing is ended or exited here.
+// List and start wget / ffmpeg on their pipes; nothing is ended or exited here. Both end with
+// us, even when we are killed outright: wget at once, ffmpeg after closing its recording.
 start_outcome start_fetcher();
 start_outcome start_encoder();
 

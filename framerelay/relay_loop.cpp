@@ -10,6 +10,7 @@
 #include "framerelay/pipeline.h"
 #include "framerelay/realtime_feed.h"
 #include "framerelay/relay_settings.h"
+#include "platform/file_status.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
 #include "platform/signal.h"
@@ -24,16 +25,17 @@ constexpr long fetcher_grace_ms = 3000;  // wget has closed its output: it is on
 // How the relaying part of a run ended.
 enum run_end { run_stream_ended, run_stopped, run_encoder_gone, run_not_started };
 
-// A stop request from the terminal or the system: the loop ends at its next look at the flag.
+// A stop request from the terminal or the system, or another signal that would end us: the
+// loop ends at its next look at the flag, and the children end with the run.
 void endtrap(int) {
   signal_safe_write(2, "endtrap()\n");
   stop_requested.store(true);
 }
 
-// Reported on standard output, which also carries the encoder's stream.
+// Reported on standard error: standard output carries the recording.
 void report_signal(int sig) {
   char text[32];
-  signal_safe_write(1, signal_safe_format(text, sizeof text, "*[sig ", sig, "]*\n"));
+  signal_safe_write(2, signal_safe_format(text, sizeof text, "*[sig ", sig, "]*\n"));
 }
 
 // Waits until the fetch pipe has data or has hung up, a child has ended, or a stop is
@@ -65,6 +67,7 @@ feed_outcome feed_once(const unsigned char* frame, std::size_t size) {
   while (size > 0) {
     ssize_t n = write_some(pipeline.feed_fd, frame, size);
     if (n > 0) {
+      pipeline.fed_bytes += static_cast<unsigned long long>(n);
       frame += n;
       size -= static_cast<std::size_t>(n);
       continue;
@@ -148,6 +151,10 @@ bool has_started(const process_handle& p) { return p.pid > 0; }
 // The fetcher ended by itself with a failure: the fetch failed, and the run says so.
 bool report_failed_fetch(const process_handle& fetcher) {
   if (!fetcher.exit_code_known || fetcher.kill_sent || fetcher.exit_code == 0) return false;
+  if (fetcher.end_signal != 0) {
+    std::fprintf(stderr, "ERROR: wget killed by signal %d\n", fetcher.end_signal);
+    return true;
+  }
   const char* meaning = fetcher_exit_meaning(fetcher.exit_code);
   if (meaning != nullptr)
     std::fprintf(stderr, "ERROR: wget ended with exit status %d (%s)\n", fetcher.exit_code, meaning);
@@ -156,8 +163,17 @@ bool report_failed_fetch(const process_handle& fetcher) {
   return true;
 }
 
-void report_lost_encoder(const process_handle& encoder) {
-  if (encoder.exit_code_known && !encoder.kill_sent)
+// `unread` is what the feed pipe still held when the encoder was found gone (-1: unknown).
+void report_lost_encoder(const process_handle& encoder, long long unread) {
+  bool ended_itself = encoder.exit_code_known && !encoder.kill_sent;
+  // Failing before it took a single byte, ffmpeg failed on its command line, not on a frame.
+  bool took_nothing = unread >= 0 && static_cast<unsigned long long>(unread) >= pipeline.fed_bytes;
+  if (ended_itself && encoder.end_signal != 0)
+    std::fprintf(stderr, "ERROR: ffmpeg ended early (killed by signal %d)\n", encoder.end_signal);
+  else if (ended_itself && encoder.exit_code != 0 && took_nothing)
+    std::fprintf(stderr, "ERROR: ffmpeg refused its settings (exit status %d); %s\n", encoder.exit_code,
+                 relay_settings.encoder_verbose ? "its reasons are above" : "run with -d20 to see ffmpeg's own messages");
+  else if (ended_itself)
     std::fprintf(stderr, "ERROR: ffmpeg ended early (exit status %d)\n", encoder.exit_code);
   else
     std::fputs("ERROR: ffmpeg stopped reading its input\n", stderr);
@@ -167,6 +183,7 @@ void report_lost_encoder(const process_handle& encoder) {
 // stream ended by itself (otherwise ends it at once); lets ffmpeg finish its recording; reaps
 // both. Returns the exit status of the run.
 int wind_down(run_end end) {
+  long long unread = pipeline.feed_fd >= 0 ? bytes_available(pipeline.feed_fd) : -1;
   close_fd(&pipeline.fetch_fd);
   close_fd(&pipeline.feed_fd);
   process_handle* fetcher = &pipeline.fetcher_process;
@@ -188,11 +205,14 @@ int wind_down(run_end end) {
   if (has_started(*encoder)) {
     stop_process(encoder, 0, encoder_grace_ms);
     if (end == run_encoder_gone && !stop_requested.load()) {
-      report_lost_encoder(*encoder);
+      report_lost_encoder(*encoder, unread);
       status = relay_exit_encoder_gone;
     }
     release_process(encoder);
   }
+  // Whoever writes to our standard output after us goes on after the recording, as if
+  // ffmpeg had written it through that descriptor.
+  if (pipeline.encoder_writes_file) standard_output_to_end();
   return status;
 }
 
@@ -200,14 +220,15 @@ int wind_down(run_end end) {
 
 int relay_loop() {
   install_stop_requests(endtrap);
+  // Any other signal that would end us ends the run the same way, so no child outlives it.
+  install_end_requests(endtrap);
   install_signal_reports(report_signal);
   // A child's end wakes the waits up: a lost encoder is noticed at once, and the grace
   // waits end as soon as the child has gone.
   watch_child_events();
   if (start_fetcher() == start_failed) return relay_exit_start_failure;
   start_outcome encoder_start = start_encoder();
-  // Our own bytes on standard output (the signal reports) go out as written, like the
-  // encoder's stream beside them.
+  // Standard output carries the encoder's stream alone; untranslated, as ffmpeg writes it.
   set_binary_mode(1);
   // A pipe that could not be made, or an encoder that could not be started, ends the run.
   run_end end = run_not_started;

@@ -12,6 +12,7 @@ struct process_handle {
   bool exit_code_known = false;  // exit_code holds the exit status (POSIX: only our own child's)
   bool kill_sent = false;   // our termination request went out
   int exit_code = -1;       // exit status, 127 after our kill, 128+N after signal N from elsewhere
+  int end_signal = 0;       // POSIX: the signal N that ended our own child, 0 when it exited itself
   unsigned seen_events = 0; // child-event count at the last real query
   void* system_handle = nullptr;  // Windows: the process handle the status and end calls take
   void* tree = nullptr;           // Windows: the job object that holds the child's descendants

@@ -70,6 +70,7 @@ int code_from_wait_status(const process_handle* h, int status) {
 void record_end(process_handle* h, int status) {
   h->reaped = true;
   h->exit_code = code_from_wait_status(h, status);
+  h->end_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   h->exit_code_known = true;
 }
 

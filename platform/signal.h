@@ -11,6 +11,12 @@ void ignore_broken_pipes();
 // slips in between a look at the caller's flag and the wait that follows it.
 void install_stop_requests(void (*on_stop)(int sig));
 
+// `on_end` runs, like a stop request (the wait is woken up too), for every other signal that
+// would end the program at its default action and is neither a stop request nor a fault:
+// SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO, SIGSTKFLT, SIGPWR and
+// the real-time signals. Windows has none of these: nothing is installed there.
+void install_end_requests(void (*on_end)(int sig));
+
 // `report` runs for SIGABRT, SIGFPE, SIGILL, SIGSEGV and SIGQUIT and the program goes on.
 // After a real fault raised by the program itself the default action is put back first, so
 // the program ends instead of faulting again forever.

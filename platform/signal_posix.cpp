@@ -14,8 +14,20 @@ namespace {
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGQUIT};
+// Signals that would end us at their default action but are neither stop requests nor faults.
+// Ending by them would leave our children running.
+constexpr int ending_signals[] = {
+    SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 
 void (*stop_callback)(int) = nullptr;
+void (*end_callback)(int) = nullptr;
 void (*report_callback)(int) = nullptr;
 
 void install(int sig, void (*handler)(int, siginfo_t*, void*), bool restart) {
@@ -35,6 +47,11 @@ void restore_default(int sig) {
 
 void on_stop_signal(int sig, siginfo_t*, void*) {
   stop_callback(sig);
+  wake_up();
+}
+
+void on_ending_signal(int sig, siginfo_t*, void*) {
+  end_callback(sig);
   wake_up();
 }
 
@@ -60,6 +77,13 @@ void install_stop_requests(void (*on_stop)(int sig)) {
   wake_up_descriptor();  // made before any handler can need it
   // Other calls the signal interrupts are resumed: the wait learns of it through its wake-up.
   for (int sig : stop_signals) install(sig, on_stop_signal, true);
+}
+
+void install_end_requests(void (*on_end)(int sig)) {
+  end_callback = on_end;
+  wake_up_descriptor();  // made before any handler can need it
+  for (int sig : ending_signals) install(sig, on_ending_signal, true);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) install(sig, on_ending_signal, true);
 }
 
 void install_signal_reports(void (*report)(int sig)) {

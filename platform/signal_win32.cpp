@@ -54,6 +54,9 @@ void install_stop_requests(void (*on_stop)(int sig)) {
   SetConsoleCtrlHandler(on_stop_event, TRUE);
 }
 
+// The runtime raises none of the signals meant here.
+void install_end_requests(void (*)(int)) {}
+
 void install_signal_reports(void (*report)(int sig)) {
   report_callback = report;
   for (int sig : reported_signals) std::signal(sig, on_reported_signal);

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -205,16 +207,18 @@ TEST_F(Framerelay, EncoderMayFinishItsRecording) {
   EXPECT_EQ(read_file(dir + "/linger.done"), "done\n") << "ffmpeg was not cut off after its input ended";
 }
 
-TEST_F(Framerelay, SignalReportGoesToStandardOutput) {
+// Standard output carries the recording: nothing of ours goes there.
+TEST_F(Framerelay, SignalReportGoesToStandardError) {
   pid_t pid = start_program({binary, "u"}, dir + "/out", dir + "/err", options({{"FAKE_WGET_SLEEP", "62"}}));
   ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/ffmpeg.args").c_str(), F_OK) == 0; }));
   usleep(200000);
   kill(pid, SIGQUIT);
-  ASSERT_TRUE(wait_until(5, [&] { return read_file(dir + "/out") == "*[sig 3]*\n"; }));
+  ASSERT_TRUE(wait_until(5, [&] { return read_file(dir + "/err").find("*[sig 3]*\n") != std::string::npos; }));
   kill(pid, SIGTERM);
   int status = 0;
   ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; }));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(read_file(dir + "/out"), "");
 }
 
 TEST_F(Framerelay, PacingLogInTheProgramDirectory) {
@@ -261,7 +265,7 @@ TEST_F(Framerelay, FetcherEndedFromOutside) {
   ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; }));
   // A fetcher that did not end well is a failed fetch, whoever ended it.
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
-  EXPECT_NE(read_file(dir + "/err").find("ReadFile() error (Broken pipe)\nERROR: wget ended with exit status 143\n"),
+  EXPECT_NE(read_file(dir + "/err").find("ReadFile() error (Broken pipe)\nERROR: wget killed by signal 15\n"),
             std::string::npos)
       << read_file(dir + "/err");
 }
@@ -273,6 +277,9 @@ TEST_F(Framerelay, EncoderEndedMidStream) {
       {"head -c 1000 > \"$FAKE_DIR/fed.bin\"\n", "ERROR: ffmpeg ended early (exit status 0)\n"},
       {"head -c 1000 > \"$FAKE_DIR/fed.bin\"; exit 1\n", "ERROR: ffmpeg ended early (exit status 1)\n"},
       {"exec 0<&-; exec sleep 600\n", "ERROR: ffmpeg stopped reading its input\n"},
+      {"head -c 1000 > \"$FAKE_DIR/fed.bin\"; kill -9 $$\n", "ERROR: ffmpeg ended early (killed by signal 9)\n"},
+      // Refused as ffmpeg refuses -s0,0: having read its command line, before any input.
+      {"sleep 0.2; exit 1\n", "ERROR: ffmpeg refused its settings (exit status 1); run with -d20 to see ffmpeg's own messages\n"},
   };
   std::string stream;
   for (int i = 0; i < 200; ++i) stream += frame('f', 5000);
@@ -437,9 +444,12 @@ class RealPipeline : public Framerelay {
                                        "-frames:v", "30", "-q:v", "5", dir + "/f%03d.jpg"});
     ASSERT_EQ(made.status, 0) << made.err;
   }
-  // Serves 30 frames at 10 per second; returns the camera's pid and fills the port.
-  pid_t start_camera(const std::string& auth, int* port) {
-    std::vector<std::string> args = {TEST_CAMERA_BIN, "--port-file", dir + "/port", "--fps", "10", "--count", "30", "--once"};
+  // Serves `count` frames (0: without end) at `fps` per second, to one client or (not `once`)
+  // to each client in turn; returns the camera's pid and fills the port.
+  pid_t start_camera(const std::string& auth, int* port, int count = 30, bool once = true, const char* fps = "10") {
+    std::vector<std::string> args = {TEST_CAMERA_BIN, "--port-file", dir + "/port", "--fps", fps, "--count",
+                                     std::to_string(count)};
+    if (once) args.push_back("--once");
     if (!auth.empty()) {
       args.push_back("--auth");
       args.push_back(auth);
@@ -455,16 +465,24 @@ class RealPipeline : public Framerelay {
     *port = std::stoi(read_file(dir + "/port"));
     return pid;
   }
-  // Runs framerelay with `args` (real wget and ffmpeg), its output going into `file`.
-  program_result record(const std::string& args, const std::string& file) {
+  // The real wget and ffmpeg, run in the test's folder.
+  program_options real() {
     program_options o;
     o.timeout_seconds = 60;
     o.cwd = dir;
-    return run_program({"sh", "-c", binary + " " + args + " > " + file}, o);
+    return o;
+  }
+  // Runs framerelay with `args` (real wget and ffmpeg), its output going into `file`.
+  program_result record(const std::string& args, const std::string& file) {
+    return run_program({"sh", "-c", binary + " " + args + " > " + file}, real());
   }
   static void stop_camera(pid_t cam) {
     kill(cam, SIGTERM);
     waitpid(cam, nullptr, 0);
+  }
+  // The duration the recording's header gives, "N/A" when it has none.
+  static std::string header_duration(const std::string& file) {
+    return run_program({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", file}).out;
   }
   void expect_playable(const std::string& file) {
     program_result probe = run_program({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
@@ -613,6 +631,90 @@ TEST_F(RealPipeline, RefusedConnectionAndWrongPassword) {
             std::string::npos) << denied.err;
   EXPECT_EQ(denied.err.find("wrong"), std::string::npos) << "the password is not listed";
   stop_camera(cam);
+}
+
+// Standard output as a fresh file: ffmpeg writes it itself and completes the header, so the
+// recording has a duration; anything else keeps the pipe, and nothing a file held is lost.
+TEST_F(RealPipeline, SeekableRecordingOnlyIntoAFreshFile) {
+  const std::string asf_start("\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8);  // the header object's id
+  struct { const char* shell; const char* before; const char* word; const char* head; const char* tail; } rows[] = {
+      {"F > out.asf", "earlier\n", "/dev/stdout", "", ""},
+      {"{ F; echo after; } > out.asf", "", "/dev/stdout", "", "after\n"},
+      {"F >> out.asf", "earlier\n", "pipe:1", "earlier\n", ""},
+      {"F >> out.asf", "", "pipe:1", "", ""},
+      {"F 1<> out.asf", "earlier\n", "pipe:1", "", ""},
+      {"F | cat > out.asf", "", "pipe:1", "", ""},
+  };
+  int port = 0;
+  pid_t cam = start_camera("", &port, 6, false);
+  for (const auto& r : rows) {
+    write_file(dir + "/out.asf", r.before);
+    std::string shell = r.shell;
+    shell.replace(shell.find('F'), 1, binary + " -s320,240 http://127.0.0.1:" + std::to_string(port) + "/video");
+    program_result p = run_program({"sh", "-c", shell}, real());
+    EXPECT_EQ(p.status, 0) << r.shell << p.err;
+    EXPECT_NE(p.err.find(std::string(" : ") + r.word + "\n"), std::string::npos) << r.shell << r.before;
+    std::string out = read_file(dir + "/out.asf"), head = r.head;
+    EXPECT_EQ(out.substr(0, head.size() + 8), head + asf_start) << r.shell;
+    EXPECT_EQ(out.substr(out.size() - std::strlen(r.tail)), r.tail) << r.shell;
+    std::string duration = header_duration(dir + "/out.asf");
+    EXPECT_EQ(std::atof(duration.c_str()) > 0.3, std::strcmp(r.word, "pipe:1") != 0) << r.shell << ": " << duration;
+  }
+  stop_camera(cam);
+}
+
+// Signals to framerelay or its fetcher while the camera sends or is silent (its first frame,
+// then nothing for a minute): a report goes to standard error and the recording goes on; a
+// signal that would end framerelay is a stop; killed outright, it takes its children along. No
+// child is left, and the recording begins with its header and has its duration (unless ffmpeg
+// never got past its start).
+TEST_F(RealPipeline, SignalsLeaveNoChildAndAWholeRecording) {
+  struct { std::vector<int> sigs; bool to_wget, silent, recorded; int status; const char* message; } rows[] = {
+      {{SIGQUIT, SIGTERM}, false, true, true, 0, "*[sig 3]*\n"},
+      {{SIGQUIT, SIGTERM}, false, false, true, 0, "*[sig 3]*\n"},
+      {{SIGUSR1}, false, false, true, 0, "endtrap()\n"},
+      {{SIGALRM}, false, true, true, 0, "endtrap()\n"},
+      {{SIGKILL}, false, false, true, 128 + SIGKILL, ""},
+      {{SIGKILL}, false, true, false, 128 + SIGKILL, ""},
+      {{SIGQUIT}, true, false, true, 2, "ERROR: wget killed by signal 3\n"},
+  };
+  auto children_of_ours = [] {
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    return run_program({"pgrep", "-a", "-P", std::to_string(getpid()), "-x", "framerelay|wget|ffmpeg"}).out;
+  };
+  for (const auto& r : rows) {
+    int port = 0;
+    pid_t cam = start_camera("", &port, 0, true, r.silent ? "0.016" : "10");
+    unlink((dir + "/out.asf").c_str());
+    pid_t pid = start_program({binary, "-s320,240", "-d2", "http://127.0.0.1:" + std::to_string(port) + "/video"},
+                              dir + "/out.asf", dir + "/err", real());
+    ASSERT_TRUE(wait_until(10, [&] {
+      return read_file(dir + "/err").find("[EOI]") != std::string::npos && (r.silent || read_file(dir + "/out.asf").size() > 0);
+    }));
+    for (int sig : r.sigs) {
+      if (r.to_wget) run_program({"pkill", "-" + std::to_string(sig), "-P", std::to_string(pid), "-x", "wget"});
+      if (!r.to_wget) kill(pid, sig);
+      wait_until(10, [&] { return read_file(dir + "/err").find(r.message) != std::string::npos; });
+    }
+    int status = 0;
+    ASSERT_TRUE(wait_until(20, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.sigs[0];
+    EXPECT_EQ(WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status), r.status) << r.sigs[0];
+    EXPECT_NE(read_file(dir + "/err").find(r.message), std::string::npos) << r.sigs[0] << read_file(dir + "/err");
+    EXPECT_TRUE(wait_until(5, [&] { return children_of_ours().empty(); })) << r.sigs[0] << ": " << children_of_ours();
+    if (r.recorded) {
+      EXPECT_EQ(read_file(dir + "/out.asf").substr(0, 4), "\x30\x26\xB2\x75") << r.sigs[0] << r.silent;
+      EXPECT_GT(std::atof(header_duration(dir + "/out.asf").c_str()), 0) << r.sigs[0] << r.silent;
+    }
+    stop_camera(cam);
+  }
+}
+
+// A URL that begins with '-' reaches wget as its URL, not as an option.
+TEST_F(RealPipeline, UrlThatLooksLikeAnOptionIsTheUrl) {
+  program_result p = run_program({binary, "-", "-ofile"}, real());
+  EXPECT_EQ(p.status, 2) << p.err;
+  EXPECT_NE(access((dir + "/file").c_str(), F_OK), 0) << "wget took the URL for its -o option";
 }
 
 }  // namespace

@@ -26,6 +26,9 @@ TEST(Pipeline, FetcherVector) {
   relay_settings.fetcher_verbose = true;
   EXPECT_EQ(build_fetcher_vector(argv), 5);
   EXPECT_EQ(joined(argv), "wget --auth-no-challenge -O - http://cam/video");
+  relay_settings.url = "-ofile";  // a URL, not wget's -o option
+  EXPECT_EQ(build_fetcher_vector(argv), 6);
+  EXPECT_EQ(joined(argv), "wget --auth-no-challenge -O - -- -ofile");
 }
 
 TEST(Pipeline, EncoderVector) {
@@ -47,6 +50,8 @@ TEST(Pipeline, EncoderVector) {
   EXPECT_EQ(n, 19);
   EXPECT_EQ(joined(argv),
             "ffmpeg -s -320x480 -f rawvideo -vcodec mjpeg -i pipe:0 -an -f asf -vcodec mjpeg -acodec copy -r 5 pipe:1");
+  ASSERT_TRUE(build_encoder_vector(argv, &n, "/dev/stdout"));
+  EXPECT_EQ(std::string(argv[n - 3]) + " " + argv[n - 2] + " " + argv[n - 1], "5 -y /dev/stdout");
 }
 
 TEST(Pipeline, ListsBeyondTheVectorRoomAreRefused) {
@@ -59,6 +64,8 @@ TEST(Pipeline, ListsBeyondTheVectorRoomAreRefused) {
   int n = 0;
   EXPECT_TRUE(build_encoder_vector(argv, &n));
   EXPECT_EQ(n, 255);
+  EXPECT_TRUE(build_encoder_vector(argv, &n, "/dev/stdout"));  // no room for "-y" besides the name
+  EXPECT_STREQ(argv[n - 1], "pipe:1");
   relay_settings.encoder_args_2.count = 110;
   EXPECT_FALSE(encoder_vector_fits());
   EXPECT_FALSE(build_encoder_vector(argv, &n));
