@@ -126,6 +126,7 @@ feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now) {
     }
     if (n <= 0) return feed_encoder_gone;
     feed->packet_written += n;
+    feed->bytes_fed += static_cast<unsigned long long>(n);
     if (feed->packet_written == feed->packet_size) {
       feed->packet_written = 0;
       ++feed->packets_done;

@@ -29,6 +29,7 @@ struct realtime_feed {
   bool started = false;            // the first frame has arrived: the timeline runs
   std::int64_t first_frame_ms = 0; // the monotonic clock at the first frame
   long long packets_done = 0;      // whole packets written
+  unsigned long long bytes_fed = 0;  // every byte the feed has taken
   bool warned_oversize = false;
   bool feed_full = false;          // the feed took nothing at the last try
   std::int64_t retry_at_ms = 0;    // while full, when to try again unless the wait says it has room

@@ -93,6 +93,13 @@ feed_outcome feed_frame(void*, const unsigned char* frame, std::size_t size, lon
 
 bool has_ended(process_handle* p) { return p->pid > 0 && process_status(p) != 1; }
 
+// Writes the real-time packets due by `now`; the feed's count of bytes taken follows.
+feed_outcome feed_due_packets(realtime_feed* realtime, std::int64_t now) {
+  feed_outcome outcome = write_due_packets(realtime, pipeline.feed_fd, now);
+  pipeline.fed_bytes = realtime->bytes_fed;
+  return outcome;
+}
+
 // Reads while bytes flow and waits only when the pipe is empty: the fetch pipe is
 // non-blocking, so a flowing stream costs one system call per block. With the real-time feed
 // (`realtime` given) the frames go to it, and the packets that fall due are written between
@@ -104,7 +111,7 @@ run_end relay_stream(realtime_feed* realtime) {
   set_nonblocking(pipeline.fetch_fd);
   set_nonblocking(pipeline.feed_fd);
   while (!stop_requested.load()) {
-    if (realtime != nullptr && write_due_packets(realtime, pipeline.feed_fd, monotonic_now()) != feed_ok)
+    if (realtime != nullptr && feed_due_packets(realtime, monotonic_now()) != feed_ok)
       return run_encoder_gone;
     ssize_t n = read_some(pipeline.fetch_fd, block, sizeof block);
     if (n == -EAGAIN) {
@@ -134,7 +141,7 @@ void finish_realtime_feed(realtime_feed* realtime) {
   const std::int64_t end = monotonic_now();
   std::int64_t deadline = end + encoder_grace_ms;
   while (packets_owed(*realtime, end)) {
-    if (write_due_packets(realtime, pipeline.feed_fd, end) != feed_ok) return;
+    if (feed_due_packets(realtime, end) != feed_ok) return;
     if (!packets_owed(*realtime, end)) return;
     std::int64_t now = monotonic_now();
     if (now >= deadline) return;
