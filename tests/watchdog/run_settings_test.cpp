@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <string>
 #include <vector>
 
@@ -139,6 +141,38 @@ TEST(ParseCommandLine, RejectedCommandLines) {
     parsed p = parse(r.words);
     EXPECT_EQ(p.outcome, r.outcome) << (r.words.empty() ? "" : r.words[0]);
     EXPECT_EQ(p.err, r.err) << (r.words.empty() ? "" : r.words[0]);
+  }
+}
+
+TEST(ParseCommandLine, NumbersBeyondThirtyTwoBitsAreRefusedAndTheEdgesKept) {
+  struct row {
+    std::string word;
+    parse_outcome outcome;
+    int* field;
+    int value;  // when accepted
+  } rows[] = {
+      {"-m4294967297", parse_usage, nullptr, 0},
+      {"-m2147483648,beat", parse_usage, nullptr, 0},
+      {"-m2147483647", parse_ok, &run_settings.monitor_sec, 2147483647},
+      {"-t4294967297", parse_usage, nullptr, 0},
+      {"-t5,4294967296", parse_usage, nullptr, 0},
+      {"-t5,-2147483648", parse_ok, &run_settings.timeout_status, INT_MIN},
+      {"-n4294967297", parse_usage, nullptr, 0},
+      {"-n99999999999999999999999", parse_usage, nullptr, 0},
+      {"-x4294967296", parse_usage, nullptr, 0},
+      {"-x-2147483649", parse_usage, nullptr, 0},
+      {"-x-2147483648", parse_ok, &run_settings.end_status, INT_MIN},
+      {"-p2147483648", parse_usage, nullptr, 0},
+      {"-d100000000", parse_usage, nullptr, 0},
+      {"-dffffffff", parse_ok, &run_settings.debug_mask, -1},
+      {"-d-1", parse_ok, &run_settings.debug_mask, -1},
+      {"-n 7x", parse_ok, &run_settings.max_count, 7},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(parse({r.word, "c"}).outcome, r.outcome) << r.word;
+    if (r.field != nullptr) {
+      EXPECT_EQ(*r.field, r.value) << r.word;
+    }
   }
 }
 
