@@ -152,6 +152,10 @@ parse_outcome parse_option_word(const char* word, bool* command_phase) {
         if (read_timeout_value(rest) != parse_ok) return parse_usage;
         if (run_settings.timeout_sec <= 0) return parse_usage;
         return parse_ok;
+      case 'w':
+        if (read_number(rest, false, &run_settings.restart_pause_max) == number_too_big) return parse_usage;
+        if (run_settings.restart_pause_max <= 0) return parse_usage;
+        return parse_ok;
       case 'x':
         run_settings.end_on_status = true;
         if (read_number(rest, false, &run_settings.end_status) == number_too_big) return parse_usage;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -417,6 +418,29 @@ void drain_before_exit(bool stopping) {
   die_by_signal(sig);
 }
 
+bool runs_ran_out(const supervision_state* s) {
+  return run_settings.max_count != 0 && s->run_count >= run_settings.max_count;
+}
+
+// The pause after a run that lasted `run_ms`; false when no run follows it.
+bool pause_before_next_run(supervision_state* s, std::int64_t run_ms) {
+  if (runs_ran_out(s)) {
+    // No restart follows: the pause before the end stays the second it always was.
+    wait_writing_output(pause_ms);
+    if (termination_requested()) end_by_stop_request(s);
+    // The runs ran out before the awaited end: that is a failure the caller must see.
+    if (run_settings.end_on_status || run_settings.end_on_file) s->result = exit_condition_unmet;
+    return false;
+  }
+  std::int64_t pause = next_restart_pause(&s->pause, run_ms, run_settings.restart_pause_max);
+  if (pause > pause_ms && !run_settings.quiet)
+    say("%s ****** WATCHDOG restart pause (%d sec) [%s] ******\n", time_stamp(0), static_cast<int>(pause / 1000),
+        command_name());
+  wait_writing_output(static_cast<long>(pause));
+  if (termination_requested()) end_by_stop_request(s);
+  return true;
+}
+
 void print_start(const supervision_state* s, int runs_begun) {
   if (run_settings.quiet) return;
   if (runs_begun == 0)
@@ -435,6 +459,7 @@ void init_supervision(supervision_state* state) {
 void begin_run_times(supervision_state* s) {
   run_record* run = &s->run;
   run->now = s->clock();
+  run->started = run->now;
   run->last_out = run->last_err = run->now;
   run->file = watched_file{};
   run->file.last_change = run->file.base = run->now;
@@ -497,6 +522,7 @@ int supervise(supervision_state* s) {
 
     pass_outcome outcome = pass_continue;
     while (outcome == pass_continue) outcome = monitoring_pass(s);
+    std::int64_t run_ms = s->clock() - run->started;
 
     if (outcome == pass_stopped) end_by_stop_request(s);
     if (outcome == pass_timeout) {
@@ -532,13 +558,7 @@ int supervise(supervision_state* s) {
         break;
       }
     }
-    wait_writing_output(pause_ms);
-    if (termination_requested()) end_by_stop_request(s);
-    if (run_settings.max_count != 0 && s->run_count >= run_settings.max_count) {
-      // The runs ran out before the awaited end: that is a failure the caller must see.
-      if (run_settings.end_on_status || run_settings.end_on_file) s->result = exit_condition_unmet;
-      break;
-    }
+    if (!pause_before_next_run(s, run_ms)) break;
   }
 
   reap_children();

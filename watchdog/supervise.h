@@ -6,6 +6,7 @@
 #include "common/monotonic_clock.h"
 #include "platform/file_status.h"
 #include "platform/process.h"
+#include "watchdog/restart_pause.h"
 
 // How the latest run ended. The number reaches the next child in the count variable.
 enum run_end_reason : int {
@@ -57,7 +58,8 @@ struct run_record {
   bool out_flowing = false;  // the last read filled a chunk: read again without asking the poll
   bool err_flowing = false;
   unsigned passes = 0;
-  std::int64_t now = 0;  // monotonic milliseconds, taken after each poll
+  std::int64_t started = 0;  // monotonic milliseconds at the run's start
+  std::int64_t now = 0;      // monotonic milliseconds, taken after each poll
   std::int64_t last_out = 0;
   std::int64_t last_err = 0;
   watched_file file;
@@ -73,6 +75,7 @@ struct supervision_state {
   bool adoption_pending = false;   // -p not yet adopted
   int result = exit_done;
   spared_processes spared;         // what runs that ended by themselves left running
+  restart_pause pause;             // how the pause before the next restart grows (-w)
   monotonic_clock_source clock = monotonic_now;
   file_time_source file_time = file_modification_time;
   run_record run;

@@ -1,9 +1,14 @@
 // The supervision cycle end to end: real children, real pipes, real clocks (-m1/-t1 sized).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -220,6 +225,64 @@ TEST_F(WatchdogCycle, NoDescriptorLeakNoZombieAcrossRuns) {
     EXPECT_NE(line.find(" own 4 "), std::string::npos) << "only 0-2 and ls's own: " << line;
     EXPECT_NE(line.find("zombies 0"), std::string::npos) << line;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Start times, in seconds of the system's uptime, that each child appended to `path`.
+std::vector<double> start_times(const std::string& path) {
+  std::vector<double> times;
+  std::istringstream in(read_file(path));
+  for (double t; in >> t;) times.push_back(t);
+  return times;
+}
+
+const std::string note_start = "cut -d' ' -f1 /proc/uptime >> starts; ";
+
+TEST_F(WatchdogCycle, RestartPauseGrowsWithWAndStartsAgainAfterALongRun) {
+  struct row {
+    std::vector<std::string> args;
+    std::string script;
+    std::vector<double> gaps;     // seconds between one start and the next
+    std::vector<int> pause_lines; // the pauses said on stderr
+  } rows[] = {
+      {{"-w8", "-n5"}, "exit 1", {1, 2, 4, 8}, {2, 4, 8}},
+      // The third run lasts the maximum: the sequence starts again at one second.
+      {{"-w2", "-n4"}, "[ ${WATCHDOG_COUNT%,*} = 3 ] && sleep 2.3; exit 1", {1, 2, 2.3 + 1}, {2}},
+      {{"-n3"}, "exit 1", {1, 1}, {}},
+  };
+  for (const auto& r : rows) {
+    std::remove((dir + "/starts").c_str());
+    std::vector<std::string> args = r.args;
+    args.insert(args.end(), {"sh", "-c", note_start + r.script});
+    program_result p = watchdog(args);
+    std::string what = r.args[0];
+    EXPECT_EQ(p.status, 0) << what;
+    std::vector<double> starts = start_times(dir + "/starts");
+    ASSERT_EQ(starts.size(), r.gaps.size() + 1) << what;
+    for (std::size_t i = 0; i < r.gaps.size(); ++i) {
+      double gap = starts[i + 1] - starts[i];
+      EXPECT_GE(gap, r.gaps[i] - 0.05) << what << ", pause " << i + 1;
+      EXPECT_LE(gap, r.gaps[i] + 1.0) << what << ", pause " << i + 1;
+    }
+    EXPECT_EQ(count_lines_with(p.err, "WATCHDOG restart pause"), static_cast<int>(r.pause_lines.size())) << p.err;
+    for (int sec : r.pause_lines)
+      EXPECT_EQ(count_lines_with(p.err, "WATCHDOG restart pause (" + std::to_string(sec) + " sec) [sh]"), 1) << p.err;
+  }
+}
+
+TEST_F(WatchdogCycle, StopEndsAGrowingPauseAtOnce) {
+  pid_t pid = start_program({WATCHDOG_BIN, "-w8", "sh", "-c", "exit 1"}, dir + "/out", dir + "/err");
+  ASSERT_TRUE(wait_until(20, [&] { return count_lines_with(read_file(dir + "/err"), "restart pause (4 sec)") == 1; }));
+  auto asked = std::chrono::steady_clock::now();
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; }));
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_LT(took, 1.5) << "the 4-second pause held the stop";
 }
 
 }  // namespace
