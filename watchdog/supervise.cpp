@@ -309,6 +309,18 @@ hang_state test_silence(const run_record* run) {
   return no_hang;
 }
 
+// Milliseconds until the -t deadline on the cycle's clock; effectively never without -t.
+std::int64_t until_deadline(const supervision_state* s) {
+  if (run_settings.timeout_sec <= 0 || !s->timeout_started) return INT64_MAX;
+  return s->timeout_start + seconds_ms(run_settings.timeout_sec) - s->clock();
+}
+
+void declare_timeout(supervision_state* s) {
+  if (!run_settings.quiet)
+    say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), run_settings.timeout_sec, command_name());
+  s->result = run_settings.timeout_status;
+}
+
 // The wait of an idle pass: a second, or less when the timeout falls due before.
 long pass_wait(const supervision_state* s) {
   std::int64_t wait = pass_wait_ms;
@@ -371,9 +383,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
   if (!run->adopted && queue_full(&standard_error)) run->last_err = run->now;
 
   if (timeout_due(s)) {
-    if (!run_settings.quiet)
-      say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), run_settings.timeout_sec,
-          command_name());
+    declare_timeout(s);
     end_child(&run->child, run_scope(s));
     return pass_timeout;
   }
@@ -436,8 +446,13 @@ bool pause_before_next_run(supervision_state* s, std::int64_t run_ms) {
   if (pause > pause_ms && !run_settings.quiet)
     say("%s ****** WATCHDOG restart pause (%d sec) [%s] ******\n", time_stamp(0), static_cast<int>(pause / 1000),
         command_name());
-  wait_writing_output(static_cast<long>(pause));
+  // The deadline holds between runs too: it ends the pause, and no run starts after it.
+  wait_writing_output(static_cast<long>(std::max<std::int64_t>(0, std::min(pause, until_deadline(s)))));
   if (termination_requested()) end_by_stop_request(s);
+  if (until_deadline(s) <= 0) {
+    declare_timeout(s);
+    return false;
+  }
   return true;
 }
 
@@ -530,7 +545,6 @@ int supervise(supervision_state* s) {
       stop_process(&run->child, 0, 0, run_scope(s));
       close_run_pipes(run);
       release_process(&run->child);
-      s->result = run_settings.timeout_status;
       break;
     }
 

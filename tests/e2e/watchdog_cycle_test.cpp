@@ -285,4 +285,28 @@ TEST_F(WatchdogCycle, StopEndsAGrowingPauseAtOnce) {
   EXPECT_LT(took, 1.5) << "the 4-second pause held the stop";
 }
 
+TEST_F(WatchdogCycle, NoRunStartsAfterTheDeadline) {
+  struct row {
+    std::vector<std::string> args;
+    std::string script;
+    int runs;
+    double at_least, below;  // seconds
+  } rows[] = {
+      {{"-t2"}, "sleep 1.5", 1, 2, 2.9},           // the deadline falls in the pause
+      {{"-t4", "-w8"}, "exit 1", 3, 4, 4.9},        // ... in a grown pause (starts at 0, 1, 3)
+      {{"-t2", "-m1"}, "exec sleep 30", 1, 2, 3.9},  // after a hang kill
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> args = r.args;
+    args.insert(args.end(), {"sh", "-c", r.script});
+    program_result p = watchdog(args);
+    std::string what = r.args[0] + " " + r.script;
+    EXPECT_EQ(p.status, 99) << what;
+    EXPECT_EQ(count_lines_with(p.err, "WATCHDOG timeout (" + r.args[0].substr(2) + " sec) [sh]"), 1) << what;
+    EXPECT_EQ(count_lines_with(p.err, "END [sh] count:" + std::to_string(r.runs) + " "), 1) << what << "\n" << p.err;
+    EXPECT_GE(p.seconds, r.at_least) << what;
+    EXPECT_LT(p.seconds, r.below) << what;
+  }
+}
+
 }  // namespace
