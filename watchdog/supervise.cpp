@@ -83,8 +83,9 @@ std::vector<char*> child_environment(const supervision_state* s, std::vector<std
   return pointers;
 }
 
-// Starts the command on two new pipes. False, with the reason said, when it cannot be started.
-bool start_command(supervision_state* s) {
+// Starts the command on two new pipes. 0, or -errno with the reason said when it cannot be
+// started.
+int start_command(supervision_state* s) {
   run_record* run = &s->run;
   ++s->run_count;
   std::vector<std::string> entries;
@@ -101,7 +102,7 @@ bool start_command(supervision_state* s) {
   }
   if (rc < 0) {
     say("ERROR: cannot make the output pipes for [%s]: %s\n", command_name(), std::strerror(-rc));
-    return false;
+    return rc;
   }
   if (debug(2)) list_command_words();
 
@@ -122,10 +123,28 @@ bool start_command(supervision_state* s) {
   run->poll_bound = std::max(run->out_fd, run->err_fd) + 1;
   if (rc < 0) {
     say_error(command_name(), -rc);
-    return false;
+    return rc;
   }
   if (debug(2)) say("pid: %d\n", lookup_process_id(&run->child));
-  return true;
+  return 0;
+}
+
+// A start that failed for a reason that can pass: a moment of pressure on processes, memory
+// or descriptors, or a program file being replaced (missing, or still open for writing).
+bool start_failure_passes(int err) {
+  switch (err) {
+    case EAGAIN:
+    case ENOMEM:
+    case ENOENT:
+    case EMFILE:
+    case ENFILE:
+#ifdef ETXTBSY
+    case ETXTBSY:
+#endif
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool adopt_running_process(supervision_state* s) {
@@ -527,11 +546,19 @@ int supervise(supervision_state* s) {
     if (debug(1)) list_command_words();
 
     if (s->adoption_pending) run->adopted = adopt_running_process(s);
-    if (!run->adopted && !start_command(s)) {
+    int start_error = run->adopted ? 0 : start_command(s);
+    if (start_error != 0) {
       close_run_pipes(run);
       release_process(&run->child);
-      drain_before_exit(false);
-      return exit_start_failed;
+      // The first start fails at once: a command that cannot start then is most likely
+      // misspelt. Later, a reason that can pass ends only this attempt, which counts as a run
+      // that lasted no time, and the start is tried again after the pause.
+      if (s->run_count == 1 || !start_failure_passes(-start_error)) {
+        drain_before_exit(false);
+        return exit_start_failed;
+      }
+      if (!pause_before_next_run(s, 0)) break;
+      continue;
     }
     begin_run_times(s);
 

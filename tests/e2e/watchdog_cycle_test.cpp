@@ -309,4 +309,47 @@ TEST_F(WatchdogCycle, NoRunStartsAfterTheDeadline) {
   }
 }
 
+TEST_F(WatchdogCycle, LaterStartsThatFailForAPassingReasonAreRetried) {
+  // The first run waits for the test, which then makes the program unstartable; once the
+  // failed start is said, it makes it startable again.
+  const std::string job = dir + "/job";
+  int writer = -1;
+  struct row {
+    const char* what;
+    std::function<void()> break_it, mend_it;
+    const char* error;
+    int status;  // 0: retried until a run met -x; 1: ended at the failed start
+  } rows[] = {
+      {"program missing", [&] { rename(job.c_str(), (job + ".new").c_str()); },
+       [&] { rename((job + ".new").c_str(), job.c_str()); }, "./job: No such file or directory", 0},
+      {"program being written", [&] { writer = open(job.c_str(), O_WRONLY | O_CLOEXEC); },
+       [&] { close(writer); }, "./job: Text file busy", 0},
+      {"program not executable", [&] { chmod(job.c_str(), 0644); }, [] {}, "./job: Permission denied", 1},
+  };
+  for (const auto& r : rows) {
+    write_file(job, "#!/bin/sh\necho run $WATCHDOG_COUNT\n"
+                    "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then while [ ! -e go ]; do sleep 0.05; done; exit 1; fi\n",
+               true);
+    std::remove((dir + "/go").c_str());
+    program_options o;
+    o.cwd = dir;
+    pid_t pid = start_program({WATCHDOG_BIN, "-x", "-n30", "./job"}, dir + "/out", dir + "/err", o);
+    ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "run 1,0\n"; })) << r.what;
+    r.break_it();
+    write_file(dir + "/go", "");
+    EXPECT_TRUE(wait_until(10, [&] { return count_lines_with(read_file(dir + "/err"), r.error) > 0; })) << r.what;
+    r.mend_it();
+    int status = 0;
+    ASSERT_TRUE(wait_until(20, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.what;
+    std::string err = read_file(dir + "/err");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == r.status) << r.what << "\n" << err;
+    if (r.status == 0) {
+      EXPECT_EQ(count_lines_with(err, "END [./job] <OK-exitstatus> count:"), 1) << r.what << "\n" << err;
+      EXPECT_EQ(read_file(dir + "/out").find("run 2,1\n"), std::string::npos) << "the failed start was no run";
+    } else {
+      EXPECT_EQ(count_lines_with(err, "END"), 0) << r.what << "\n" << err;
+    }
+  }
+}
+
 }  // namespace
