@@ -32,6 +32,7 @@ constexpr long pass_wait_ms = 1000;             // the longest idle wait of a pa
 constexpr long final_relay_limit = 4L * 65536;  // what is relayed from the pipes at a run's end
 constexpr unsigned flowing_passes = 8;          // passes without a poll while a stream flows
 constexpr long exit_drain_ms = 1000;            // how long an exit waits on a reader taking nothing
+constexpr long look_interval_ms = 250;          // how often the silence test looks at the pipes
 
 enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout, pass_stopped };
 
@@ -162,13 +163,14 @@ bool adopt_running_process(supervision_state* s) {
 }
 
 // Reads one chunk from a pipe and relays it to `queue`. Returns the bytes read (0 when none).
-std::size_t read_and_relay(int fd, output_queue* queue, char* chunk, bool* flowing) {
+std::size_t read_and_relay(int fd, output_queue* queue, char* chunk, bool* flowing, pipe_activity* activity) {
   ssize_t n = read_some(fd, chunk, chunk_size);
   *flowing = n == static_cast<ssize_t>(chunk_size);
   if (n <= 0) {
     chunk[0] = '\0';
     return 0;
   }
+  note_taken(activity, static_cast<std::size_t>(n));
   queue_put(queue, chunk, static_cast<std::size_t>(n));
   chunk[n] = '\0';
   return static_cast<std::size_t>(n);
@@ -340,6 +342,19 @@ void declare_timeout(supervision_state* s) {
   s->result = run_settings.timeout_status;
 }
 
+bool silence_watched() { return run_settings.monitor_mode != 0 && !watching_file(); }
+
+// The silence test's view of the child: it is not silent while bytes enter its pipes, nor
+// while it waits to write to a pipe we leave unread for our own stalled reader. A read of
+// ours is no sign: what it takes may have waited in the pipe for long. Bytes are seen at most
+// a look late, so silence is never found early.
+void look_for_output(run_record* run, bool out_unread, bool err_unread) {
+  if (run->now - run->last_look < look_interval_ms) return;
+  run->last_look = run->now;
+  if (child_wrote(&run->out_activity, run->out_fd, out_unread)) run->last_out = run->now;
+  if (child_wrote(&run->err_activity, run->err_fd, err_unread)) run->last_err = run->now;
+}
+
 // The wait of an idle pass: a second, or less when the timeout falls due before.
 long pass_wait(const supervision_state* s) {
   std::int64_t wait = pass_wait_ms;
@@ -384,22 +399,18 @@ pass_outcome monitoring_pass(supervision_state* s) {
   run->out_chunk[0] = run->err_chunk[0] = '\0';
   if (descriptor_set_has(&set, run->out_fd)) {
     if (debug(2)) say("outfd:%d read()\n", run->out_fd);
-    run->out_len = read_and_relay(run->out_fd, &standard_output, run->out_chunk, &run->out_flowing);
-    if (run->out_len > 0) run->last_out = run->now;
+    run->out_len = read_and_relay(run->out_fd, &standard_output, run->out_chunk, &run->out_flowing, &run->out_activity);
   }
   if (descriptor_set_has(&set, run->err_fd)) {
     if (debug(2)) say("errfd:%d read()\n", run->err_fd);
-    run->err_len = read_and_relay(run->err_fd, &standard_error, run->err_chunk, &run->err_flowing);
-    if (run->err_len > 0) run->last_err = run->now;
+    run->err_len = read_and_relay(run->err_fd, &standard_error, run->err_chunk, &run->err_flowing, &run->err_activity);
     if (debug(2)) {
       say("|");
       say_bytes(run->err_chunk, run->err_len);
       say("|\n");
     }
   }
-  // Output held back by our own reader is output all the same: the child is not silent.
-  if (!run->adopted && queue_full(&standard_output)) run->last_out = run->now;
-  if (!run->adopted && queue_full(&standard_error)) run->last_err = run->now;
+  if (!run->adopted && silence_watched()) look_for_output(run, !read_out, !read_err);
 
   if (timeout_due(s)) {
     declare_timeout(s);

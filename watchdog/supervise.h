@@ -6,6 +6,7 @@
 #include "common/monotonic_clock.h"
 #include "platform/file_status.h"
 #include "platform/process.h"
+#include "watchdog/pipe_activity.h"
 #include "watchdog/restart_pause.h"
 
 // How the latest run ended. The number reaches the next child in the count variable.
@@ -60,8 +61,11 @@ struct run_record {
   unsigned passes = 0;
   std::int64_t started = 0;  // monotonic milliseconds at the run's start
   std::int64_t now = 0;      // monotonic milliseconds, taken after each poll
-  std::int64_t last_out = 0;
+  std::int64_t last_out = 0;   // when the child was last seen writing to its stdout
   std::int64_t last_err = 0;
+  std::int64_t last_look = 0;  // when the pipes were last looked at for the silence test
+  pipe_activity out_activity;
+  pipe_activity err_activity;
   watched_file file;
 };
 

@@ -92,6 +92,50 @@ TEST_F(WatchdogControl, StalledReaderLeavesTimeoutAndStopSignalsWorking) {
   }
 }
 
+TEST_F(WatchdogControl, SilenceUnderAStalledReaderIsTheChildsOwn) {
+  // Our stdout takes nothing: the child's pipe is left unread once our backlog is full. A
+  // child that then writes nothing is silent; one that waits to write to us is not.
+  stalled_fifo fifo(dir + "/stuck.fifo");
+  ASSERT_GE(fifo.reader, 0);
+  struct row {
+    const char* what;
+    std::vector<std::string> args;
+    std::string script;
+    bool hung;
+  } rows[] = {
+      {"silent after more than the fifo and our backlog hold", {"-m2", "-n1"},
+       "head -c 150000 /dev/zero; echo WROTE >&2; exec " + sleeper + " 300", true},
+      {"waiting to write big blocks", {"-m1", "-t4,7"}, "yes | head -c 3000000; exec " + sleeper + " 60", false},
+      // 3000-byte writes fill a pipe's pages at 48000 bytes: full, though far below 64 KiB.
+      {"waiting to write small blocks", {"-m1", "-t4,7"}, "while :; do head -c 3000 /dev/zero; done", false},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> args = r.args;
+    args.insert(args.begin(), WATCHDOG_BIN);
+    args.insert(args.end(), {"sh", "-c", r.script});
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = start_program(args, fifo.path, dir + "/err");
+    if (r.hung) {
+      ASSERT_TRUE(wait_until(15, [&] { return count_lines_with(read_file(dir + "/err"), "hung up") == 1; })) << r.what;
+      double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      EXPECT_GE(took, 2.5) << r.what;
+      EXPECT_LT(took, 5) << r.what << ": -m2 must see the silence on time";
+    }
+    int status = 0;
+    ASSERT_TRUE(ended_by(pid, 30, &status)) << r.what;
+    std::string err = read_file(dir + "/err");
+    if (!r.hung) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << r.what << "\n" << err;
+      EXPECT_EQ(count_lines_with(err, "hung up"), 0) << r.what << "\n" << err;
+    }
+    EXPECT_TRUE(wait_until(3, [&] { return leftovers().empty(); })) << leftovers();
+    // What the fifo holds from this row is not the next row's.
+    char buf[65536];
+    while (read(fifo.reader, buf, sizeof buf) > 0) {
+    }
+  }
+}
+
 TEST_F(WatchdogControl, NonBlockingStdoutReceivesEveryByte) {
   int p[2];
   ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
