@@ -18,6 +18,7 @@
 #include "platform/signal.h"
 #include "platform/wait.h"
 #include "watchdog/child_status.h"
+#include "watchdog/final_output.h"
 #include "watchdog/messages.h"
 #include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
@@ -29,9 +30,9 @@ namespace {
 constexpr long grace_ms = 3000;                 // a killed or asked child's time to end
 constexpr long pause_ms = 1000;                 // between runs
 constexpr long pass_wait_ms = 1000;             // the longest idle wait of a pass
-constexpr long final_relay_limit = 4L * 65536;  // what is relayed from the pipes at a run's end
 constexpr unsigned flowing_passes = 8;          // passes without a poll while a stream flows
-constexpr long exit_drain_ms = 1000;            // how long an exit waits on a reader taking nothing
+constexpr long end_wait_ms = 10000;             // how long a normal end waits on a reader taking nothing
+constexpr long short_wait_ms = 1000;            // the same after a timeout or a stop request
 constexpr long look_interval_ms = 250;          // how often the silence test looks at the pipes
 
 enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout, pass_stopped };
@@ -176,11 +177,9 @@ std::size_t read_and_relay(int fd, output_queue* queue, char* chunk, bool* flowi
   return static_cast<std::size_t>(n);
 }
 
-// At a run's end, relays what a pipe holds right now, without the hang tests, so the last
-// words of a dying child are not lost. Bounded, so a writer that keeps going cannot hold us,
-// and never more than our queue takes: what is left stays at the end of the stream, nothing
-// is cut out of its middle.
-void relay_remaining(int fd, output_queue* queue, long limit = final_relay_limit) {
+// While a killed run's processes end, relays what a pipe holds right now, up to `limit`, without
+// the hang tests, so the last words of a dying child are not lost.
+void relay_remaining(int fd, output_queue* queue, long limit) {
   if (fd < 0) return;
   char buffer[4096];
   long left = std::min<long>({bytes_available(fd), limit, static_cast<long>(queue_room(queue))});
@@ -340,6 +339,7 @@ void declare_timeout(supervision_state* s) {
   if (!run_settings.quiet)
     say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), run_settings.timeout_sec, command_name());
   s->result = run_settings.timeout_status;
+  s->timed_out = true;
 }
 
 bool silence_watched() { return run_settings.monitor_mode != 0 && !watching_file(); }
@@ -428,20 +428,26 @@ pass_outcome monitoring_pass(supervision_state* s) {
   return pass_killed;
 }
 
-// Closes the run's pipes after relaying what they still hold.
-void close_run_pipes(run_record* run) {
-  relay_remaining(run->out_fd, &standard_output);
-  relay_remaining(run->err_fd, &standard_error);
-  close_fd(&run->out_fd);
-  close_fd(&run->err_fd);
+bool stop_requested() { return termination_requested(); }
+
+// How long output is waited for at a normal end: while our readers keep taking bytes, up to
+// 10 s in which they take nothing, ended at once by a stop request and by the -t deadline.
+reader_wait normal_end_wait(const supervision_state* s) {
+  reader_wait w{end_wait_ms, stop_requested, INT64_MAX};
+  std::int64_t left = until_deadline(s);
+  if (left != INT64_MAX) w.deadline = monotonic_now() + left;
+  return w;
 }
 
-bool drain_stopped() { return termination_requested(); }
+// After a timeout or a stop request the wait stays short.
+reader_wait short_end_wait() { return reader_wait{short_wait_ms, nullptr, INT64_MAX}; }
 
-// Writes out what our readers have not taken yet; a reader that takes nothing for a while, or
-// a stop request, does not hold us.
-void drain_before_exit(bool stopping) {
-  drain_output_queues(exit_drain_ms, stopping ? nullptr : drain_stopped);
+// Closes the run's pipes after relaying everything they held when its processes ended, as far
+// as `wait` lets our readers take it; what they still hold is dropped, and counted.
+void close_run_pipes(run_record* run, const reader_wait& wait) {
+  relay_what_pipes_hold(run->out_fd, run->err_fd, wait);
+  close_pipe_counting_loss(&run->out_fd, &standard_output);
+  close_pipe_counting_loss(&run->err_fd, &standard_error);
 }
 
 // We were asked to end: every process of the run gets the same signal and the grace wait,
@@ -452,9 +458,9 @@ void drain_before_exit(bool stopping) {
   run_record* run = &s->run;
   if (run->child.pid > 0 || run->child.system_handle != nullptr)
     stop_process(&run->child, sig, grace_ms, run_scope(s), relay_while_waiting, s);
-  close_run_pipes(run);
+  close_run_pipes(run, short_end_wait());
   release_process(&run->child);
-  drain_before_exit(true);
+  finish_output(short_end_wait());
   die_by_signal(sig);
 }
 
@@ -472,6 +478,8 @@ bool pause_before_next_run(supervision_state* s, std::int64_t run_ms) {
     if (run_settings.end_on_status || run_settings.end_on_file) s->result = exit_condition_unmet;
     return false;
   }
+  // Output dropped in the run just ended is said before the next one begins.
+  report_dropped_output();
   std::int64_t pause = next_restart_pause(&s->pause, run_ms, run_settings.restart_pause_max);
   if (pause > pause_ms && !run_settings.quiet)
     say("%s ****** WATCHDOG restart pause (%d sec) [%s] ******\n", time_stamp(0), static_cast<int>(pause / 1000),
@@ -559,13 +567,13 @@ int supervise(supervision_state* s) {
     if (s->adoption_pending) run->adopted = adopt_running_process(s);
     int start_error = run->adopted ? 0 : start_command(s);
     if (start_error != 0) {
-      close_run_pipes(run);
+      close_run_pipes(run, short_end_wait());
       release_process(&run->child);
       // The first start fails at once: a command that cannot start then is most likely
       // misspelt. Later, a reason that can pass ends only this attempt, which counts as a run
       // that lasted no time, and the start is tried again after the pause.
       if (s->run_count == 1 || !start_failure_passes(-start_error)) {
-        drain_before_exit(false);
+        finish_output(normal_end_wait(s));
         return exit_start_failed;
       }
       if (!pause_before_next_run(s, 0)) break;
@@ -581,7 +589,7 @@ int supervise(supervision_state* s) {
     if (outcome == pass_timeout) {
       // No grace after a timeout: what the kill has not ended yet is killed again and reaped.
       stop_process(&run->child, 0, 0, run_scope(s));
-      close_run_pipes(run);
+      close_run_pipes(run, short_end_wait());
       release_process(&run->child);
       break;
     }
@@ -591,7 +599,7 @@ int supervise(supervision_state* s) {
       // The kill went out in the pass; the grace waits for the run's processes to be gone.
       ended = stop_process(&run->child, 0, grace_ms, run_scope(s), relay_while_waiting, s);
     }
-    close_run_pipes(run);
+    close_run_pipes(run, normal_end_wait(s));
     if (run->killed && !ended && !run_settings.quiet)
       say("%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name());
     if (termination_requested()) end_by_stop_request(s);
@@ -620,6 +628,6 @@ int supervise(supervision_state* s) {
                                                          : "";
     say("%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(), insert, s->run_count);
   }
-  drain_before_exit(false);
+  finish_output(s->timed_out ? short_end_wait() : normal_end_wait(s));
   return s->result;
 }

@@ -75,6 +75,7 @@ struct supervision_state {
   int end_reason = end_none;       // how the latest run ended
   int end_mark = mark_none;        // why the cycle ended
   bool timeout_started = false;
+  bool timed_out = false;          // the cycle ended by the -t timeout
   std::int64_t timeout_start = 0;  // start of the first run, for -t (monotonic ms)
   bool adoption_pending = false;   // -p not yet adopted
   int result = exit_done;
