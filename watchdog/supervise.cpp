@@ -33,7 +33,7 @@ constexpr long pass_wait_ms = 1000;             // the longest idle wait of a pa
 constexpr unsigned flowing_passes = 8;          // passes without a poll while a stream flows
 constexpr long end_wait_ms = 10000;             // how long a normal end waits on a reader taking nothing
 constexpr long short_wait_ms = 1000;            // the same after a timeout or a stop request
-constexpr long look_interval_ms = 250;          // how often the silence test looks at the pipes
+constexpr long unread_wait_ms = 250;            // the idle wait while silence is watched on an unread pipe
 
 enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout, pass_stopped };
 
@@ -347,17 +347,17 @@ bool silence_watched() { return run_settings.monitor_mode != 0 && !watching_file
 // The silence test's view of the child: it is not silent while bytes enter its pipes, nor
 // while it waits to write to a pipe we leave unread for our own stalled reader. A read of
 // ours is no sign: what it takes may have waited in the pipe for long. Bytes are seen at most
-// a look late, so silence is never found early.
+// a pass late, so silence is never found early.
 void look_for_output(run_record* run, bool out_unread, bool err_unread) {
-  if (run->now - run->last_look < look_interval_ms) return;
-  run->last_look = run->now;
   if (child_wrote(&run->out_activity, run->out_fd, out_unread)) run->last_out = run->now;
   if (child_wrote(&run->err_activity, run->err_fd, err_unread)) run->last_err = run->now;
 }
 
-// The wait of an idle pass: a second, or less when the timeout falls due before.
-long pass_wait(const supervision_state* s) {
-  std::int64_t wait = pass_wait_ms;
+// The wait of an idle pass: a second, or less when the timeout falls due before. A pipe left
+// unread does not end the wait when its child writes, so while one is and silence is watched,
+// passes come more often, and the child's writes are seen on time.
+long pass_wait(const supervision_state* s, bool pipe_left_unread) {
+  std::int64_t wait = pipe_left_unread && silence_watched() ? unread_wait_ms : pass_wait_ms;
   if (run_settings.timeout_sec > 0)
     wait = std::min(wait, s->timeout_start + seconds_ms(run_settings.timeout_sec) - s->run.now);
   return static_cast<long>(std::max<std::int64_t>(wait, 0));
@@ -376,7 +376,8 @@ pass_outcome monitoring_pass(supervision_state* s) {
   descriptor_set set;
   ++run->passes;
   bool flowing = (run->out_flowing && read_out) || (run->err_flowing && read_err);
-  if (flowing && run->passes % flowing_passes != 0) {
+  bool polled = !(flowing && run->passes % flowing_passes != 0);
+  if (!polled) {
     // Data is still coming: read on without asking the poll; every few passes the poll still
     // looks at both streams, so the quiet one is not left behind.
     if (run->out_flowing && read_out) descriptor_set_add(&set, run->out_fd);
@@ -384,7 +385,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
   } else {
     if (read_out) descriptor_set_add(&set, run->out_fd);
     if (read_err) descriptor_set_add(&set, run->err_fd);
-    long wait = pass_wait(s);
+    long wait = pass_wait(s, !run->adopted && (!read_out || !read_err));
     poll_timeout timeout{static_cast<int>(wait / 1000), static_cast<int>(wait % 1000) * 1000};
     output_wait outputs = pending_outputs();
     if (debug(2)) say("select ... ");
@@ -410,7 +411,9 @@ pass_outcome monitoring_pass(supervision_state* s) {
       say("|\n");
     }
   }
-  if (!run->adopted && silence_watched()) look_for_output(run, !read_out, !read_err);
+  // Between the reads of a flowing stream the child is surely not silent; the look waits for
+  // a pass that asked the poll.
+  if (polled && !run->adopted && silence_watched()) look_for_output(run, !read_out, !read_err);
 
   if (timeout_due(s)) {
     declare_timeout(s);

@@ -63,7 +63,6 @@ struct run_record {
   std::int64_t now = 0;      // monotonic milliseconds, taken after each poll
   std::int64_t last_out = 0;   // when the child was last seen writing to its stdout
   std::int64_t last_err = 0;
-  std::int64_t last_look = 0;  // when the pipes were last looked at for the silence test
   pipe_activity out_activity;
   pipe_activity err_activity;
   watched_file file;
