@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <iterator>
@@ -228,10 +227,6 @@ TEST_F(WatchdogCycle, NoDescriptorLeakNoZombieAcrossRuns) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(WatchdogCycle, RestartPausesAndTheDeadline) {
   // Each child notes its start (seconds of uptime), so the pauses between starts are measured.
   struct row {
@@ -257,8 +252,8 @@ TEST_F(WatchdogCycle, RestartPausesAndTheDeadline) {
     std::vector<double> starts{std::istream_iterator<double>(in), std::istream_iterator<double>()};
     ASSERT_EQ(starts.size(), r.gaps.size() + 1) << r.args[0] << "\n" << p.err;
     for (std::size_t i = 0; i < r.gaps.size(); ++i) {
-      EXPECT_GE(starts[i + 1] - starts[i], r.gaps[i] - 0.05) << r.args[0] << ", pause " << i + 1;
-      EXPECT_LE(starts[i + 1] - starts[i], r.gaps[i] + 1.0) << r.args[0] << ", pause " << i + 1;
+      double gap = starts[i + 1] - starts[i];
+      EXPECT_TRUE(gap >= r.gaps[i] - 0.05 && gap <= r.gaps[i] + 1.0) << r.args[0] << ", pause " << i + 1 << ": " << gap;
     }
     if (r.status == 99) {
       EXPECT_LT(p.seconds, std::stoi(r.args[0].substr(2)) + 0.9) << "declared at the deadline";
