@@ -32,6 +32,11 @@ void set_binary_mode(int fd);
 // Bytes that can be read from `fd` right now without waiting, or -errno.
 int bytes_available(int fd);
 
+// Whether a write to the pipe whose read end is `read_fd` would wait now: 1 when a writer
+// still holds the pipe and it has no room left, 0 when it has room or no writer is left,
+// -errno when the system cannot tell.
+int pipe_writer_would_wait(int read_fd);
+
 // Opens /dev/null on any of descriptors 0, 1, 2 that is closed, so no pipe of ours can land
 // on a standard descriptor number.
 void ensure_standard_descriptors();

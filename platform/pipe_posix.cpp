@@ -68,6 +68,25 @@ int bytes_available(int fd) {
   return n;
 }
 
+int pipe_writer_would_wait(int read_fd) {
+  struct pollfd r {read_fd, POLLIN, 0};
+  if (poll(&r, 1, 0) < 0) return -errno;
+  if (r.revents & POLLHUP) return 0;  // every writer has gone
+  // Room is what the pipe tells its writers: a write end of our own, opened on the same pipe
+  // for this one look, asks. Full means no free page is left, whatever the bytes held (small
+  // writes fill a page each), which is exactly when a writer waits.
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", read_fd);
+  int w = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (w < 0) return -errno;
+  struct pollfd p {w, POLLOUT, 0};
+  int n = poll(&p, 1, 0);
+  int err = errno;
+  close(w);
+  if (n < 0) return -err;
+  return (p.revents & POLLOUT) ? 0 : 1;
+}
+
 void ensure_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) >= 0) continue;

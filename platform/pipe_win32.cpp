@@ -106,6 +106,9 @@ int bytes_available(int fd) {
   return static_cast<int>(available);
 }
 
+// An anonymous pipe does not tell its reader whether a writer waits.
+int pipe_writer_would_wait(int) { return -ENOSYS; }
+
 // A console program always has its three standard descriptors from the runtime.
 void ensure_standard_descriptors() {}
 

@@ -1,6 +1,7 @@
 // The bounded backlogs of our standard output and standard error.
 #include "watchdog/output_queue.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -56,7 +57,8 @@ namespace {
 // bytes after it are written again once the stream takes them.
 void note_write_error(output_queue* q, long err) {
   if (err == -EPIPE || err == -EBADF) q->failed = true;
-  q->dropped += static_cast<unsigned long>(q->end - q->begin);
+  q->drop_error = static_cast<int>(-err);
+  q->dropped += q->end - q->begin;
   q->begin = q->end = 0;
 }
 
@@ -73,21 +75,28 @@ void queue_flush(output_queue* q) {
       return;
     }
     q->begin += static_cast<std::size_t>(n);
+    q->waiting_since = monotonic_now();
   }
   if (q->begin == q->end) q->begin = q->end = 0;
 }
 
 void queue_put(output_queue* q, const char* bytes, std::size_t len) {
-  if (q->data == nullptr || q->failed || len == 0) return;
+  if (q->data == nullptr || len == 0) return;
+  if (q->failed) {
+    q->dropped += len;
+    return;
+  }
   if (q->begin == q->end) {
-    // Nothing waits: the bytes go straight out as far as the stream takes them.
+    // Nothing waits: the bytes go straight out as far as the stream takes them, and what is
+    // left begins to wait now.
+    q->waiting_since = monotonic_now();
     long n = write_output(&q->writer, bytes, len);
     if (n > 0) {
       bytes += n;
       len -= static_cast<std::size_t>(n);
     } else if (n < 0 && n != -EAGAIN) {
       note_write_error(q, n);
-      q->dropped += static_cast<unsigned long>(len);
+      q->dropped += len;
       return;
     }
     if (len == 0) return;
@@ -96,7 +105,8 @@ void queue_put(output_queue* q, const char* bytes, std::size_t len) {
   // Relayed output never comes here beyond the room (its pipe is read only as far as there is
   // room), so only our own lines can be dropped, when our reader takes nothing for long.
   if (len > queue_room(q)) {
-    q->dropped += static_cast<unsigned long>(len);
+    q->dropped += len;
+    q->drop_error = 0;
     return;
   }
   make_room(q, len);
@@ -104,27 +114,32 @@ void queue_put(output_queue* q, const char* bytes, std::size_t len) {
   q->end += len;
 }
 
+std::int64_t queue_stalled_ms(const output_queue* q) {
+  return queue_pending(q) == 0 ? 0 : monotonic_now() - q->waiting_since;
+}
+
+void queue_discard(output_queue* q) {
+  if (queue_pending(q) == 0) return;
+  q->dropped += queue_pending(q);
+  q->drop_error = 0;
+  q->begin = q->end = 0;
+}
+
 void drain_output_queues(long give_up_ms, bool (*stop)()) {
   output_queue* queues[2] = {&standard_output, &standard_error};
-  std::int64_t last_progress = monotonic_now();
   for (;;) {
+    // A stream is waited for while it holds bytes and has taken some within `give_up_ms`.
     wait_item items[2];
     int count = 0;
-    std::size_t before = 0;
+    std::int64_t wait_ms = give_up_ms;
     for (output_queue* q : queues) {
       queue_flush(q);
-      before += queue_pending(q);
-      if (queue_pending(q) > 0) items[count++] = wait_item{q->writer.fd, wait_write, 0};
+      std::int64_t stalled = queue_stalled_ms(q);
+      if (queue_pending(q) == 0 || q->failed || stalled >= give_up_ms) continue;
+      items[count++] = wait_item{q->writer.fd, wait_write, 0};
+      wait_ms = std::min(wait_ms, give_up_ms - stalled);
     }
     if (count == 0 || (stop != nullptr && stop())) return;
-    std::int64_t left = last_progress + give_up_ms - monotonic_now();
-    if (left <= 0) return;
-    wait_for_events(items, count, static_cast<long>(left));
-    std::size_t after = 0;
-    for (output_queue* q : queues) {
-      queue_flush(q);
-      after += queue_pending(q);
-    }
-    if (after < before) last_progress = monotonic_now();
+    wait_for_events(items, count, static_cast<long>(wait_ms));
   }
 }

@@ -5,6 +5,7 @@
 // writing to the stalled reader itself.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/pipe.h"
 
@@ -17,7 +18,10 @@ struct output_queue {
   std::size_t begin = 0;     // pending bytes are data[begin, end)
   std::size_t end = 0;
   bool failed = false;       // the stream's reader has gone: bytes are dropped
-  unsigned long dropped = 0; // bytes dropped because the queue was full
+  int drop_error = 0;        // why bytes were last dropped: a write's errno, 0 when not taken in time
+  unsigned long long dropped = 0;   // bytes dropped from this stream
+  unsigned long long reported = 0;  // of those, the bytes already said on stderr
+  std::int64_t waiting_since = 0;   // monotonic ms: when the stream last took bytes, or held ones began to wait
 };
 
 // Our descriptor 1 and 2 as the cycle writes them.
@@ -42,6 +46,12 @@ std::size_t queue_pending(const output_queue* q);
 // True while the backlog is at its limit: the child's pipe for this stream is left unread.
 bool queue_full(const output_queue* q);
 
-// Writes both queues out, waiting for their readers while they keep taking bytes, until both are
-// empty, `give_up_ms` passes without any progress, or `stop()` holds.
+// Milliseconds for which held bytes have waited without the stream taking any (0: none held).
+std::int64_t queue_stalled_ms(const output_queue* q);
+
+// Drops what the queue holds, counted as dropped.
+void queue_discard(output_queue* q);
+
+// Writes both queues out, waiting for their readers while they keep taking bytes, until each
+// is empty or has taken nothing for `give_up_ms`, or `stop()` holds.
 void drain_output_queues(long give_up_ms, bool (*stop)());

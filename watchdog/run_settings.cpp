@@ -2,6 +2,8 @@
 #include "watchdog/run_settings.h"
 
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,27 +21,66 @@ void append_command_word(const char* word) {
   ++run_settings.cmd_argc;
 }
 
+enum number_read { number_missing, number_ok, number_too_big };
+
+// Reads a number the way "%d" (or, with `hex`, "%x") reads it: leading white space, an
+// optional sign, then the digits up to the first character that does not fit; `*end` is set
+// behind them. Unlike scanf, which silently wraps what does not fit, it tells a number beyond
+// the 32-bit range of its field (signed for "%d", unsigned for "%x") from a good one. A
+// missing number leaves `*value` as it was.
+number_read read_number(const char* text, bool hex, int* value, const char** end = nullptr) {
+  char* stop = nullptr;
+  errno = 0;
+  if (!hex) {
+    long long v = std::strtoll(text, &stop, 10);
+    if (stop == text) return number_missing;
+    if (end != nullptr) *end = stop;
+    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return number_too_big;
+    *value = static_cast<int>(v);
+    return number_ok;
+  }
+  const char* p = text;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = *p == '-';
+  unsigned long long v = std::strtoull(text, &stop, 16);
+  if (stop == text) return number_missing;
+  if (end != nullptr) *end = stop;
+  // A negative number comes back negated modulo 2^64: its size is what 0 minus it gives.
+  unsigned long long size = negative ? 0 - v : v;
+  if (errno == ERANGE || size > UINT_MAX) return number_too_big;
+  unsigned mask = static_cast<unsigned>(size);
+  *value = static_cast<int>(negative ? 0u - mask : mask);
+  return number_ok;
+}
+
 // "-m" value: "%d,%s" into monitor_sec and watch_file; the file name is the text after the
 // comma up to the first white space, and a name that does not fit its field is refused.
-bool read_monitor_value(const char* rest) {
-  int sec = 0;
-  int used = 0;
-  if (std::sscanf(rest, "%d%n", &sec, &used) < 1) return true;
-  run_settings.monitor_sec = sec;
-  const char* p = rest + used;
-  if (*p != ',') return true;
+parse_outcome read_monitor_value(const char* rest) {
+  const char* p = rest;
+  number_read r = read_number(rest, false, &run_settings.monitor_sec, &p);
+  if (r == number_too_big) return parse_usage;
+  if (r == number_missing || *p != ',') return parse_ok;
   ++p;
   while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) ++p;
   std::size_t len = 0;
   while (p[len] != '\0' && !std::isspace(static_cast<unsigned char>(p[len]))) ++len;
-  if (len == 0) return true;
+  if (len == 0) return parse_ok;
   if (len >= watch_file_size) {
     std::fprintf(stderr, "ERROR: -m file name too long (max %d)\n", static_cast<int>(watch_file_size - 1));
-    return false;
+    return parse_refused;
   }
   std::memcpy(run_settings.watch_file, p, len);
   run_settings.watch_file[len] = '\0';
-  return true;
+  return parse_ok;
+}
+
+// "-t" value: "%d,%d" into timeout_sec and timeout_status; the second number is read only
+// when the first was and a comma follows it.
+parse_outcome read_timeout_value(const char* rest) {
+  const char* p = rest;
+  number_read r = read_number(rest, false, &run_settings.timeout_sec, &p);
+  if (r == number_ok && *p == ',') r = read_number(p + 1, false, &run_settings.timeout_status);
+  return r == number_too_big ? parse_usage : parse_ok;
 }
 
 // Handles the option letters of one word. Returns parse_ok to go on.
@@ -67,28 +108,28 @@ parse_outcome parse_option_word(const char* word, bool* command_phase) {
       case 'b':
         run_settings.b_flag = true;
         break;
-      case 'd': {
+      case 'd':
         run_settings.debug_mask = 1;
-        unsigned mask = 0;
-        if (std::sscanf(rest, "%x", &mask) == 1) run_settings.debug_mask = static_cast<int>(mask);
+        if (read_number(rest, true, &run_settings.debug_mask) == number_too_big) return parse_usage;
         return parse_ok;
-      }
       case 'e':
         *command_phase = true;
         break;
       case 'h':
         return parse_usage;
-      case 'm':
-        if (!read_monitor_value(rest)) return parse_refused;
+      case 'm': {
+        parse_outcome r = read_monitor_value(rest);
+        if (r != parse_ok) return r;
         if (run_settings.monitor_mode == 0) run_settings.monitor_mode = 1;
         if (run_settings.monitor_sec <= 0) return parse_usage;
         return parse_ok;
+      }
       case 'n':
-        std::sscanf(rest, "%d", &run_settings.max_count);
+        if (read_number(rest, false, &run_settings.max_count) == number_too_big) return parse_usage;
         if (run_settings.max_count <= 0) return parse_usage;
         return parse_ok;
       case 'p':
-        std::sscanf(rest, "%d", &run_settings.reuse_pid);
+        if (read_number(rest, false, &run_settings.reuse_pid) == number_too_big) return parse_usage;
         return parse_ok;
       case 'q':
         run_settings.quiet = true;
@@ -108,12 +149,16 @@ parse_outcome parse_option_word(const char* word, bool* command_phase) {
         if (run_settings.match_mode == 0) run_settings.match_mode = 1;
         return parse_ok;
       case 't':
-        std::sscanf(rest, "%d,%d", &run_settings.timeout_sec, &run_settings.timeout_status);
+        if (read_timeout_value(rest) != parse_ok) return parse_usage;
         if (run_settings.timeout_sec <= 0) return parse_usage;
+        return parse_ok;
+      case 'w':
+        if (read_number(rest, false, &run_settings.restart_pause_max) == number_too_big) return parse_usage;
+        if (run_settings.restart_pause_max <= 0) return parse_usage;
         return parse_ok;
       case 'x':
         run_settings.end_on_status = true;
-        std::sscanf(rest, "%d", &run_settings.end_status);
+        if (read_number(rest, false, &run_settings.end_status) == number_too_big) return parse_usage;
         return parse_ok;
       default:
         std::fprintf(stderr, "Option %c ??\n", *p);

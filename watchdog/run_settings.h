@@ -30,6 +30,7 @@ struct run_settings_record {
   const char* end_file = nullptr;
   int timeout_sec = 0;                       // -t: end everything this long after the first start
   int timeout_status = default_timeout_status;  // -t<sec>,<retcd>: our exit status then
+  int restart_pause_max = 0;                 // -w: the restart pause grows up to this many seconds; 0: 1 s
   int debug_mask = 0;                        // -d: bit 1 matcher/words/adoption, bit 2 start/poll/read/file
   int cmd_argc = 0;
   char* cmd_argv[cmd_slots] = {};            // quoted command words, shown in messages and traces

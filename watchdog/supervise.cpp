@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -17,6 +18,7 @@
 #include "platform/signal.h"
 #include "platform/wait.h"
 #include "watchdog/child_status.h"
+#include "watchdog/final_output.h"
 #include "watchdog/messages.h"
 #include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
@@ -28,9 +30,10 @@ namespace {
 constexpr long grace_ms = 3000;                 // a killed or asked child's time to end
 constexpr long pause_ms = 1000;                 // between runs
 constexpr long pass_wait_ms = 1000;             // the longest idle wait of a pass
-constexpr long final_relay_limit = 4L * 65536;  // what is relayed from the pipes at a run's end
 constexpr unsigned flowing_passes = 8;          // passes without a poll while a stream flows
-constexpr long exit_drain_ms = 1000;            // how long an exit waits on a reader taking nothing
+constexpr long end_wait_ms = 10000;             // how long a normal end waits on a reader taking nothing
+constexpr long short_wait_ms = 1000;            // the same after a timeout or a stop request
+constexpr long unread_wait_ms = 250;            // the idle wait while silence is watched on an unread pipe
 
 enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout, pass_stopped };
 
@@ -82,8 +85,9 @@ std::vector<char*> child_environment(const supervision_state* s, std::vector<std
   return pointers;
 }
 
-// Starts the command on two new pipes. False, with the reason said, when it cannot be started.
-bool start_command(supervision_state* s) {
+// Starts the command on two new pipes. 0, or -errno with the reason said when it cannot be
+// started.
+int start_command(supervision_state* s) {
   run_record* run = &s->run;
   ++s->run_count;
   std::vector<std::string> entries;
@@ -100,7 +104,7 @@ bool start_command(supervision_state* s) {
   }
   if (rc < 0) {
     say("ERROR: cannot make the output pipes for [%s]: %s\n", command_name(), std::strerror(-rc));
-    return false;
+    return rc;
   }
   if (debug(2)) list_command_words();
 
@@ -121,10 +125,28 @@ bool start_command(supervision_state* s) {
   run->poll_bound = std::max(run->out_fd, run->err_fd) + 1;
   if (rc < 0) {
     say_error(command_name(), -rc);
-    return false;
+    return rc;
   }
   if (debug(2)) say("pid: %d\n", process_id_of(&run->child));
-  return true;
+  return 0;
+}
+
+// A start that failed for a reason that can pass: a moment of pressure on processes, memory
+// or descriptors, or a program file being replaced (missing, or still open for writing).
+bool start_failure_passes(int err) {
+  switch (err) {
+    case EAGAIN:
+    case ENOMEM:
+    case ENOENT:
+    case EMFILE:
+    case ENFILE:
+#ifdef ETXTBSY
+    case ETXTBSY:
+#endif
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool adopt_running_process(supervision_state* s) {
@@ -142,23 +164,22 @@ bool adopt_running_process(supervision_state* s) {
 }
 
 // Reads one chunk from a pipe and relays it to `queue`. Returns the bytes read (0 when none).
-std::size_t read_and_relay(int fd, output_queue* queue, char* chunk, bool* flowing) {
+std::size_t read_and_relay(int fd, output_queue* queue, char* chunk, bool* flowing, pipe_activity* activity) {
   ssize_t n = read_some(fd, chunk, chunk_size);
   *flowing = n == static_cast<ssize_t>(chunk_size);
   if (n <= 0) {
     chunk[0] = '\0';
     return 0;
   }
+  note_taken(activity, static_cast<std::size_t>(n));
   queue_put(queue, chunk, static_cast<std::size_t>(n));
   chunk[n] = '\0';
   return static_cast<std::size_t>(n);
 }
 
-// At a run's end, relays what a pipe holds right now, without the hang tests, so the last
-// words of a dying child are not lost. Bounded, so a writer that keeps going cannot hold us,
-// and never more than our queue takes: what is left stays at the end of the stream, nothing
-// is cut out of its middle.
-void relay_remaining(int fd, output_queue* queue, long limit = final_relay_limit) {
+// While a killed run's processes end, relays what a pipe holds right now, up to `limit`, without
+// the hang tests, so the last words of a dying child are not lost.
+void relay_remaining(int fd, output_queue* queue, long limit) {
   if (fd < 0) return;
   char buffer[4096];
   long left = std::min<long>({bytes_available(fd), limit, static_cast<long>(queue_room(queue))});
@@ -308,9 +329,35 @@ hang_state test_silence(const run_record* run) {
   return no_hang;
 }
 
-// The wait of an idle pass: a second, or less when the timeout falls due before.
-long pass_wait(const supervision_state* s) {
-  std::int64_t wait = pass_wait_ms;
+// Milliseconds until the -t deadline on the cycle's clock; effectively never without -t.
+std::int64_t until_deadline(const supervision_state* s) {
+  if (run_settings.timeout_sec <= 0 || !s->timeout_started) return INT64_MAX;
+  return s->timeout_start + seconds_ms(run_settings.timeout_sec) - s->clock();
+}
+
+void declare_timeout(supervision_state* s) {
+  if (!run_settings.quiet)
+    say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), run_settings.timeout_sec, command_name());
+  s->result = run_settings.timeout_status;
+  s->timed_out = true;
+}
+
+bool silence_watched() { return run_settings.monitor_mode != 0 && !watching_file(); }
+
+// The silence test's view of the child: it is not silent while bytes enter its pipes, nor
+// while it waits to write to a pipe we leave unread for our own stalled reader. A read of
+// ours is no sign: what it takes may have waited in the pipe for long. Bytes are seen at most
+// a pass late, so silence is never found early.
+void look_for_output(run_record* run, bool out_unread, bool err_unread) {
+  if (child_wrote(&run->out_activity, run->out_fd, out_unread)) run->last_out = run->now;
+  if (child_wrote(&run->err_activity, run->err_fd, err_unread)) run->last_err = run->now;
+}
+
+// The wait of an idle pass: a second, or less when the timeout falls due before. A pipe left
+// unread does not end the wait when its child writes, so while one is and silence is watched,
+// passes come more often, and the child's writes are seen on time.
+long pass_wait(const supervision_state* s, bool pipe_left_unread) {
+  std::int64_t wait = pipe_left_unread && silence_watched() ? unread_wait_ms : pass_wait_ms;
   if (run_settings.timeout_sec > 0)
     wait = std::min(wait, s->timeout_start + seconds_ms(run_settings.timeout_sec) - s->run.now);
   return static_cast<long>(std::max<std::int64_t>(wait, 0));
@@ -329,7 +376,8 @@ pass_outcome monitoring_pass(supervision_state* s) {
   descriptor_set set;
   ++run->passes;
   bool flowing = (run->out_flowing && read_out) || (run->err_flowing && read_err);
-  if (flowing && run->passes % flowing_passes != 0) {
+  bool polled = !(flowing && run->passes % flowing_passes != 0);
+  if (!polled) {
     // Data is still coming: read on without asking the poll; every few passes the poll still
     // looks at both streams, so the quiet one is not left behind.
     if (run->out_flowing && read_out) descriptor_set_add(&set, run->out_fd);
@@ -337,7 +385,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
   } else {
     if (read_out) descriptor_set_add(&set, run->out_fd);
     if (read_err) descriptor_set_add(&set, run->err_fd);
-    long wait = pass_wait(s);
+    long wait = pass_wait(s, !run->adopted && (!read_out || !read_err));
     poll_timeout timeout{static_cast<int>(wait / 1000), static_cast<int>(wait % 1000) * 1000};
     output_wait outputs = pending_outputs();
     if (debug(2)) say("select ... ");
@@ -352,27 +400,23 @@ pass_outcome monitoring_pass(supervision_state* s) {
   run->out_chunk[0] = run->err_chunk[0] = '\0';
   if (descriptor_set_has(&set, run->out_fd)) {
     if (debug(2)) say("outfd:%d read()\n", run->out_fd);
-    run->out_len = read_and_relay(run->out_fd, &standard_output, run->out_chunk, &run->out_flowing);
-    if (run->out_len > 0) run->last_out = run->now;
+    run->out_len = read_and_relay(run->out_fd, &standard_output, run->out_chunk, &run->out_flowing, &run->out_activity);
   }
   if (descriptor_set_has(&set, run->err_fd)) {
     if (debug(2)) say("errfd:%d read()\n", run->err_fd);
-    run->err_len = read_and_relay(run->err_fd, &standard_error, run->err_chunk, &run->err_flowing);
-    if (run->err_len > 0) run->last_err = run->now;
+    run->err_len = read_and_relay(run->err_fd, &standard_error, run->err_chunk, &run->err_flowing, &run->err_activity);
     if (debug(2)) {
       say("|");
       say_bytes(run->err_chunk, run->err_len);
       say("|\n");
     }
   }
-  // Output held back by our own reader is output all the same: the child is not silent.
-  if (!run->adopted && queue_full(&standard_output)) run->last_out = run->now;
-  if (!run->adopted && queue_full(&standard_error)) run->last_err = run->now;
+  // Between the reads of a flowing stream the child is surely not silent; the look waits for
+  // a pass that asked the poll.
+  if (polled && !run->adopted && silence_watched()) look_for_output(run, !read_out, !read_err);
 
   if (timeout_due(s)) {
-    if (!run_settings.quiet)
-      say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), run_settings.timeout_sec,
-          command_name());
+    declare_timeout(s);
     end_child(&run->child, run_scope(s));
     return pass_timeout;
   }
@@ -387,20 +431,26 @@ pass_outcome monitoring_pass(supervision_state* s) {
   return pass_killed;
 }
 
-// Closes the run's pipes after relaying what they still hold.
-void close_run_pipes(run_record* run) {
-  relay_remaining(run->out_fd, &standard_output);
-  relay_remaining(run->err_fd, &standard_error);
-  close_fd(&run->out_fd);
-  close_fd(&run->err_fd);
+bool stop_requested() { return termination_requested(); }
+
+// How long output is waited for at a normal end: while our readers keep taking bytes, up to
+// 10 s in which they take nothing, ended at once by a stop request and by the -t deadline.
+reader_wait normal_end_wait(const supervision_state* s) {
+  reader_wait w{end_wait_ms, stop_requested, INT64_MAX};
+  std::int64_t left = until_deadline(s);
+  if (left != INT64_MAX) w.deadline = monotonic_now() + left;
+  return w;
 }
 
-bool drain_stopped() { return termination_requested(); }
+// After a timeout or a stop request the wait stays short.
+reader_wait short_end_wait() { return reader_wait{short_wait_ms, nullptr, INT64_MAX}; }
 
-// Writes out what our readers have not taken yet; a reader that takes nothing for a while, or
-// a stop request, does not hold us.
-void drain_before_exit(bool stopping) {
-  drain_output_queues(exit_drain_ms, stopping ? nullptr : drain_stopped);
+// Closes the run's pipes after relaying everything they held when its processes ended, as far
+// as `wait` lets our readers take it; what they still hold is dropped, and counted.
+void close_run_pipes(run_record* run, const reader_wait& wait) {
+  relay_what_pipes_hold(run->out_fd, run->err_fd, wait);
+  close_pipe_counting_loss(&run->out_fd, &standard_output);
+  close_pipe_counting_loss(&run->err_fd, &standard_error);
 }
 
 // We were asked to end: every process of the run gets the same signal and the grace wait,
@@ -411,10 +461,40 @@ void drain_before_exit(bool stopping) {
   run_record* run = &s->run;
   if (run->child.pid > 0 || run->child.system_handle != nullptr)
     stop_process(&run->child, sig, grace_ms, run_scope(s), relay_while_waiting, s);
-  close_run_pipes(run);
+  close_run_pipes(run, short_end_wait());
   release_process(&run->child);
-  drain_before_exit(true);
+  finish_output(short_end_wait());
   die_by_signal(sig);
+}
+
+bool runs_ran_out(const supervision_state* s) {
+  return run_settings.max_count != 0 && s->run_count >= run_settings.max_count;
+}
+
+// The pause after a run that lasted `run_ms`; false when no run follows it.
+bool pause_before_next_run(supervision_state* s, std::int64_t run_ms) {
+  if (runs_ran_out(s)) {
+    // No restart follows: the pause before the end stays the second it always was.
+    wait_writing_output(pause_ms);
+    if (termination_requested()) end_by_stop_request(s);
+    // The runs ran out before the awaited end: that is a failure the caller must see.
+    if (run_settings.end_on_status || run_settings.end_on_file) s->result = exit_condition_unmet;
+    return false;
+  }
+  // Output dropped in the run just ended is said before the next one begins.
+  report_dropped_output();
+  std::int64_t pause = next_restart_pause(&s->pause, run_ms, run_settings.restart_pause_max);
+  if (pause > pause_ms && !run_settings.quiet)
+    say("%s ****** WATCHDOG restart pause (%d sec) [%s] ******\n", time_stamp(0), static_cast<int>(pause / 1000),
+        command_name());
+  // The deadline holds between runs too: it ends the pause, and no run starts after it.
+  wait_writing_output(static_cast<long>(std::max<std::int64_t>(0, std::min(pause, until_deadline(s)))));
+  if (termination_requested()) end_by_stop_request(s);
+  if (until_deadline(s) <= 0) {
+    declare_timeout(s);
+    return false;
+  }
+  return true;
 }
 
 void print_start(const supervision_state* s, int runs_begun) {
@@ -435,6 +515,7 @@ void init_supervision(supervision_state* state) {
 void begin_run_times(supervision_state* s) {
   run_record* run = &s->run;
   run->now = s->clock();
+  run->started = run->now;
   run->last_out = run->last_err = run->now;
   run->file = watched_file{};
   run->file.last_change = run->file.base = run->now;
@@ -487,24 +568,32 @@ int supervise(supervision_state* s) {
     if (debug(1)) list_command_words();
 
     if (s->adoption_pending) run->adopted = adopt_running_process(s);
-    if (!run->adopted && !start_command(s)) {
-      close_run_pipes(run);
+    int start_error = run->adopted ? 0 : start_command(s);
+    if (start_error != 0) {
+      close_run_pipes(run, short_end_wait());
       release_process(&run->child);
-      drain_before_exit(false);
-      return exit_start_failed;
+      // The first start fails at once: a command that cannot start then is most likely
+      // misspelt. Later, a reason that can pass ends only this attempt, which counts as a run
+      // that lasted no time, and the start is tried again after the pause.
+      if (s->run_count == 1 || !start_failure_passes(-start_error)) {
+        finish_output(normal_end_wait(s));
+        return exit_start_failed;
+      }
+      if (!pause_before_next_run(s, 0)) break;
+      continue;
     }
     begin_run_times(s);
 
     pass_outcome outcome = pass_continue;
     while (outcome == pass_continue) outcome = monitoring_pass(s);
+    std::int64_t run_ms = s->clock() - run->started;
 
     if (outcome == pass_stopped) end_by_stop_request(s);
     if (outcome == pass_timeout) {
       // No grace after a timeout: what the kill has not ended yet is killed again and reaped.
       stop_process(&run->child, 0, 0, run_scope(s));
-      close_run_pipes(run);
+      close_run_pipes(run, short_end_wait());
       release_process(&run->child);
-      s->result = run_settings.timeout_status;
       break;
     }
 
@@ -513,7 +602,7 @@ int supervise(supervision_state* s) {
       // The kill went out in the pass; the grace waits for the run's processes to be gone.
       ended = stop_process(&run->child, 0, grace_ms, run_scope(s), relay_while_waiting, s);
     }
-    close_run_pipes(run);
+    close_run_pipes(run, normal_end_wait(s));
     if (run->killed && !ended && !run_settings.quiet)
       say("%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name());
     if (termination_requested()) end_by_stop_request(s);
@@ -532,13 +621,7 @@ int supervise(supervision_state* s) {
         break;
       }
     }
-    wait_writing_output(pause_ms);
-    if (termination_requested()) end_by_stop_request(s);
-    if (run_settings.max_count != 0 && s->run_count >= run_settings.max_count) {
-      // The runs ran out before the awaited end: that is a failure the caller must see.
-      if (run_settings.end_on_status || run_settings.end_on_file) s->result = exit_condition_unmet;
-      break;
-    }
+    if (!pause_before_next_run(s, run_ms)) break;
   }
 
   reap_children();
@@ -548,6 +631,6 @@ int supervise(supervision_state* s) {
                                                          : "";
     say("%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(), insert, s->run_count);
   }
-  drain_before_exit(false);
+  finish_output(s->timed_out ? short_end_wait() : normal_end_wait(s));
   return s->result;
 }

@@ -6,6 +6,8 @@
 #include "common/monotonic_clock.h"
 #include "platform/file_status.h"
 #include "platform/process.h"
+#include "watchdog/pipe_activity.h"
+#include "watchdog/restart_pause.h"
 
 // How the latest run ended. The number reaches the next child in the count variable.
 enum run_end_reason : int {
@@ -57,9 +59,12 @@ struct run_record {
   bool out_flowing = false;  // the last read filled a chunk: read again without asking the poll
   bool err_flowing = false;
   unsigned passes = 0;
-  std::int64_t now = 0;  // monotonic milliseconds, taken after each poll
-  std::int64_t last_out = 0;
+  std::int64_t started = 0;  // monotonic milliseconds at the run's start
+  std::int64_t now = 0;      // monotonic milliseconds, taken after each poll
+  std::int64_t last_out = 0;   // when the child was last seen writing to its stdout
   std::int64_t last_err = 0;
+  pipe_activity out_activity;
+  pipe_activity err_activity;
   watched_file file;
 };
 
@@ -69,10 +74,12 @@ struct supervision_state {
   int end_reason = end_none;       // how the latest run ended
   int end_mark = mark_none;        // why the cycle ended
   bool timeout_started = false;
+  bool timed_out = false;          // the cycle ended by the -t timeout
   std::int64_t timeout_start = 0;  // start of the first run, for -t (monotonic ms)
   bool adoption_pending = false;   // -p not yet adopted
   int result = exit_done;
   spared_processes spared;         // what runs that ended by themselves left running
+  restart_pause pause;             // how the pause before the next restart grows (-w)
   monotonic_clock_source clock = monotonic_now;
   file_time_source file_time = file_modification_time;
   run_record run;

@@ -50,6 +50,10 @@ TEST_F(WatchdogCli, FailureTable) {
       {{"-m0", "true"}, usage_text},
       {{"-n", "true"}, usage_text},
       {{"-t0", "true"}, usage_text},
+      {{"-m4294967297", "true"}, usage_text},  // would wrap to -m1
+      {{"-t4294967297", "true"}, usage_text},
+      {{"-n4294967297", "true"}, usage_text},
+      {{"-x4294967296", "true"}, usage_text},
       {{"-S", "true"}, "ERROR: no string by -s\n"},
       {{"-S"}, "ERROR: no command\n" + usage_text},  // the command check comes first
       {{"-m1," + std::string(600, 'f'), "true"}, "ERROR: -m file name too long (max 511)\n"},

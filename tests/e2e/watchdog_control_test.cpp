@@ -88,7 +88,75 @@ TEST_F(WatchdogControl, StalledReaderLeavesTimeoutAndStopSignalsWorking) {
     double stop_took = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig;
     EXPECT_LT(stop_took, 3 + 1 + 1.5) << "grace + 1 s, and the exit's own bounded drain";
+    EXPECT_EQ(count_lines_with(read_file(dir + "/err"), "bytes of standard output were dropped"), 1) << sig;
     EXPECT_TRUE(wait_until(3, [&] { return leftovers().empty(); })) << leftovers();
+  }
+}
+
+TEST_F(WatchdogControl, StalledReaderSilenceAndLoss) {
+  // Our stdout takes nothing: once our backlog is full the child's pipe is left unread. A child
+  // that then writes nothing is silent; one that waits to write to us is not. What cannot be
+  // relayed in the end is said in one line, and it is all that did not arrive.
+  stalled_fifo fifo(dir + "/stuck.fifo");
+  const std::string silent = "head -c 150000 /dev/zero; exec " + sleeper + " 300";
+  struct row {
+    std::vector<std::string> args;
+    std::string script;
+    int status;
+    double hung_by, at_least, below;  // seconds: a hang seen by then (0: none); the run's length
+  } rows[] = {
+      {{"-m2", "-n1"}, silent, 0, 5, 10, 15},  // then 10 s without taking anything at the end
+      {{"-m1", "-t2"}, silent, 99, 0, 2, 5},
+      {{"-m1", "-t4,7"}, "yes | head -c 3000000", 7, 0, 4, 7},
+      {{"-m1", "-t4,7"}, "while :; do head -c 3000 /dev/zero; done", 7, 0, 4, 7},  // pipe full at 48000 bytes
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> args = r.args;
+    args.insert(args.begin(), WATCHDOG_BIN);
+    args.insert(args.end(), {"sh", "-c", r.script});
+    auto start = std::chrono::steady_clock::now();
+    auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    pid_t pid = start_program(args, fifo.path, dir + "/err");
+    int status = 0;
+    if (r.hung_by > 0) {
+      EXPECT_TRUE(wait_until(15, [&] { return count_lines_with(read_file(dir + "/err"), "hung up") == 1; }));
+      EXPECT_LT(seconds(), r.hung_by) << r.script;
+    }
+    ASSERT_TRUE(ended_by(pid, 30, &status));
+    EXPECT_TRUE(seconds() >= r.at_least && seconds() < r.below) << r.script << ": " << seconds();
+    std::string err = read_file(dir + "/err");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == r.status) << err;
+    EXPECT_EQ(count_lines_with(err, "hung up"), r.hung_by > 0 ? 1 : 0) << err;
+    std::size_t arrived = 0;
+    char buf[65536];
+    for (ssize_t n; (n = read(fifo.reader, buf, sizeof buf)) > 0;) arrived += static_cast<std::size_t>(n);
+    std::string line = "ERROR: " + std::to_string(150000 - arrived) +
+                       " bytes of standard output were dropped: its reader did not take them in time";
+    if (r.script == silent) {
+      EXPECT_EQ(count_lines_with(err, line), 1) << err;
+    }
+    EXPECT_TRUE(wait_until(3, [&] { return leftovers().empty(); })) << leftovers();
+  }
+}
+
+TEST_F(WatchdogControl, OutputIsRelayedWholeOrItsLossSaid) {
+  // A child that enlarges its stdout pipe to 1 MiB and fills it before it ends; a reader that
+  // is busy elsewhere for 3 s once 150000 bytes are left, more than a pipe holds; one that goes.
+  write_file(dir + "/big.pl", "use Fcntl; fcntl(STDOUT, 1031, 1 << 20) or die; print 'x' x (1 << 20);\n");
+  const std::string w = std::string(WATCHDOG_BIN) + " -q -m5 -n1 ";
+  program_options in_dir;
+  in_dir.cwd = dir;
+  struct row {
+    std::string command, out, err;
+  } rows[] = {
+      {w + "perl big.pl | wc -c", "1048576\n", ""},
+      {w + "head -c 3000000 /dev/zero | { head -c 2850000 >/dev/null; sleep 3; wc -c; }", "150000\n", ""},
+      {w + "seq 1 200000 | head -c 4", "1\n2\n", "bytes of standard output were dropped: its reader has gone"},
+  };
+  for (const auto& r : rows) {
+    program_result p = run_program({"sh", "-c", r.command}, in_dir);
+    EXPECT_EQ(p.out, r.out) << r.command;
+    EXPECT_EQ(r.err.empty() ? p.err.size() : count_lines_with(p.err, r.err), r.err.empty() ? 0u : 1u) << p.err;
   }
 }
 

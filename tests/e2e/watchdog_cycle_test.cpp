@@ -1,9 +1,14 @@
 // The supervision cycle end to end: real children, real pipes, real clocks (-m1/-t1 sized).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -219,6 +224,79 @@ TEST_F(WatchdogCycle, NoDescriptorLeakNoZombieAcrossRuns) {
     EXPECT_EQ(line.substr(0, line.find(" own")), lines[0].substr(0, lines[0].find(" own"))) << line;
     EXPECT_NE(line.find(" own 4 "), std::string::npos) << "only 0-2 and ls's own: " << line;
     EXPECT_NE(line.find("zombies 0"), std::string::npos) << line;
+  }
+}
+
+TEST_F(WatchdogCycle, RestartPausesAndTheDeadline) {
+  // Each child notes its start (seconds of uptime), so the pauses between starts are measured.
+  struct row {
+    std::vector<std::string> args;
+    std::string script;
+    int status, pause_lines;
+    std::vector<double> gaps;  // seconds from one start to the next
+  } rows[] = {
+      {{"-w8", "-n5"}, "exit 1", 0, 3, {1, 2, 4, 8}},
+      {{"-w2", "-n4"}, "[ ${WATCHDOG_COUNT%,*} = 3 ] && sleep 2.3; exit 1", 0, 1, {1, 2, 2.3 + 1}},  // a long run
+      {{"-t2"}, "sleep 1.5", 99, 0, {}},          // the deadline falls in the pause: no run starts
+      {{"-t4", "-w8"}, "exit 1", 99, 2, {1, 2}},  // ... in a grown pause
+  };
+  for (const auto& r : rows) {
+    std::remove((dir + "/starts").c_str());
+    std::vector<std::string> args = r.args;
+    args.insert(args.end(), {"sh", "-c", "cut -d' ' -f1 /proc/uptime >> starts; " + r.script});
+    program_result p = watchdog(args);
+    EXPECT_EQ(p.status, r.status) << r.args[0];
+    EXPECT_EQ(count_lines_with(p.err, "WATCHDOG restart pause ("), r.pause_lines) << p.err;
+    EXPECT_EQ(count_lines_with(p.err, "WATCHDOG timeout"), r.status == 99 ? 1 : 0) << p.err;
+    std::istringstream in(read_file(dir + "/starts"));
+    std::vector<double> starts{std::istream_iterator<double>(in), std::istream_iterator<double>()};
+    ASSERT_EQ(starts.size(), r.gaps.size() + 1) << r.args[0] << "\n" << p.err;
+    for (std::size_t i = 0; i < r.gaps.size(); ++i) {
+      double gap = starts[i + 1] - starts[i];
+      EXPECT_TRUE(gap >= r.gaps[i] - 0.05 && gap <= r.gaps[i] + 1.0) << r.args[0] << ", pause " << i + 1 << ": " << gap;
+    }
+    if (r.status == 99) {
+      EXPECT_LT(p.seconds, std::stoi(r.args[0].substr(2)) + 0.9) << "declared at the deadline";
+    }
+  }
+  // A stop request ends a long pause at once.
+  pid_t pid = start_program({WATCHDOG_BIN, "-w8", "sh", "-c", "exit 1"}, dir + "/out", dir + "/err");
+  ASSERT_TRUE(wait_until(20, [&] { return count_lines_with(read_file(dir + "/err"), "restart pause (4 sec)") == 1; }));
+  kill(pid, SIGTERM);
+  int status = 0;
+  EXPECT_TRUE(wait_until(1.5, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << "the pause held the stop";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+}
+
+TEST_F(WatchdogCycle, LaterStartsThatFailForAPassingReasonAreRetried) {
+  // The first run waits until the test has made the program unstartable; the test mends it
+  // once the failed start is said.
+  const std::string job = dir + "/job", moved = dir + "/job.new";
+  int writer = -1;
+  program_options in_dir;
+  in_dir.cwd = dir;
+  struct row {
+    std::function<void()> break_it, mend_it;
+    const char* error;
+    int status;  // 0: retried until a run met -x; 1: a reason that does not pass ends it
+  } rows[] = {
+      {[&] { rename(job.c_str(), moved.c_str()); }, [&] { rename(moved.c_str(), job.c_str()); }, "No such file", 0},
+      {[&] { writer = open(job.c_str(), O_WRONLY | O_CLOEXEC); }, [&] { close(writer); }, "Text file busy", 0},
+      {[&] { chmod(job.c_str(), 0644); }, [] {}, "Permission denied", 1},
+  };
+  for (const auto& r : rows) {
+    write_file(job, "#!/bin/sh\necho $WATCHDOG_COUNT; [ ${WATCHDOG_COUNT%,*} = 1 ] || exit 0\n"
+                    "while [ ! -e go ]; do sleep 0.05; done; rm go; exit 1\n", true);
+    pid_t pid = start_program({WATCHDOG_BIN, "-x", "-n30", "./job"}, dir + "/out", dir + "/err", in_dir);
+    ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "1,0\n"; })) << r.error;
+    r.break_it();
+    write_file(dir + "/go", "");
+    EXPECT_TRUE(wait_until(10, [&] { return count_lines_with(read_file(dir + "/err"), r.error) > 0; })) << r.error;
+    r.mend_it();
+    int status = 0;
+    ASSERT_TRUE(wait_until(20, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.error;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == r.status) << read_file(dir + "/err");
+    EXPECT_EQ(count_lines_with(read_file(dir + "/err"), "END [./job] <OK-exitstatus>"), r.status == 0 ? 1 : 0);
   }
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include <string>
 #include <vector>
 
@@ -139,6 +141,21 @@ TEST(ParseCommandLine, RejectedCommandLines) {
     parsed p = parse(r.words);
     EXPECT_EQ(p.outcome, r.outcome) << (r.words.empty() ? "" : r.words[0]);
     EXPECT_EQ(p.err, r.err) << (r.words.empty() ? "" : r.words[0]);
+  }
+}
+
+TEST(ParseCommandLine, NumbersBeyondTheirThirtyTwoBitFieldAreRefused) {
+  struct { const char* word; parse_outcome outcome; int* field; int value; } rows[] = {
+      {"-m2147483648,f", parse_usage, nullptr, 0}, {"-t5,4294967296", parse_usage, nullptr, 0},
+      {"-n99999999999999999999", parse_usage, nullptr, 0}, {"-x-2147483649", parse_usage, nullptr, 0},
+      {"-p2147483648", parse_usage, nullptr, 0}, {"-d100000000", parse_usage, nullptr, 0},
+      {"-w4294967297", parse_usage, nullptr, 0}, {"-w0", parse_usage, nullptr, 0},
+      {"-m2147483647", parse_ok, &run_settings.monitor_sec, INT_MAX},
+      {"-x-2147483648", parse_ok, &run_settings.end_status, INT_MIN},
+      {"-dffffffff", parse_ok, &run_settings.debug_mask, -1}, {"-w8x", parse_ok, &run_settings.restart_pause_max, 8}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(parse({r.word, "c"}).outcome, r.outcome) << r.word;
+    EXPECT_EQ(r.field ? *r.field : 0, r.value) << r.word;
   }
 }
 

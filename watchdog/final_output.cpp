@@ -1,0 +1,104 @@
+// Relaying what a run's pipes held at its end, and saying what had to be dropped.
+#include "watchdog/final_output.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "common/monotonic_clock.h"
+#include "platform/pipe.h"
+#include "platform/wait.h"
+#include "watchdog/messages.h"
+
+namespace {
+
+// Room kept free in each queue for our own lines while a run's last output fills it.
+constexpr std::size_t message_room = 64 * 1024;
+
+struct owed_output {
+  int fd;
+  output_queue* queue;
+  long long left;  // bytes still to take from the pipe
+};
+
+std::size_t relay_room(const output_queue* q) {
+  std::size_t limit = queue_capacity - message_room;
+  return queue_pending(q) >= limit ? 0 : limit - queue_pending(q);
+}
+
+// Takes from the pipe as much of what is owed as the queue has room for.
+void take_owed(owed_output* o) {
+  char buffer[16384];
+  while (o->left > 0) {
+    std::size_t room = relay_room(o->queue);
+    if (room == 0) return;
+    std::size_t want = std::min({static_cast<std::size_t>(o->left), room, sizeof buffer});
+    ssize_t n = read_some(o->fd, buffer, want);
+    if (n <= 0) {
+      o->left = 0;  // nothing more to take after all
+      return;
+    }
+    queue_put(o->queue, buffer, static_cast<std::size_t>(n));
+    o->left -= n;
+  }
+}
+
+const char* stream_name(const output_queue* q) { return q == &standard_output ? "standard output" : "standard error"; }
+
+}  // namespace
+
+void relay_what_pipes_hold(int out_fd, int err_fd, const reader_wait& wait) {
+  owed_output owed[2] = {{out_fd, &standard_output, 0}, {err_fd, &standard_error, 0}};
+  for (owed_output& o : owed)
+    if (o.fd >= 0) o.left = std::max(0, bytes_available(o.fd));
+  for (;;) {
+    wait_item items[2];
+    int count = 0;
+    std::int64_t wait_ms = wait.give_up_ms;
+    for (owed_output& o : owed) {
+      take_owed(&o);
+      std::int64_t stalled = queue_stalled_ms(o.queue);
+      if (o.left == 0 || stalled >= wait.give_up_ms) continue;
+      items[count++] = wait_item{o.queue->writer.fd, wait_write, 0};
+      wait_ms = std::min(wait_ms, wait.give_up_ms - stalled);
+    }
+    if (count == 0 || (wait.stop != nullptr && wait.stop())) return;
+    std::int64_t now = monotonic_now();
+    if (now >= wait.deadline) return;
+    wait_ms = std::min(wait_ms, wait.deadline - now);
+    wait_for_events(items, count, static_cast<long>(wait_ms));
+    queue_flush(&standard_output);
+    queue_flush(&standard_error);
+  }
+}
+
+void close_pipe_counting_loss(int* fd, output_queue* queue) {
+  if (*fd < 0) return;
+  int held = bytes_available(*fd);
+  if (held > 0) {
+    queue->dropped += static_cast<unsigned long long>(held);
+    if (!queue->failed) queue->drop_error = 0;
+  }
+  close_fd(fd);
+}
+
+void report_dropped_output() {
+  // With our stderr's reader gone there is nobody to tell.
+  if (standard_error.failed) return;
+  for (output_queue* q : {&standard_output, &standard_error}) {
+    unsigned long long bytes = q->dropped - q->reported;
+    if (bytes == 0) continue;
+    q->reported = q->dropped;
+    const char* why = q->failed            ? "its reader has gone"
+                      : q->drop_error != 0 ? std::strerror(q->drop_error)
+                                           : "its reader did not take them in time";
+    say("ERROR: %llu bytes of %s were dropped: %s\n", bytes, stream_name(q), why);
+  }
+}
+
+void finish_output(const reader_wait& wait) {
+  drain_output_queues(wait.give_up_ms, wait.stop);
+  queue_discard(&standard_output);
+  queue_discard(&standard_error);
+  report_dropped_output();
+}
