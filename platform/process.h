@@ -12,7 +12,6 @@ struct process_handle {
   bool exit_code_known = false;  // exit_code holds the exit status (POSIX: only our own child's)
   bool kill_sent = false;   // our termination request went out
   int exit_code = -1;       // exit status, 127 after our kill, 128+N after signal N from elsewhere
-  unsigned seen_events = 0; // child-event count at the last real query
   void* system_handle = nullptr;  // Windows: the process handle the status and end calls take
   void* tree = nullptr;           // Windows: the job object that holds the child's descendants
 };
@@ -108,15 +107,16 @@ int adopt_process(process_handle* handle, pid_t pid);
 // ends, so no zombie is left.
 void release_process(process_handle* handle);
 
-// Reaps every child that has ended: records it in its handle, or just collects it when it
-// was released or is an orphan handed to us as subreaper.
+// Reaps every child that has ended, until none waits: records it in its handle, or just
+// collects it when it was released or is an orphan handed to us as subreaper.
 void reap_children();
 
 // Blocks until our own child has ended and reaps it.
 void wait_process(process_handle* handle);
 
-// Installs a SIGCHLD watcher so that status queries only ask the kernel after a child
-// event. Call once, before the first spawn.
+// Installs a SIGCHLD watcher: a child's end wakes the wait up, which then reaps what has
+// ended, and status queries only ask the kernel after a child event. Call once, before the
+// first spawn.
 void watch_child_events();
 
 // Makes orphaned descendants of our children ours rather than init's, so they are reaped

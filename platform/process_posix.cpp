@@ -11,9 +11,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 
+#include "common/monotonic_clock.h"
 #include "platform/child_start.h"
 #include "platform/process_tree.h"
+#include "platform/reaping.h"
 #include "platform/wake_up.h"
 
 extern char** environ;
@@ -22,8 +25,12 @@ namespace {
 
 std::atomic<unsigned> child_events{0};
 bool child_events_watched = false;
+unsigned events_reaped = 0;       // the child-event count when the latest reaping began
+bool reaping_unfinished = false;  // the latest reaping stopped at its time bound
 
-constexpr int reap_batch = 1024;  // ends collected by one reap_children call
+// The longest one reaping goes on while ends keep coming; the rest follows at once.
+constexpr std::int64_t reap_slice_ms = 100;
+constexpr unsigned reaps_between_clock_looks = 64;
 
 // Handles of started children not yet released; the reaper records each end in them.
 constexpr int registry_slots = 64;
@@ -104,21 +111,24 @@ void become_subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
 int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[],
                   char* const* /*quoted_argv*/, const child_setup& setup) {
   *handle = process_handle{};
-  unsigned events_before = child_events.load(std::memory_order_relaxed);
   pid_t pid = 0;
   int rc = start_child(argv, envp ? envp : environ, stdio, setup, &pid);
   if (rc < 0) return rc;
   handle->pid = pid;
   handle->own_child = true;
   handle->pidfd = open_pidfd(pid);
-  handle->seen_events = events_before - 1;  // the first query always asks the kernel
   register_handle(handle);
   return 0;
 }
 
 void reap_children() {
-  // Bounded, so that a stream of orphans ending under us cannot hold the caller here.
-  for (int reaped = 0; reaped < reap_batch; ++reaped) {
+  // Every child that waits is collected, until none is left, so that no zombie waits for
+  // another child signal (ends that come together share one). Ends that keep coming without
+  // a pause are taken in slices of bounded time: the wait that follows one returns at once,
+  // and the next slice goes on from there.
+  reaping_unfinished = false;
+  std::int64_t deadline = system_monotonic_ms() + reap_slice_ms;
+  for (unsigned reaped = 1;; ++reaped) {
     int status = 0;
     pid_t pid = waitpid(-1, &status, WNOHANG);
     if (pid <= 0) {
@@ -131,19 +141,34 @@ void reap_children() {
         break;
       }
     }
+    if (reaped % reaps_between_clock_looks == 0 && system_monotonic_ms() > deadline) {
+      reaping_unfinished = true;
+      wake_up();
+      return;
+    }
   }
+}
+
+void reap_after_child_events() {
+  // Without the watcher there is no count to go by: ask the kernel every time.
+  unsigned events = child_events.load(std::memory_order_relaxed);
+  if (child_events_watched && events == events_reaped && !reaping_unfinished) return;
+  // Noted before the reaping, so an end that comes during it is looked at next time.
+  events_reaped = events;
+  reap_children();
+}
+
+void reap_after_wake_up() {
+  if (child_events_watched) reap_after_child_events();
 }
 
 int process_status(process_handle* handle) {
   if (handle->pid <= 0) return -ESRCH;
   if (handle->reaped) return 0;
-  if (handle->own_child) {
-    unsigned events = child_events.load(std::memory_order_relaxed);
-    if (child_events_watched && events == handle->seen_events) return 1;
-    handle->seen_events = events;
-    reap_children();
-    return handle->reaped ? 0 : 1;
-  }
+  // Whatever has ended is collected in every query, the adopted process's included, so no
+  // zombie of ours waits for a query about its own handle.
+  reap_after_child_events();
+  if (handle->own_child) return handle->reaped ? 0 : 1;
   // A process that is not ours: its pidfd turns readable once it has ended.
   if (handle->pidfd >= 0) {
     struct pollfd p {handle->pidfd, POLLIN, 0};

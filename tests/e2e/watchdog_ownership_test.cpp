@@ -1,0 +1,151 @@
+// watchdog's hold on its processes under load: zombies collected however many end at once,
+// in a PID namespace of their own so that the process count stays bounded.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_test.h"
+
+namespace {
+
+std::string first_line(const std::string& path) {
+  std::ifstream f(path);
+  std::string line;
+  std::getline(f, line);
+  return line;
+}
+
+std::vector<pid_t> children_of(pid_t pid) {
+  std::istringstream in(first_line("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+  std::vector<pid_t> kids;
+  for (pid_t kid; in >> kid;) kids.push_back(kid);
+  return kids;
+}
+
+// The state letter of a process (Z for a zombie), or 0 when it has gone.
+char state_of(pid_t pid) {
+  std::string stat = first_line("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t close_paren = stat.rfind(')');
+  return close_paren == std::string::npos || close_paren + 2 >= stat.size() ? 0 : stat[close_paren + 2];
+}
+
+int zombies_of(pid_t pid) {
+  int n = 0;
+  for (pid_t kid : children_of(pid)) n += state_of(kid) == 'Z';
+  return n;
+}
+
+// The first process named `name` below `root`, or 0.
+pid_t descendant_named(pid_t root, const std::string& name) {
+  for (pid_t kid : children_of(root)) {
+    if (first_line("/proc/" + std::to_string(kid) + "/comm") == name) return kid;
+    if (pid_t found = descendant_named(kid, name)) return found;
+  }
+  return 0;
+}
+
+class WatchdogOwnership : public E2eTokenTest {
+ protected:
+  void SetUp() override {
+    E2eTokenTest::SetUp();
+    if (run_program({"unshare", "-fp", "--mount-proc", "true"}).status != 0)
+      GTEST_SKIP() << "no PID namespace can be made here (needs root)";
+  }
+  // Runs watchdog with `args` in a PID namespace of its own, as its first process or below a
+  // shell; returns the namespace's outer process and sets *wd to watchdog's.
+  pid_t start_in_namespace(bool as_init, std::vector<std::string> args, pid_t* wd, const program_options& o = {}) {
+    std::vector<std::string> argv = {"unshare", "-fp", "--mount-proc"};
+    if (!as_init) argv.insert(argv.end(), {"sh", "-c", "\"$0\" \"$@\"; :"});
+    argv.push_back(WATCHDOG_BIN);
+    argv.insert(argv.end(), args.begin(), args.end());
+    program_options with_dir = o;
+    with_dir.cwd = dir;
+    pid_t ns = start_program(argv, dir + "/out", dir + "/err", with_dir);
+    *wd = 0;
+    wait_until(10, [&] { return (*wd = descendant_named(ns, "watchdog")) != 0; });
+    return ns;
+  }
+  void end_namespace(pid_t ns, pid_t wd) {
+    if (wd > 0) kill(wd, SIGCONT);
+    if (wd > 0) kill(wd, SIGTERM);
+    int status = 0;
+    if (!wait_until(15, [&] { return waitpid(ns, &status, WNOHANG) == ns; })) {
+      kill(ns, SIGKILL);
+      waitpid(ns, &status, 0);
+    }
+  }
+  // The sleepers running under this test's name, zombies not counted (watchdog's own command
+  // line names them too, so the name is what counts).
+  int living_tokens() {
+    int n = 0;
+    DIR* proc = opendir("/proc");
+    while (dirent* d = proc != nullptr ? readdir(proc) : nullptr) {
+      pid_t pid = std::atoi(d->d_name);
+      if (pid > 0 && first_line("/proc/" + std::string(d->d_name) + "/comm") == token) n += state_of(pid) != 'Z';
+    }
+    if (proc != nullptr) closedir(proc);
+    return n;
+  }
+};
+
+TEST_F(WatchdogOwnership, EndsThatComeTogetherAreAllCollectedAtOnce) {
+  // Run 1 leaves more orphans than one child signal used to collect, run 2 waits; all of them
+  // and run 2's child end together while watchdog is stopped.
+  constexpr int orphans = 1500;
+  std::string script = "case ${WATCHDOG_COUNT%,*} in 1) sh -c 'i=0; while [ $i -lt " + std::to_string(orphans) +
+                       " ]; do " + sleeper + " 100 & i=$((i+1)); done'; exit 0;; 2) echo > ready; exec " + sleeper +
+                       " 101;; *) exec " + sleeper + " 102;; esac";
+  for (bool as_init : {true, false}) {
+    const char* where = as_init ? "as the namespace's first process" : "below a shell";
+    pid_t wd = 0;
+    pid_t ns = start_in_namespace(as_init, {"-n3", "sh", "-c", script}, &wd);
+    ASSERT_GT(wd, 0) << where;
+    ASSERT_TRUE(wait_until(60, [&] { return access((dir + "/ready").c_str(), F_OK) == 0 && living_tokens() > orphans; }))
+        << where;
+    kill(wd, SIGSTOP);
+    run_program({"pkill", "-KILL", "-x", token});
+    EXPECT_TRUE(wait_until(10, [&] { return living_tokens() == 0; })) << where;
+    EXPECT_GT(zombies_of(wd), orphans) << where;
+    kill(wd, SIGCONT);
+    EXPECT_TRUE(wait_until(2, [&] { return zombies_of(wd) == 0; })) << where << ": " << zombies_of(wd) << " zombies";
+    // Run 2's end is seen in the next pass: RESTART after the one-second pause.
+    EXPECT_TRUE(wait_until(4, [&] { return count_lines_with(read_file(dir + "/err"), "RESTART(1)") == 2; }))
+        << where << "\n" << read_file(dir + "/err");
+    end_namespace(ns, wd);
+    unlink((dir + "/ready").c_str());
+  }
+}
+
+TEST_F(WatchdogOwnership, ChildrenThatKeepReForkingLeaveFewZombies) {
+  if (run_program({"perl", "-e", "exit 0"}).status != 0) GTEST_SKIP() << "perl is not installed";
+  // 32 chains: each process forks once and ends, its child does the same, 100 generations
+  // each (at most 3200 pids even if nobody reaped). Run 1 starts them and ends; the runs after
+  // it end at once, so watchdog spends its time between runs as well.
+  write_file(dir + "/chain.pl", "for (1..100) { my $p = fork; exit 0 if $p; select(undef, undef, undef, 0.005) }\n");
+  std::string script = "[ ${WATCHDOG_COUNT%,*} = 1 ] || exit 0; sh -c 'i=0; while [ $i -lt 32 ]; do perl chain.pl & "
+                       "i=$((i+1)); done'; echo > ready";
+  pid_t wd = 0;
+  pid_t ns = start_in_namespace(false, {"sh", "-c", script}, &wd);
+  ASSERT_GT(wd, 0);
+  ASSERT_TRUE(wait_until(20, [&] { return access((dir + "/ready").c_str(), F_OK) == 0; }));
+  int samples = 0, sum = 0;
+  wait_until(2, [&] {
+    sum += zombies_of(wd);
+    ++samples;
+    return false;
+  });
+  end_namespace(ns, wd);
+  ASSERT_GT(samples, 0);
+  EXPECT_LT(sum / samples, 200) << "zombies on average over " << samples << " samples";
+}
+
+}  // namespace
