@@ -86,6 +86,10 @@ void spare_processes_below_us(spared_processes* spared);
 // True for our own pid and the pids of our ancestors.
 bool is_self_or_ancestor(pid_t pid);
 
+// False when our ancestors cannot all be read (no /proc, one of another PID namespace, entries
+// we may not read), so that is_self_or_ancestor cannot rule a pid out.
+bool ancestry_readable();
+
 // The `sig` of stop_process that ends everything at once (exit code 127), before the grace.
 constexpr int terminate_at_once = -1;
 

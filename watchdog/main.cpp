@@ -28,6 +28,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ERROR: -p%d is watchdog itself or one of its ancestors\n", run_settings.reuse_pid);
     return exit_start_failed;
   }
+  // Without a full view of our ancestors the check above proves nothing.
+  if (run_settings.reuse_pid != 0 && !ancestry_readable()) {
+    std::fprintf(stderr, "ERROR: -p%d cannot be checked: the ancestors of watchdog cannot be read\n",
+                 run_settings.reuse_pid);
+    return exit_start_failed;
+  }
 
   watch_child_events();
   become_subreaper();

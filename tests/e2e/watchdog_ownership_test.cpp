@@ -149,3 +149,32 @@ TEST_F(WatchdogOwnership, ChildrenThatKeepReForkingLeaveFewZombies) {
 }
 
 }  // namespace
+
+namespace {
+
+class WatchdogAdoptionProof : public E2eTokenTest {};
+
+TEST_F(WatchdogAdoptionProof, NoAdoptionWhenTheAncestorsCannotBeRead) {
+  if (run_program({"unshare", "-m", "true"}).status != 0) GTEST_SKIP() << "no mount namespace can be made here (needs root)";
+  // The shell asks watchdog to adopt the shell itself, where watchdog cannot see that it is
+  // its parent: no /proc at all, or one of another PID namespace.
+  std::string adopt_parent = std::string(WATCHDOG_BIN) + " -n1 -m2 -p$$ true; echo \"status $?\"";
+  struct {
+    const char* what;
+    std::vector<std::string> argv;
+  } rows[] = {
+      {"an empty folder over /proc", {"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /proc && " + adopt_parent, dir}},
+      {"the /proc of another PID namespace", {"unshare", "-fp", "sh", "-c", adopt_parent}},
+  };
+  for (const auto& r : rows) {
+    program_options o;
+    o.cwd = dir;
+    o.timeout_seconds = 20;
+    program_result p = run_program(r.argv, o);
+    EXPECT_EQ(p.out, "status 1\n") << r.what << ": the shell must live on\n" << p.err;
+    EXPECT_EQ(count_lines_with(p.err, "the ancestors of watchdog cannot be read"), 1) << r.what << "\n" << p.err;
+    EXPECT_EQ(count_lines_with(p.err, "WATCHDOG START"), 0) << r.what;
+  }
+}
+
+}  // namespace
