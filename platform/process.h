@@ -14,6 +14,7 @@ struct process_handle {
   int exit_code = -1;       // exit status, 127 after our kill, 128+N after signal N from elsewhere
   void* system_handle = nullptr;  // Windows: the process handle the status and end calls take
   void* tree = nullptr;           // Windows: the job object that holds the child's descendants
+  int cgroup_fd = -1;             // Linux: the run's own cgroup, which holds the child and all it starts
 };
 
 // Standard descriptors for the child: -1 keeps the one it inherits from us.
@@ -27,6 +28,9 @@ struct child_stdio {
 struct child_setup {
   int parent_death_signal = 0;  // sent to the child when we end, however we end (0: none)
   int cgroup_fd = -1;           // a cgroup folder the child is moved into before it runs its program
+  // A new cgroup of its own instead, where runs are held in cgroups (run_cgroup.h); the handle
+  // keeps it, and the tree operations then reach exactly what it holds.
+  bool own_cgroup = false;
 };
 
 // Starts argv[0] found along PATH, without waiting. The child gets every signal at its
@@ -60,7 +64,9 @@ struct spared_processes {
 // Which processes a tree operation reaches: always the handle's process and its descendants;
 // with `everything_below_us` every other descendant of ours too (orphans re-parented to us as
 // subreaper, detached ones included), except those in `spared`, what is below them and what
-// shares a session of theirs other than ours. Never ourselves or an ancestor of ours.
+// shares a session of theirs other than ours. Never ourselves or an ancestor of ours. A handle
+// with a cgroup of its own is held by it: a tree operation reaches exactly what the cgroup
+// holds, whatever the scope; and no tree operation reaches into another run's cgroup.
 struct stop_scope {
   bool everything_below_us = false;
   const spared_processes* spared = nullptr;
@@ -81,6 +87,7 @@ int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope
 bool process_tree_running(process_handle* handle, const stop_scope& scope = {});
 
 // Adds every process below us that is not spared yet (and forgets those that have gone).
+// Nothing to do while every run has a cgroup of its own: that spares its processes.
 void spare_processes_below_us(spared_processes* spared);
 
 // True for our own pid and the pids of our ancestors.
@@ -108,7 +115,7 @@ bool stop_process(process_handle* handle, int sig, long grace_ms, const stop_sco
 int adopt_process(process_handle* handle, pid_t pid);
 
 // Lets go of the handle. Our own child that has not ended yet is reaped later, whenever it
-// ends, so no zombie is left.
+// ends, so no zombie is left. The run's cgroup is removed once all its processes have ended.
 void release_process(process_handle* handle);
 
 // Reaps every child that has ended, until none waits: records it in its handle, or just

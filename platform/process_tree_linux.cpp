@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/run_cgroup_linux.h"
+
 namespace {
 
 constexpr int ancestry_limit = 4096;  // no chain of parents is longer
@@ -153,6 +155,8 @@ bool is_spared(const spared_processes* spared, const std::vector<pid_t>& session
 int grow(const std::vector<pid_t>& roots, const stop_scope& scope, std::vector<pid_t>* pids, bool freeze) {
   const std::vector<pid_t> keep_out = ancestry();
   const std::vector<pid_t> sessions = spared_sessions(scope.spared, own_session());
+  // What a run's cgroup holds belongs to that run alone.
+  const std::vector<pid_t> held = processes_in_run_cgroups();
   int added = 0;
   bool grew = true;
   while (grew) {
@@ -161,6 +165,7 @@ int grow(const std::vector<pid_t>& roots, const stop_scope& scope, std::vector<p
       if (e.ended || contains(roots, e.pid) || contains(*pids, e.pid) || contains(keep_out, e.pid)) continue;
       if (!contains(roots, e.parent) && !contains(*pids, e.parent)) continue;
       if (is_spared(scope.spared, sessions, e)) continue;  // nothing below it is reached through it
+      if (std::binary_search(held.begin(), held.end(), e.pid)) continue;
       pids->push_back(e.pid);
       if (freeze) kill(e.pid, SIGSTOP);
       ++added;
@@ -190,6 +195,7 @@ std::vector<pid_t> stop_descendants(pid_t root, const stop_scope& scope) { retur
 std::vector<pid_t> list_descendants(pid_t root, const stop_scope& scope) { return collect(root, scope, false); }
 
 void spare_processes_below_us(spared_processes* spared) {
+  if (every_run_in_a_cgroup()) return;
   read_process_table();
   auto find = [](pid_t pid) -> const tree_entry* {
     for (const tree_entry& e : table)

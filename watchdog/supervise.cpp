@@ -14,6 +14,7 @@
 
 #include "common/time_stamp.h"
 #include "platform/pipe.h"
+#include "platform/run_cgroup.h"
 #include "platform/signal.h"
 #include "platform/wait.h"
 #include "watchdog/child_status.h"
@@ -109,7 +110,9 @@ bool start_command(supervision_state* s) {
     stdio.out = out_pipe[1];
     stdio.err = err_pipe[1];
   }
-  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment.data(), run_settings.cmd_argv);
+  child_setup setup;
+  setup.own_cgroup = true;  // where the system allows it, a cgroup holds all the run starts
+  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment.data(), run_settings.cmd_argv, setup);
   // The child holds the only write ends now, so reads see the end when it is gone.
   close_fd(&out_pipe[1]);
   close_fd(&err_pipe[1]);
@@ -413,6 +416,7 @@ void drain_before_exit(bool stopping) {
     stop_process(&run->child, sig, grace_ms, run_scope(s), relay_while_waiting, s);
   close_run_pipes(run);
   release_process(&run->child);
+  end_run_cgroups();
   drain_before_exit(true);
   die_by_signal(sig);
 }
