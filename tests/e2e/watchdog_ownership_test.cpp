@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -176,5 +178,179 @@ TEST_F(WatchdogAdoptionProof, NoAdoptionWhenTheAncestorsCannotBeRead) {
     EXPECT_EQ(count_lines_with(p.err, "WATCHDOG START"), 0) << r.what;
   }
 }
+
+}  // namespace
+
+namespace {
+
+constexpr const char* held_in_cgroups = "runs held in cgroups of their own below ";
+
+// Both ways a run holds its processes: a cgroup of its own, and the process tree that
+// WATCHDOG_NO_CGROUP=1 asks for.
+class RunHold : public E2eTokenTest, public ::testing::WithParamInterface<std::string> {
+ protected:
+  bool cgroups() const { return GetParam() == "cgroup"; }
+  void SetUp() override {
+    E2eTokenTest::SetUp();
+    std::string how = run_program({WATCHDOG_BIN, "-d1", "-n1", "true"}, options()).err;
+    how = how.substr(0, how.find('\n'));
+    if (cgroups() && how.find(held_in_cgroups) != 0) GTEST_SKIP() << how;
+    if (cgroups()) folder = how.substr(std::string(held_in_cgroups).size());
+  }
+  program_options options() const {
+    program_options o;
+    o.cwd = dir;
+    if (cgroups())
+      o.unset.push_back("WATCHDOG_NO_CGROUP");
+    else
+      o.env.push_back({"WATCHDOG_NO_CGROUP", "1"});
+    return o;
+  }
+  struct outcome {
+    int status = -1;
+    std::string err;
+  };
+  // Runs watchdog with `args`; `meanwhile` is called with its pid once it has started. No cgroup
+  // of it may be left once it has ended.
+  outcome watchdog(std::vector<std::string> args, const std::function<void(pid_t)>& meanwhile = nullptr) {
+    args.insert(args.begin(), WATCHDOG_BIN);
+    pid_t pid = start_program(args, dir + "/out", dir + "/err", options());
+    if (meanwhile) meanwhile(pid);
+    int status = 0;
+    if (!wait_until(40, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) {
+      ADD_FAILURE() << "watchdog did not end";
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    if (cgroups()) {
+      EXPECT_EQ(cgroups_of(pid), "") << "left behind by watchdog";
+    }
+    outcome o;
+    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    o.err = read_file(dir + "/err");
+    return o;
+  }
+  std::string cgroups_of(pid_t pid) {
+    std::string prefix = "watchdog-" + std::to_string(pid) + "-", names;
+    DIR* d = opendir(folder.c_str());
+    while (dirent* e = d != nullptr ? readdir(d) : nullptr)
+      if (std::string(e->d_name).rfind(prefix, 0) == 0) names += std::string(e->d_name) + " ";
+    if (d != nullptr) closedir(d);
+    return names;
+  }
+  // Sends `sig` once the run's output holds `text`.
+  void signal_after(pid_t pid, const std::string& text, int sig) {
+    EXPECT_TRUE(wait_until(10, [&] { return read_file(dir + "/out").find(text) != std::string::npos; }));
+    kill(pid, sig);
+  }
+  std::string folder;
+};
+
+TEST_P(RunHold, TheDebugTraceSaysOnceHowRunsAreHeld) {
+  outcome traced = watchdog({"-d1", "-n2", "true"});
+  EXPECT_EQ(count_lines_with(traced.err, "runs held "), 1) << traced.err;
+  EXPECT_EQ(count_lines_with(traced.err, cgroups() ? held_in_cgroups : "runs held as process trees: cgroups not wanted"),
+            1)
+      << traced.err;
+  EXPECT_EQ(count_lines_with(watchdog({"-n1", "true"}).err, "runs held "), 0);
+}
+
+TEST_P(RunHold, EndingARunEndsEverythingItStarted) {
+  std::string script = "(setsid " + sleeper + " 301 &); (" + sleeper + " 302 &); echo started; exec " + sleeper + " 303";
+  struct {
+    const char* what;
+    std::vector<std::string> args;
+    int signal;  // sent once the run has started (0: none)
+    int status;
+  } rows[] = {
+      {"two hang kills", {"-m1", "-n2"}, 0, 0},
+      {"the timeout", {"-t2"}, 0, 99},
+      {"a stop", {"-m30"}, SIGTERM, 128 + SIGTERM},
+  };
+  for (const auto& r : rows) {
+    std::vector<std::string> args = r.args;
+    args.insert(args.end(), {"sh", "-c", script});
+    outcome o = watchdog(args, [&](pid_t pid) {
+      if (r.signal != 0) signal_after(pid, "started", r.signal);
+    });
+    EXPECT_EQ(o.status, r.status) << r.what << "\n" << o.err;
+    EXPECT_EQ(count_lines_with(o.err, "can't kill"), 0) << r.what;
+    EXPECT_TRUE(wait_until(3, [&] { return leftovers().empty(); })) << r.what << ":\n" << leftovers();
+  }
+}
+
+TEST_P(RunHold, WhatARunThatEndedByItselfLeftIsSparedByEveryLaterEnd) {
+  struct {
+    const char* what;
+    std::string detach;
+  } daemons[] = {
+      {"detached before its run ended", "(setsid " + sleeper + " 311 &)"},
+      {"detached after its run ended", "(sleep 0.3; exec setsid -f " + sleeper + " 311) &"},
+  };
+  struct {
+    const char* what;
+    std::vector<std::string> args;
+    int signal;
+  } ends[] = {
+      {"a hang kill", {"-m1", "-n2"}, 0},
+      {"the timeout", {"-t4"}, 0},
+      {"a stop", {"-m30"}, SIGTERM},
+  };
+  for (const auto& d : daemons) {
+    // The process tree cannot tell a process that detaches later from one the next run starts.
+    if (!cgroups() && d.detach.find("sleep 0.3") != std::string::npos) continue;
+    for (const auto& e : ends) {
+      std::string what = std::string(d.what) + ", then " + e.what;
+      std::string script =
+          "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then\n" + d.detach + "\nexit 0\nfi\necho second; exec " + sleeper + " 319";
+      std::vector<std::string> args = e.args;
+      args.insert(args.end(), {"sh", "-c", script});
+      watchdog(args, [&](pid_t pid) {
+        if (e.signal != 0) signal_after(pid, "second", e.signal);
+      });
+      EXPECT_TRUE(wait_until(3, [&] { return count_lines_with(leftovers(), " 319") == 0; })) << what;
+      std::string left = leftovers();
+      EXPECT_EQ(count_lines_with(left, " 311"), 1) << what << ": the daemon was ended\n" << left;
+      run_program({"pkill", "-KILL", "-f", token});
+      wait_until(3, [&] {
+        while (waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+        return leftovers().empty();
+      });
+    }
+  }
+}
+
+TEST_P(RunHold, AStopUnderAForkStormEndsWithinTheGrace) {
+  if (run_program({"unshare", "-fp", "--mount-proc", "true"}).status != 0)
+    GTEST_SKIP() << "no PID namespace can be made here (needs root)";
+  // 32 processes that ignore the stop and fork without pause, one child at a time each, in a
+  // PID namespace of their own.
+  write_file(dir + "/storm.sh", "trap '' TERM INT HUP; while :; do sh -c :; done\n");
+  std::string script = "i=0; while [ $i -lt 32 ]; do sh storm.sh & i=$((i+1)); done; echo started; exec " + sleeper + " 320";
+  program_options o = options();
+  pid_t ns = start_program({"unshare", "-fp", "--mount-proc", "sh", "-c", "\"$0\" \"$@\"; :", WATCHDOG_BIN, "-m60", "sh",
+                            "-c", script},
+                           dir + "/out", dir + "/err", o);
+  pid_t wd = 0;
+  ASSERT_TRUE(wait_until(10, [&] { return (wd = descendant_named(ns, "watchdog")) != 0; }));
+  ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "started\n"; }));
+  auto asked = std::chrono::steady_clock::now();
+  kill(wd, SIGTERM);
+  int status = 0;
+  bool ended = wait_until(60, [&] { return waitpid(ns, &status, WNOHANG) == ns; });
+  double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+  if (!ended) {
+    kill(ns, SIGKILL);
+    waitpid(ns, &status, 0);
+  }
+  EXPECT_TRUE(ended);
+  // The grace of 3 s, the kill and the wait for the cgroup to empty, the exit's bounded drain.
+  if (cgroups()) {
+    EXPECT_LT(took, 3 + 1 + 1 + 3) << read_file(dir + "/err");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWays, RunHold, ::testing::Values("cgroup", "process_tree"));
 
 }  // namespace
