@@ -220,9 +220,10 @@ void move_out_and_remove(const std::string& name) {
 
 // A path as /proc/self/mountinfo writes it: blanks and the like as \ooo.
 std::string unescape_mount_field(const std::string& field) {
+  auto octal = [&](std::size_t i) { return i < field.size() && field[i] >= '0' && field[i] <= '7'; };
   std::string out;
   for (std::size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3') {
+    if (field[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
       out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
       i += 3;
     } else {
@@ -406,8 +407,8 @@ void signal_run_cgroup(int cgroup, int sig) {
 }
 
 int kill_run_cgroup(int cgroup) {
-  int rc = write_text(cgroup, "cgroup.kill", "1");
-  return rc == -ENOENT ? kill_run_cgroup_by_freezing(cgroup) : rc;
+  // Missing before Linux 5.14: then the cgroup is frozen and each process killed.
+  return write_text(cgroup, "cgroup.kill", "1") == 0 ? 0 : kill_run_cgroup_by_freezing(cgroup);
 }
 
 int kill_run_cgroup_by_freezing(int cgroup) {
