@@ -42,7 +42,8 @@ std::vector<std::string> program_candidates(const char* word) {
   return paths;
 }
 
-// Reports the errno of a failed set-up to the parent and ends the child.
+// Reports the errno of a failed set-up to the parent and ends the child. A failed move into
+// the cgroup is reported negative, so the parent can tell it from the rest.
 [[noreturn]] void fail_child(int report_fd, int err) {
   while (write(report_fd, &err, sizeof err) < 0 && errno == EINTR) {
   }
@@ -77,8 +78,8 @@ int install_descriptor(int from, int to) {
   }
   if (setup.cgroup_fd >= 0) {
     int procs = openat(setup.cgroup_fd, "cgroup.procs", O_WRONLY | O_CLOEXEC);
-    if (procs < 0) fail_child(report_fd, errno);
-    if (write(procs, "0\n", 2) != 2) fail_child(report_fd, errno);
+    if (procs < 0) fail_child(report_fd, -errno);
+    if (write(procs, "0\n", 2) != 2) fail_child(report_fd, errno != 0 ? -errno : -EIO);
     close(procs);
   }
 #else
@@ -105,7 +106,8 @@ int install_descriptor(int from, int to) {
 }  // namespace
 
 int start_child(char* const argv[], char* const envp[], const child_stdio& stdio, const child_setup& setup,
-                pid_t* pid) {
+                pid_t* pid, bool* cgroup_refused) {
+  if (cgroup_refused != nullptr) *cgroup_refused = false;
   const std::vector<std::string> candidates = program_candidates(argv[0]);
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return -errno;
@@ -136,6 +138,10 @@ int start_child(char* const argv[], char* const envp[], const child_stdio& stdio
   if (n == static_cast<ssize_t>(sizeof err)) {
     // The child has ended or is about to: collect it here, so no zombie is left.
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    if (err < 0) {
+      if (cgroup_refused != nullptr) *cgroup_refused = true;
+      err = -err;
     }
     return -(err != 0 ? err : ECHILD);
   }

@@ -13,9 +13,9 @@ struct process_handle {
   bool kill_sent = false;   // our termination request went out
   int exit_code = -1;       // exit status, 127 after our kill, 128+N after signal N from elsewhere
   int end_signal = 0;       // POSIX: the signal N that ended our own child, 0 when it exited itself
-  unsigned seen_events = 0; // child-event count at the last real query
   void* system_handle = nullptr;  // Windows: the process handle the status and end calls take
   void* tree = nullptr;           // Windows: the job object that holds the child's descendants
+  int cgroup_fd = -1;             // Linux: the run's own cgroup, which holds the child and all it starts
 };
 
 // Standard descriptors for the child: -1 keeps the one it inherits from us.
@@ -29,6 +29,9 @@ struct child_stdio {
 struct child_setup {
   int parent_death_signal = 0;  // sent to the child when we end, however we end (0: none)
   int cgroup_fd = -1;           // a cgroup folder the child is moved into before it runs its program
+  // A new cgroup of its own instead, where runs are held in cgroups (run_cgroup.h); the handle
+  // keeps it, and the tree operations then reach exactly what it holds.
+  bool own_cgroup = false;
 };
 
 // Starts argv[0] found along PATH, without waiting. The child gets every signal at its
@@ -62,7 +65,9 @@ struct spared_processes {
 // Which processes a tree operation reaches: always the handle's process and its descendants;
 // with `everything_below_us` every other descendant of ours too (orphans re-parented to us as
 // subreaper, detached ones included), except those in `spared`, what is below them and what
-// shares a session of theirs other than ours. Never ourselves or an ancestor of ours.
+// shares a session of theirs other than ours. Never ourselves or an ancestor of ours. A handle
+// with a cgroup of its own is held by it: a tree operation reaches exactly what the cgroup
+// holds, whatever the scope; and no tree operation reaches into another run's cgroup.
 struct stop_scope {
   bool everything_below_us = false;
   const spared_processes* spared = nullptr;
@@ -80,10 +85,15 @@ int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope
 bool process_tree_running(process_handle* handle, const stop_scope& scope = {});
 
 // Adds every process below us that is not spared yet (and forgets those that have gone).
+// Nothing to do while every run has a cgroup of its own: that spares its processes.
 void spare_processes_below_us(spared_processes* spared);
 
 // True for our own pid and the pids of our ancestors.
 bool is_self_or_ancestor(pid_t pid);
+
+// False when our ancestors cannot all be read (no /proc, one of another PID namespace, entries
+// we may not read), so that is_self_or_ancestor cannot rule a pid out.
+bool ancestry_readable();
 
 // The `sig` of stop_process that ends everything at once (exit code 127), before the grace.
 constexpr int terminate_at_once = -1;
@@ -103,15 +113,16 @@ bool stop_process(process_handle* handle, int sig, long grace_ms, const stop_sco
 int adopt_process(process_handle* handle, pid_t pid);
 
 // Lets go of the handle. Our own child that has not ended yet is reaped later, whenever it
-// ends, so no zombie is left.
+// ends, so no zombie is left. The run's cgroup is removed once all its processes have ended.
 void release_process(process_handle* handle);
 
-// Reaps every child that has ended: records it in its handle, or just collects it when it
-// was released or is an orphan handed to us as subreaper.
+// Reaps every child that has ended, until none waits: records it in its handle, or just
+// collects it when it was released or is an orphan handed to us as subreaper.
 void reap_children();
 
-// Installs a SIGCHLD watcher so that status queries only ask the kernel after a child
-// event. Call once, before the first spawn.
+// Installs a SIGCHLD watcher: a child's end wakes the wait up, which then reaps what has
+// ended, and status queries only ask the kernel after a child event. Call once, before the
+// first spawn.
 void watch_child_events();
 
 // Makes orphaned descendants of our children ours rather than init's, so they are reaped

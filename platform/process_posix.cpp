@@ -1,5 +1,6 @@
 // Child processes on POSIX: fork and exec, one reaping point over waitpid(-1), pidfds, and
-// SIGKILL for ourselves and our descendants.
+// SIGKILL for ourselves and our descendants: through the run's cgroup where it has one,
+// through the process tree otherwise.
 #include "platform/process.h"
 
 #include <errno.h>
@@ -10,10 +11,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 
+#include "common/monotonic_clock.h"
 #include "platform/child_start.h"
 #include "platform/process_tree.h"
+#include "platform/reaping.h"
+#include "platform/run_cgroup_linux.h"
 #include "platform/wake_up.h"
 
 extern char** environ;
@@ -22,8 +28,12 @@ namespace {
 
 std::atomic<unsigned> child_events{0};
 bool child_events_watched = false;
+unsigned events_reaped = 0;       // the child-event count when the latest reaping began
+bool reaping_unfinished = false;  // the latest reaping stopped at its time bound
 
-constexpr int reap_batch = 1024;  // ends collected by one reap_children call
+// The longest one reaping goes on while ends keep coming; the rest follows at once.
+constexpr std::int64_t reap_slice_ms = 100;
+constexpr unsigned reaps_between_clock_looks = 64;
 
 // Handles of started children not yet released; the reaper records each end in them.
 constexpr int registry_slots = 64;
@@ -105,46 +115,88 @@ void become_subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
 int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[],
                   char* const* /*quoted_argv*/, const child_setup& setup) {
   *handle = process_handle{};
-  unsigned events_before = child_events.load(std::memory_order_relaxed);
+  child_setup with = setup;
+  int cgroup = -1;
+  if (setup.own_cgroup && run_cgroups_in_use()) {
+    cgroup = std::max(make_run_cgroup(), -1);  // none could be made: the run goes without one
+    with.cgroup_fd = cgroup;
+  }
   pid_t pid = 0;
-  int rc = start_child(argv, envp ? envp : environ, stdio, setup, &pid);
-  if (rc < 0) return rc;
+  bool refused = false;
+  int rc = start_child(argv, envp ? envp : environ, stdio, with, &pid, &refused);
+  if (refused && cgroup >= 0) {
+    // The cgroup could not be entered after all: the run goes without one.
+    release_run_cgroup(&cgroup);
+    with.cgroup_fd = setup.cgroup_fd;
+    rc = start_child(argv, envp ? envp : environ, stdio, with, &pid);
+  }
+  if (setup.own_cgroup && run_cgroups_in_use() && cgroup < 0) note_run_without_cgroup();
+  if (rc < 0) {
+    release_run_cgroup(&cgroup);
+    return rc;
+  }
   handle->pid = pid;
   handle->own_child = true;
   handle->pidfd = open_pidfd(pid);
-  handle->seen_events = events_before - 1;  // the first query always asks the kernel
+  handle->cgroup_fd = cgroup;
   register_handle(handle);
   return 0;
 }
 
 void reap_children() {
-  // Bounded, so that a stream of orphans ending under us cannot hold the caller here.
-  for (int reaped = 0; reaped < reap_batch; ++reaped) {
+  // Every child that waits is collected, until none is left, so that no zombie waits for
+  // another child signal (ends that come together share one). Ends that keep coming without
+  // a pause are taken in slices of bounded time: the wait that follows one returns at once,
+  // and the next slice goes on from there.
+  reaping_unfinished = false;
+  std::int64_t deadline = system_monotonic_ms() + reap_slice_ms;
+  unsigned reaped = 0;
+  for (;;) {
     int status = 0;
     pid_t pid = waitpid(-1, &status, WNOHANG);
     if (pid <= 0) {
       if (pid < 0 && errno == EINTR) continue;
-      return;
+      break;
     }
+    ++reaped;
     for (int i = 0; i < registry_count; ++i) {
       if (registry[i]->pid == pid) {
         record_end(registry[i], status);
         break;
       }
     }
+    if (reaped % reaps_between_clock_looks == 0 && system_monotonic_ms() > deadline) {
+      reaping_unfinished = true;
+      wake_up();
+      break;
+    }
   }
+  if (reaped > 0) note_processes_ended();
+}
+
+void reap_after_child_events() {
+  // Without the watcher there is no count to go by: ask the kernel every time.
+  unsigned events = child_events.load(std::memory_order_relaxed);
+  if (!child_events_watched || events != events_reaped || reaping_unfinished) {
+    // Noted before the reaping, so an end that comes during it is looked at next time.
+    events_reaped = events;
+    reap_children();
+  }
+  // A run's cgroup may have lost its last process: looked at now and then, not every time.
+  remove_empty_run_cgroups(true);
+}
+
+void reap_after_wake_up() {
+  if (child_events_watched) reap_after_child_events();
 }
 
 int process_status(process_handle* handle) {
   if (handle->pid <= 0) return -ESRCH;
   if (handle->reaped) return 0;
-  if (handle->own_child) {
-    unsigned events = child_events.load(std::memory_order_relaxed);
-    if (child_events_watched && events == handle->seen_events) return 1;
-    handle->seen_events = events;
-    reap_children();
-    return handle->reaped ? 0 : 1;
-  }
+  // Whatever has ended is collected in every query, the adopted process's included, so no
+  // zombie of ours waits for a query about its own handle.
+  reap_after_child_events();
+  if (handle->own_child) return handle->reaped ? 0 : 1;
   // A process that is not ours: its pidfd turns readable once it has ended.
   if (handle->pidfd >= 0) {
     struct pollfd p {handle->pidfd, POLLIN, 0};
@@ -167,6 +219,11 @@ int terminate_process(process_handle* handle) {
 
 int terminate_process_tree(process_handle* handle, const stop_scope& scope) {
   bool alive = handle->pid > 0 && !handle->reaped;
+  if (handle->cgroup_fd >= 0) {
+    // The cgroup holds everything the run started, wherever it went: one kill ends it all.
+    if (alive) handle->kill_sent = true;
+    return kill_run_cgroup(handle->cgroup_fd);
+  }
   if (alive) {
     handle->kill_sent = true;
     // Freeze the process first so the tree cannot change under us, then its descendants.
@@ -179,6 +236,10 @@ int terminate_process_tree(process_handle* handle, const stop_scope& scope) {
 }
 
 int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope) {
+  if (handle->cgroup_fd >= 0) {
+    signal_run_cgroup(handle->cgroup_fd, sig);
+    return 0;
+  }
   bool alive = handle->pid > 0 && !handle->reaped;
   std::vector<pid_t> tree = list_descendants(alive ? handle->pid : 0, scope);
   int rc = alive ? send_signal(handle, sig) : 0;
@@ -193,6 +254,7 @@ int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope
 bool process_tree_running(process_handle* handle, const stop_scope& scope) {
   reap_children();
   if (handle->pid > 0 && process_status(handle) == 1) return true;
+  if (handle->cgroup_fd >= 0) return run_cgroup_populated(handle->cgroup_fd);
   return !list_descendants(handle->pid > 0 && !handle->reaped ? handle->pid : 0, scope).empty();
 }
 
@@ -214,6 +276,7 @@ int adopt_process(process_handle* handle, pid_t pid) {
 void release_process(process_handle* handle) {
   unregister_handle(handle);
   close_pidfd(handle);
+  release_run_cgroup(&handle->cgroup_fd);
   *handle = process_handle{};
   // Whatever has ended meanwhile, released children included, is collected now; the rest
   // is collected by a later call after its child event.

@@ -29,8 +29,10 @@ bool stop_process(process_handle* handle, int sig, long grace_ms, const stop_sco
     while_waiting(left < status_step_ms ? static_cast<long>(left) : status_step_ms, context);
   }
   terminate_process_tree(handle, scope);
-  // A killed process is gone within moments; one stuck in the kernel is reaped later.
+  // A killed process is gone within moments; one stuck in the kernel is reaped later. A run's
+  // cgroup is waited for until it is empty, as its processes go with the kill.
   std::int64_t reap_deadline = monotonic_now() + reap_wait_ms;
-  while (process_status(handle) == 1 && monotonic_now() < reap_deadline) just_wait(20, nullptr);
+  auto left = [&] { return handle->cgroup_fd >= 0 ? process_tree_running(handle, scope) : process_status(handle) == 1; };
+  while (left() && monotonic_now() < reap_deadline) just_wait(20, nullptr);
   return false;
 }

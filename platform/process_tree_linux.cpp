@@ -11,10 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/run_cgroup_linux.h"
+
 namespace {
 
 constexpr int ancestry_limit = 4096;  // no chain of parents is longer
 constexpr int freeze_rounds = 20;     // readings of the tree while freezing it
+constexpr int ancestry_attempts = 3;  // readings of our ancestry before it counts as unreadable
 
 struct tree_entry {
   pid_t pid = 0;
@@ -24,11 +27,9 @@ struct tree_entry {
   bool ended = false;              // a zombie: gone, only not yet collected
 };
 
-// One process as /proc shows it. The command name may hold blanks and parentheses, so the
-// fields are read after its last ')'.
-bool read_entry(pid_t pid, tree_entry* e) {
-  char path[64];
-  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+// One process as /proc shows it at `path`. The command name may hold blanks and parentheses,
+// so the fields are read after its last ')'.
+bool read_entry_at(const char* path, tree_entry* e) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   char buf[1024];
@@ -47,7 +48,7 @@ bool read_entry(pid_t pid, tree_entry* e) {
   if (std::sscanf(close_paren + 1, " %c %d %*d %d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
                   &state, &parent, &session, &started) != 4)
     return false;
-  e->pid = pid;
+  e->pid = static_cast<pid_t>(std::atoi(buf));
   e->parent = parent;
   e->session = session;
   e->started = started;
@@ -55,11 +56,25 @@ bool read_entry(pid_t pid, tree_entry* e) {
   return true;
 }
 
+bool read_entry(pid_t pid, tree_entry* e) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  return read_entry_at(path, e) && e->pid == pid;
+}
+
 // Every process there is; the table grows with the system, it is never cut short.
 std::vector<tree_entry> table;
 
+// A /proc of another PID namespace (or none) shows pids that are not ours to signal: then
+// the table stays empty, and a tree operation reaches no process beyond its handle's.
+bool proc_is_ours() {
+  tree_entry self;
+  return read_entry_at("/proc/self/stat", &self) && self.pid == getpid();
+}
+
 void read_process_table() {
   table.clear();
+  if (!proc_is_ours()) return;
   DIR* proc = opendir("/proc");
   if (proc == nullptr) return;
   while (dirent* d = readdir(proc)) {
@@ -74,17 +89,37 @@ void read_process_table() {
 
 bool contains(const std::vector<pid_t>& pids, pid_t pid) { return std::find(pids.begin(), pids.end(), pid) != pids.end(); }
 
-// Ourselves and every ancestor up to init, read one by one from /proc, so that the answer
-// does not depend on any table: never signalled, whatever the tree says.
-std::vector<pid_t> ancestry() {
-  std::vector<pid_t> chain;
+// Ourselves and every ancestor up to init (or up to the first process of our PID namespace),
+// read one by one from /proc, so that the answer does not depend on any table: never
+// signalled, whatever the tree says. False when a link could not be read: no /proc, one of
+// someone else's PID namespace, an entry we may not read, an ancestor that ended meanwhile.
+bool read_ancestry(std::vector<pid_t>* chain) {
+  chain->clear();
+  if (!proc_is_ours()) {
+    chain->push_back(getpid());
+    return false;
+  }
   pid_t p = getpid();
-  while (p > 0 && static_cast<int>(chain.size()) < ancestry_limit && !contains(chain, p)) {
-    chain.push_back(p);
+  while (p > 0 && static_cast<int>(chain->size()) < ancestry_limit && !contains(*chain, p)) {
+    chain->push_back(p);
     tree_entry e;
-    if (p == 1 || !read_entry(p, &e)) break;
+    if (p == 1) return true;
+    if (!read_entry(p, &e)) return false;
     p = e.parent;
   }
+  return p == 0;
+}
+
+// An ancestor that ends while the chain is read breaks it: then it is read again.
+bool read_ancestry_whole(std::vector<pid_t>* chain) {
+  for (int attempt = 0; attempt < ancestry_attempts; ++attempt)
+    if (read_ancestry(chain)) return true;
+  return false;
+}
+
+std::vector<pid_t> ancestry() {
+  std::vector<pid_t> chain;
+  read_ancestry_whole(&chain);  // what could be read is kept out all the same
   return chain;
 }
 
@@ -120,6 +155,8 @@ bool is_spared(const spared_processes* spared, const std::vector<pid_t>& session
 int grow(const std::vector<pid_t>& roots, const stop_scope& scope, std::vector<pid_t>* pids, bool freeze) {
   const std::vector<pid_t> keep_out = ancestry();
   const std::vector<pid_t> sessions = spared_sessions(scope.spared, own_session());
+  // What a run's cgroup holds belongs to that run alone.
+  const std::vector<pid_t> held = processes_in_run_cgroups();
   int added = 0;
   bool grew = true;
   while (grew) {
@@ -128,6 +165,7 @@ int grow(const std::vector<pid_t>& roots, const stop_scope& scope, std::vector<p
       if (e.ended || contains(roots, e.pid) || contains(*pids, e.pid) || contains(keep_out, e.pid)) continue;
       if (!contains(roots, e.parent) && !contains(*pids, e.parent)) continue;
       if (is_spared(scope.spared, sessions, e)) continue;  // nothing below it is reached through it
+      if (std::binary_search(held.begin(), held.end(), e.pid)) continue;
       pids->push_back(e.pid);
       if (freeze) kill(e.pid, SIGSTOP);
       ++added;
@@ -157,6 +195,7 @@ std::vector<pid_t> stop_descendants(pid_t root, const stop_scope& scope) { retur
 std::vector<pid_t> list_descendants(pid_t root, const stop_scope& scope) { return collect(root, scope, false); }
 
 void spare_processes_below_us(spared_processes* spared) {
+  if (every_run_in_a_cgroup()) return;
   read_process_table();
   auto find = [](pid_t pid) -> const tree_entry* {
     for (const tree_entry& e : table)
@@ -185,3 +224,8 @@ void spare_processes_below_us(spared_processes* spared) {
 }
 
 bool is_self_or_ancestor(pid_t pid) { return contains(ancestry(), pid); }
+
+bool ancestry_readable() {
+  std::vector<pid_t> chain;
+  return read_ancestry_whole(&chain);
+}

@@ -162,6 +162,8 @@ void spare_processes_below_us(spared_processes*) {}
 
 bool is_self_or_ancestor(pid_t pid) { return pid == own_process_id(); }
 
+bool ancestry_readable() { return true; }
+
 int adopt_process(process_handle* handle, pid_t pid) {
   *handle = process_handle{};
   HANDLE process = OpenProcess(all_access, FALSE, static_cast<DWORD>(pid));

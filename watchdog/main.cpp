@@ -1,10 +1,13 @@
 // watchdog: supervises a console program, restarting it when it hangs or ends.
 #include <cstdio>
+#include <cstdlib>
 
 #include "common/program_location.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
+#include "platform/run_cgroup.h"
 #include "platform/signal.h"
+#include "watchdog/messages.h"
 #include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/supervise.h"
@@ -28,6 +31,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ERROR: -p%d is watchdog itself or one of its ancestors\n", run_settings.reuse_pid);
     return exit_start_failed;
   }
+  // Without a full view of our ancestors the check above proves nothing.
+  if (run_settings.reuse_pid != 0 && !ancestry_readable()) {
+    std::fprintf(stderr, "ERROR: -p%d cannot be checked: the ancestors of watchdog cannot be read\n",
+                 run_settings.reuse_pid);
+    return exit_start_failed;
+  }
+
+  // Each run in a cgroup of its own where the system allows it, unless WATCHDOG_NO_CGROUP
+  // (a nonzero number) asks for the process tree.
+  const char* no_cgroup = std::getenv("WATCHDOG_NO_CGROUP");
+  int tree_asked = 0;
+  if (no_cgroup != nullptr) std::sscanf(no_cgroup, "%d", &tree_asked);
+  const char* held = choose_run_cgroups(tree_asked == 0);
+  if (run_settings.debug_mask & 1) say("%s\n", held);
 
   watch_child_events();
   become_subreaper();
@@ -36,6 +53,7 @@ int main(int argc, char** argv) {
   static supervision_state state;
   init_supervision(&state);
   int status = supervise(&state);
+  end_run_cgroups();
   close_output_queues();
   return status;
 }

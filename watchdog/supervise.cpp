@@ -15,6 +15,7 @@
 
 #include "common/time_stamp.h"
 #include "platform/pipe.h"
+#include "platform/run_cgroup.h"
 #include "platform/signal.h"
 #include "platform/wait.h"
 #include "watchdog/child_status.h"
@@ -113,7 +114,9 @@ int start_command(supervision_state* s) {
     stdio.out = out_pipe[1];
     stdio.err = err_pipe[1];
   }
-  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment.data(), run_settings.cmd_argv);
+  child_setup setup;
+  setup.own_cgroup = true;  // where the system allows it, a cgroup holds all the run starts
+  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment.data(), run_settings.cmd_argv, setup);
   // The child holds the only write ends now, so reads see the end when it is gone.
   close_fd(&out_pipe[1]);
   close_fd(&err_pipe[1]);
@@ -463,6 +466,7 @@ void close_run_pipes(run_record* run, const reader_wait& wait) {
     stop_process(&run->child, sig, grace_ms, run_scope(s), relay_while_waiting, s);
   close_run_pipes(run, short_end_wait());
   release_process(&run->child);
+  end_run_cgroups();
   finish_output(short_end_wait());
   die_by_signal(sig);
 }

@@ -1,0 +1,11 @@
+// Inside the platform layer: the reaper's hook for the wait. Once child events are watched,
+// every wait that a child's end wakes up collects what has ended, so no zombie of ours waits
+// for the next status query.
+#pragma once
+
+// Reaps every child that has ended since the last child event was looked at (every time when
+// child events are not watched); goes on with what a reaping cut short left.
+void reap_after_child_events();
+
+// The same, only where child events are watched; nothing otherwise.
+void reap_after_wake_up();

@@ -1,0 +1,100 @@
+// Runs held in cgroups of their own, beyond what the end-to-end tests reach: the kill for
+// kernels without cgroup.kill, and what a run that ended by itself left, which no later
+// operation reaches and whose cgroup goes once it has ended. Needs cgroups we may make.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "common/monotonic_clock.h"
+#include "platform/process.h"
+#include "platform/run_cgroup.h"
+#include "platform/run_cgroup_linux.h"
+
+namespace {
+
+template <typename F>
+bool within(long ms, F done) {
+  std::int64_t deadline = monotonic_now() + ms;
+  while (!done() && monotonic_now() < deadline) usleep(10000);
+  return done();
+}
+
+class RunCgroup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    become_subreaper();  // as watchdog: orphans of the runs come to us
+    watch_child_events();
+    std::string how = choose_run_cgroups(true);
+    if (how.find(" below ") == std::string::npos) GTEST_SKIP() << how;
+    folder = how.substr(how.find(" below ") + 7);
+  }
+  void TearDown() override {
+    for (pid_t pid : processes_in_run_cgroups()) kill(pid, SIGKILL);
+    end_run_cgroups();
+  }
+  // Starts `script` in a cgroup of its own, waits until the cgroups hold `count` processes, and
+  // notes the run's cgroup folder in `where`.
+  void start(process_handle* h, const char* script, unsigned count) {
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(script), nullptr};
+    child_setup setup;
+    setup.own_cgroup = true;
+    ASSERT_EQ(spawn_process(h, argv, child_stdio{}, nullptr, nullptr, setup), 0);
+    ASSERT_TRUE(within(5000, [&] { return processes_in_run_cgroups().size() >= count; }));
+    std::ifstream f("/proc/" + std::to_string(h->pid) + "/cgroup");
+    for (std::string line; std::getline(f, line);)
+      if (line.rfind("0::", 0) == 0) where = folder + line.substr(line.rfind('/'));
+  }
+  bool there() const {
+    struct stat st;
+    return stat(where.c_str(), &st) == 0;
+  }
+  std::string folder, where;
+};
+
+TEST_F(RunCgroup, FreezingKillsEverythingTheRunStarted) {
+  process_handle h;
+  start(&h, "(setsid sleep 300 &); (sleep 301 &); exec sleep 302", 3);
+  h.kill_sent = true;
+  kill_run_cgroup_by_freezing(h.cgroup_fd);
+  EXPECT_TRUE(stop_process(&h, 0, 3000));
+  EXPECT_EQ(h.exit_code, 127);
+  release_process(&h);
+  EXPECT_FALSE(there()) << where;
+}
+
+TEST_F(RunCgroup, WhatARunThatEndedByItselfLeftIsLeftAloneUntilItEnds) {
+  process_handle first, second, plain;
+  start(&first, "(setsid sleep 303 &)", 1);
+  ASSERT_TRUE(within(5000, [&] { return process_status(&first) == 0; }));
+  std::string kept = where;
+  pid_t daemon = processes_in_run_cgroups().at(0);
+  release_process(&first);
+  spared_processes spared;
+  spare_processes_below_us(&spared);
+  EXPECT_EQ(spared.count, 0) << "the cgroup spares it: nothing to record";
+  // Neither a later run's kill nor a process-tree kill of everything below us reaches it.
+  stop_scope everything;
+  everything.everything_below_us = true;
+  start(&second, "exec sleep 304", 2);
+  EXPECT_TRUE(stop_process(&second, terminate_at_once, 3000, everything));
+  char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("305"), nullptr};
+  ASSERT_EQ(spawn_process(&plain, argv, child_stdio{}), 0);
+  EXPECT_TRUE(stop_process(&plain, terminate_at_once, 3000, everything));
+  release_process(&second);
+  release_process(&plain);
+  EXPECT_EQ(kill(daemon, 0), 0);
+  // Once it has ended and is reaped (it is our orphan), the next look removes its cgroup.
+  where = kept;
+  kill(daemon, SIGKILL);
+  EXPECT_TRUE(within(3000, [&] {
+    reap_children();
+    remove_empty_run_cgroups(true);
+    return !there();
+  })) << where;
+}
+
+}  // namespace
