@@ -14,7 +14,7 @@ for page in watchdog framerelay; do
   done
 done
 text=$(groff -man -Tutf8 "$src/man/watchdog.1" 2>/dev/null | col -b)
-for option in -h -m -M -s -S -n -t -x -X -p -E -P -q -d -b -e WATCHDOG_COUNT WATCHDOG_PID WATCHDOG_ERR_IS_ALIVE; do
+for option in -h -m -M -s -S -n -t -w -x -X -p -E -P -q -d -b -e WATCHDOG_COUNT WATCHDOG_PID WATCHDOG_ERR_IS_ALIVE WATCHDOG_NO_CGROUP; do
   printf '%s' "$text" | grep -q -- "$option" || { echo "FAIL: watchdog.1 does not mention $option"; status=1; }
 done
 text=$(groff -man -Tutf8 "$src/man/framerelay.1" 2>/dev/null | col -b)
