@@ -11,6 +11,11 @@
 
 namespace {
 
+// A full feed is tried again this soon even when no wait has said it has room: often enough
+// to pass the largest packets at their rate (a 1 MiB feed pipe refilled every 10 ms carries
+// 100 MB/s), seldom enough to cost nothing while the stream keeps the loop reading.
+constexpr std::int64_t full_feed_retry_ms = 10;
+
 // Zero bytes that pad each packet; written from one area, never filled per packet.
 constexpr std::size_t zero_block_size = 256 * 1024;
 const unsigned char* zero_block() {
@@ -121,7 +126,7 @@ feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now) {
     long long n = write_packet_part(*feed, fd, feed->packet_written);
     if (n == -EAGAIN) {
       feed->feed_full = true;
-      feed->retry_at_ms = now + packet_interval_ms;
+      feed->retry_at_ms = now + full_feed_retry_ms;
       return feed_ok;
     }
     if (n <= 0) return feed_encoder_gone;

@@ -52,7 +52,7 @@ long long packets_due(const realtime_feed& feed, std::int64_t now);
 
 // Writes packets due by `now` while `fd` takes them (it is non-blocking). feed_ok when all are
 // written or the feed is full for now (`feed_full` then says so, and a full feed is tried
-// again only at the next packet time or once the caller has cleared it on seeing room);
+// again only after a short while or once the caller has cleared it on seeing room);
 // feed_encoder_gone when the encoder has stopped reading.
 feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now);
 

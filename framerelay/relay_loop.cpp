@@ -1,6 +1,7 @@
 // The relay loop: stop and signal handlers, the two children, reading the fetch pipe, feeding
 // whole frames to the encoder, and an orderly wind-down that lets the encoder finish its
 // recording and tells how the fetch and the encoder ended.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -136,9 +137,11 @@ run_end relay_stream(realtime_feed* realtime) {
 }
 
 // At the end of a stream or on a stop, the last frame is fed up to that moment, so the
-// recording lasts as long as the run did. An encoder that takes nothing for a while ends this.
+// recording lasts as long as the run did. An encoder that takes nothing for a while ends
+// this, and so does one that takes too long for all that is owed (a stop must end the run).
 void finish_realtime_feed(realtime_feed* realtime) {
   const std::int64_t end = monotonic_now();
+  const std::int64_t last_chance = end + 3 * encoder_grace_ms;
   std::int64_t deadline = end + encoder_grace_ms;
   while (packets_owed(*realtime, end)) {
     if (feed_due_packets(realtime, end) != feed_ok) return;
@@ -148,7 +151,7 @@ void finish_realtime_feed(realtime_feed* realtime) {
     wait_item feed{pipeline.feed_fd, wait_write, 0};
     if (wait_for_events(&feed, 1, static_cast<long>(deadline - now)) > 0) {
       realtime->feed_full = false;
-      deadline = monotonic_now() + encoder_grace_ms;
+      deadline = std::min(monotonic_now() + encoder_grace_ms, last_chance);
     }
   }
 }
