@@ -1,4 +1,4 @@
-// The real-time feed: a packet clock on the monotonic clock and the newest frame held for it.
+// The real-time feed: a packet clock on the monotonic clock and the frames held for it.
 #include "framerelay/realtime_feed.h"
 
 #include <cerrno>
@@ -67,7 +67,7 @@ void begin_realtime_feed(realtime_feed* feed, int width, int height) {
 }
 
 void end_realtime_feed(realtime_feed* feed) {
-  std::free(feed->newest.bytes);
+  for (held_frame& f : feed->queue) std::free(f.bytes);
   std::free(feed->current.bytes);
   *feed = realtime_feed{};
 }
@@ -83,15 +83,27 @@ feed_outcome take_realtime_frame(void* context, const unsigned char* frame, std:
     feed->warned_oversize = true;
     return feed_ok;
   }
-  if (!hold(&feed->newest, frame, size)) {
-    std::fprintf(stderr, "Warning: no memory for a frame of %zu bytes, dropped\n", size);
-    return feed_ok;
-  }
-  feed->newest_unsent = true;
+  std::int64_t now = monotonic_now();
   if (!feed->started) {
     feed->started = true;
-    feed->first_frame_ms = monotonic_now();
+    feed->first_frame_ms = now;
   }
+  long long first_packet = (now - feed->first_frame_ms + packet_interval_ms - 1) / packet_interval_ms;
+  // A frame takes the place of the newest waiting one when both would first be shown in the
+  // same packet, or when the queue is full.
+  held_frame* last = feed->queue_count > 0 ? &feed->queue[(feed->queue_first + feed->queue_count - 1) % frame_queue_room] : nullptr;
+  bool replace = last != nullptr && (last->first_packet == first_packet || feed->queue_count == frame_queue_room ||
+                                     feed->queue_size - last->size + size > frame_queue_bytes);
+  held_frame* slot = replace ? last : &feed->queue[(feed->queue_first + feed->queue_count) % frame_queue_room];
+  std::size_t replaced = replace ? last->size : 0;
+  if (!hold(slot, frame, size)) {
+    std::fprintf(stderr, "Warning: no memory for a frame of %zu bytes, dropped\n", size);
+    if (replace) slot->size = replaced;
+    return feed_ok;
+  }
+  slot->first_packet = first_packet;
+  feed->queue_size = feed->queue_size - replaced + size;
+  if (!replace) ++feed->queue_count;
   return feed_ok;
 }
 
@@ -117,11 +129,15 @@ feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now) {
   if (feed->feed_full && now < feed->retry_at_ms) return feed_ok;
   feed->feed_full = false;
   while (packets_owed(*feed, now)) {
-    if (feed->packet_written == 0 && feed->newest_unsent) {
-      // A packet begins: it takes the newest frame; a frame that comes while it is being
-      // written waits for the next packet.
-      swap_frames(&feed->current, &feed->newest);
-      feed->newest_unsent = false;
+    // A packet begins: it shows the newest frame that had arrived when it fell due, so a
+    // backlog in the encoder delays the pictures but never moves them on the timeline.
+    while (feed->packet_written == 0 && feed->queue_count > 0 &&
+           feed->queue[feed->queue_first].first_packet <= feed->packets_done) {
+      held_frame* next = &feed->queue[feed->queue_first];
+      feed->queue_size -= next->size;
+      swap_frames(&feed->current, next);
+      feed->queue_first = (feed->queue_first + 1) % frame_queue_room;
+      --feed->queue_count;
     }
     long long n = write_packet_part(*feed, fd, feed->packet_written);
     if (n == -EAGAIN) {

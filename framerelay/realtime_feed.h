@@ -13,17 +13,28 @@
 
 constexpr std::int64_t packet_interval_ms = 40;  // the encoder's raw-video rate: 25 a second
 
-// One held frame: its own copy of the JPEG, reused from frame to frame.
+// Frames waiting for their packet while the encoder is behind: at most one per packet (a frame
+// that another follows before its packet falls due is never shown), within these bounds; past
+// them the newest waiting frame is replaced, so the timeline stays whole and only the pictures
+// of a long backlog come early.
+constexpr int frame_queue_room = 64;
+constexpr std::size_t frame_queue_bytes = 64 << 20;
+
+// One held frame: its own copy of the JPEG, reused from frame to frame, and the first packet
+// it can be shown in (the first that falls due once it has arrived).
 struct held_frame {
   unsigned char* bytes = nullptr;
   std::size_t size = 0;
   std::size_t room = 0;
+  long long first_packet = 0;
 };
 
 struct realtime_feed {
   long long packet_size = 0;       // the encoder's packet: one raw picture of the -s size
-  held_frame newest;               // the newest complete frame from the camera
-  bool newest_unsent = false;      // `newest` came after the frame of the packet being written
+  held_frame queue[frame_queue_room];  // frames newer than `current`, oldest first, as a ring
+  int queue_first = 0;
+  int queue_count = 0;
+  std::size_t queue_size = 0;      // bytes of the frames in the queue
   held_frame current;              // the frame of the packet being written
   long long packet_written = 0;    // bytes of that packet written; 0: none begun
   bool started = false;            // the first frame has arrived: the timeline runs
@@ -43,7 +54,8 @@ long long raw_packet_size(int width, int height);
 void begin_realtime_feed(realtime_feed* feed, int width, int height);
 void end_realtime_feed(realtime_feed* feed);
 
-// The frame sink of the real-time feed: keeps a copy of the frame as the newest (the count is
+// The frame sink of the real-time feed: holds a copy of the frame for the first packet that
+// falls due after it has arrived (the count is
 // not used). A frame bigger than a packet cannot be fed: it is dropped, with one warning.
 feed_outcome take_realtime_frame(void* feed, const unsigned char* frame, std::size_t size, long long count);
 

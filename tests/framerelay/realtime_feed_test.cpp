@@ -39,11 +39,11 @@ struct feed_fixture {
     close_fd(&fds[1]);
     monotonic_now = system_monotonic_ms;
   }
-  void frame_at(std::int64_t t, const std::string& jpeg) {
+  void frame_at(std::int64_t t, const std::string& jpeg, bool feed_takes = true) {
     fake_now = t;
-    write_due_packets(&feed, fds[1], t);
+    if (feed_takes) write_due_packets(&feed, fds[1], t);
     take_realtime_frame(&feed, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), 1);
-    write_due_packets(&feed, fds[1], t);
+    if (feed_takes) write_due_packets(&feed, fds[1], t);
   }
   // The frames the packets written so far hold, one letter each; each packet must be the
   // frame followed by nothing but zero bytes.
@@ -69,7 +69,7 @@ std::string jpeg(char letter, std::size_t size = 100) {
 }
 
 TEST(RealtimeFeed, PacketsFollowTheClockFromTheFirstFrame) {
-  struct event { std::int64_t at; char frame; };  // frame 0: only the clock moves
+  struct event { std::int64_t at; char frame; bool feed_takes = true; };  // frame 0: only the clock moves
   struct { const char* name; std::vector<event> events; const char* packets; } rows[] = {
       // A frame is shown from the first packet that falls due after it arrives.
       // 25 packets a second whatever the camera's rate: 5 frames a second held 8 packets each.
@@ -80,12 +80,14 @@ TEST(RealtimeFeed, PacketsFollowTheClockFromTheFirstFrame) {
       {"pause", {{1000, 'a'}, {1039, 0}, {1400, 0}, {1470, 'b'}, {1520, 0}}, "aaaaaaaaaaaabb"},
       // Nothing before the first frame: the timeline starts with it.
       {"late start", {{5000, 0}, {6000, 'a'}, {6039, 0}}, "a"},
+      // An encoder that falls behind delays the packets, not the pictures on the timeline.
+      {"encoder behind", {{1000, 'a', false}, {1050, 'b', false}, {1100, 'c', false}, {1200, 0}}, "aabccc"},
   };
   for (const auto& r : rows) {
     feed_fixture f;
     for (const event& e : r.events) {
       if (e.frame != 0)
-        f.frame_at(e.at, jpeg(e.frame));
+        f.frame_at(e.at, jpeg(e.frame), e.feed_takes);
       else
         write_due_packets(&f.feed, f.fds[1], fake_now = e.at);
     }
