@@ -217,9 +217,10 @@ TEST_F(WatchdogCycle, NoDescriptorLeakNoZombieAcrossRuns) {
       "sleep 0.3; echo fds $(ls /proc/$WATCHDOG_PID/fd | wc -l) own $(ls /proc/self/fd | wc -l) "
       "zombies $(ps --ppid $WATCHDOG_PID -o stat= | grep -c Z); "
       "[ $(( ${WATCHDOG_COUNT%,*} % 2 )) = 0 ] && exec sleep 30; exit 0";
-  program_result p = watchdog({"-q", "-m1", "-n20", "sh", "-c", script});
+  // -m2: a child on a loaded machine has time to write its line before it counts as silent.
+  program_result p = watchdog({"-q", "-m2", "-n10", "sh", "-c", script});
   auto lines = lines_of(p.out);
-  ASSERT_EQ(lines.size(), 20u) << p.out;
+  ASSERT_EQ(lines.size(), 10u) << p.out;
   for (const auto& line : lines) {
     EXPECT_EQ(line.substr(0, line.find(" own")), lines[0].substr(0, lines[0].find(" own"))) << line;
     EXPECT_NE(line.find(" own 4 "), std::string::npos) << "only 0-2 and ls's own: " << line;
