@@ -1,4 +1,4 @@
-// The relay settings of framerelay: one process-wide record filled from the command line.
+// The relay settings of framerelay: one record filled from the command line, read-only after.
 #pragma once
 
 constexpr int max_list_words = 128;
@@ -26,15 +26,12 @@ struct relay_settings_record {
   word_list encoder_args_2;        // after the output options, before the output name
 };
 
-extern relay_settings_record relay_settings;
-
 enum relay_parse_outcome { relay_parse_ok = 0, relay_parse_usage };
 
-// Parses argv[1..argc-1] into relay_settings, with the warnings on stderr, and derives the
-// verbose switches. relay_parse_usage means: print the usage text and end with status 1.
-relay_parse_outcome parse_relay_command_line(int argc, char** argv);
+// Parses argv[1..argc-1] into `settings` (which starts as a fresh record), with the warnings on
+// stderr, and derives the verbose switches. relay_parse_usage means: print the usage text and
+// end with status 1.
+relay_parse_outcome parse_relay_command_line(int argc, char** argv, relay_settings_record* settings);
 
 // Version line and usage text on stderr (the caller ends with exit status 1).
 void print_usage();
-
-void reset_relay_settings();
