@@ -13,7 +13,7 @@ constexpr std::size_t read_block_size = 262144;
 struct scan_settings {
   int repeat = 40;             // times each frame is fed, or the adaptive base
   bool adaptive = false;       // the count follows the time since the previous frame
-  bool trace_markers = false;  // -d bit 0x02
+  bool trace_markers = false;  // -d bit debug_marker_trace
 };
 
 // What feeding a frame came to; anything but feed_ok ends the run.

@@ -78,8 +78,8 @@ bool build_encoder_vector(const relay_settings_record& settings, encoder_vector*
     argv[n++] = "-v";
     argv[n++] = "0";
   }
-  for (const char* w : {"-s", static_cast<const char*>(vector->size_word), "-f", "rawvideo", "-vcodec", "mjpeg", "-i", "pipe:0"})
-    argv[n++] = w;
+  const char* size = vector->size_word;
+  for (const char* w : {"-s", size, "-f", "rawvideo", "-vcodec", "mjpeg", "-i", "pipe:0"}) argv[n++] = w;
   for (int i = 0; i < settings.encoder_args_1.count; ++i) argv[n++] = settings.encoder_args_1.words[i];
   for (const char* w : {"-f", "asf", "-vcodec", "mjpeg", "-acodec", "copy"}) argv[n++] = w;
   for (int i = 0; i < settings.encoder_args_2.count; ++i) argv[n++] = settings.encoder_args_2.words[i];

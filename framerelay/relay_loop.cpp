@@ -120,7 +120,7 @@ feed_outcome feed_due_packets(relay_run* run, std::int64_t now) {
 run_end relay_stream(relay_run* run) {
   std::vector<unsigned char> block(read_block_size);
   const relay_settings_record& given = run->settings;
-  const scan_settings settings{given.repeat, given.adaptive, (given.debug & 0x02) != 0};
+  const scan_settings settings{given.repeat, given.adaptive, (given.debug & debug_marker_trace) != 0};
   realtime_feed* realtime = run->realtime;
   const frame_sink sink = realtime != nullptr ? frame_sink{take_realtime_frame, realtime}
                                               : frame_sink{feed_frame, &run->pipeline};
@@ -273,7 +273,7 @@ int relay_loop(const relay_settings_record& settings) {
       end = relay_stream(&run);
     }
   }
-  if (run.scanner.in_frame && (settings.debug & 0x02)) std::fputs("Caution: no EOI\n", stderr);
+  if (run.scanner.in_frame && (settings.debug & debug_marker_trace) != 0) std::fputs("Caution: no EOI\n", stderr);
   end_scanner(&run.scanner);
   end_pacing(&run.pacing);
   return wind_down(&run, end);

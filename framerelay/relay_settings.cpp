@@ -92,8 +92,8 @@ relay_parse_outcome parse_relay_command_line(int argc, char** argv, relay_settin
     }
   }
   if (settings->url == nullptr || settings->url[0] == '\0') return relay_parse_usage;
-  settings->fetcher_verbose = (settings->debug & 0x10) != 0;
-  settings->encoder_verbose = (settings->debug & 0x20) != 0;
+  settings->fetcher_verbose = (settings->debug & debug_fetcher_verbose) != 0;
+  settings->encoder_verbose = (settings->debug & debug_encoder_verbose) != 0;
   return relay_parse_ok;
 }
 

@@ -6,6 +6,11 @@ constexpr int default_width = 640;
 constexpr int default_height = 480;
 constexpr int default_repeat = 40;
 
+// Bits of the -d mask.
+constexpr unsigned debug_marker_trace = 0x02;     // the start and end markers on stderr
+constexpr unsigned debug_fetcher_verbose = 0x10;  // wget's own messages
+constexpr unsigned debug_encoder_verbose = 0x20;  // ffmpeg's own messages
+
 // Extra encoder words given with -1 ... ; or -2 ... ;
 struct word_list {
   const char* words[max_list_words] = {};
@@ -19,7 +24,7 @@ struct relay_settings_record {
   int repeat = default_repeat;     // -r: times each frame is fed, or the adaptive base
   bool adaptive = false;           // -r with a negative value: count follows frame spacing
   bool realtime = false;           // -R: the recording follows the wall clock (the last of -r/-R wins)
-  unsigned debug = 0;              // -d: 0x02 marker trace, 0x10 verbose wget, 0x20 verbose ffmpeg
+  unsigned debug = 0;              // -d: a mask of the debug_* bits
   bool fetcher_verbose = false;
   bool encoder_verbose = false;
   word_list encoder_args_1;        // after the encoder's input, before its output options

@@ -50,7 +50,8 @@ TEST(Pipeline, EncoderVector) {
   EXPECT_EQ(joined(v.argv),
             "ffmpeg -s -320x480 -f rawvideo -vcodec mjpeg -i pipe:0 -an -f asf -vcodec mjpeg -acodec copy -r 5 pipe:1");
   ASSERT_TRUE(build_encoder_vector(relay_settings, &v, "/dev/stdout"));
-  EXPECT_EQ(std::string(v.argv[v.count - 3]) + " " + v.argv[v.count - 2] + " " + v.argv[v.count - 1], "5 -y /dev/stdout");
+  const int n = v.count;
+  EXPECT_EQ(std::string(v.argv[n - 3]) + " " + v.argv[n - 2] + " " + v.argv[n - 1], "5 -y /dev/stdout");
 }
 
 TEST(Pipeline, ListsBeyondTheVectorRoomAreRefused) {

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* fetcher[vector_room];
     build_fetcher_vector(settings, fetcher);
     encoder_vector encoder;
-    if (build_encoder_vector(settings, &encoder) && (encoder.count >= vector_room || encoder.argv[encoder.count] != nullptr))
+    if (build_encoder_vector(settings, &encoder) &&
+        (encoder.count >= vector_room || encoder.argv[encoder.count] != nullptr))
       __builtin_trap();
   }
   return 0;
