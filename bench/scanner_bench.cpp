@@ -66,11 +66,14 @@ void scan_stream(benchmark::State& state, const std::string& stream) {
   const frame_sink sink{write_to_null, nullptr};
   null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
   for (auto _ : state) {
-    reset_relay_state();
+    scanner_state scanner;
+    pacing_state pacing;
     const auto* p = reinterpret_cast<const unsigned char*>(stream.data());
     for (std::size_t off = 0; off < stream.size(); off += block)
-      scan_bytes(settings, sink, p + off, std::min(block, stream.size() - off));
+      scan_bytes(&scanner, &pacing, settings, sink, p + off, std::min(block, stream.size() - off));
     benchmark::DoNotOptimize(scanner.frame_starts);
+    end_scanner(&scanner);
+    end_pacing(&pacing);
   }
   close(null_fd);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(stream.size()));

@@ -10,43 +10,41 @@
 
 #include "common/monotonic_clock.h"
 #include "common/program_location.h"
-#include "framerelay/frame_scanner.h"
 
-relay_state relay;
 std::atomic<bool> stop_requested{false};
 
 namespace {
 
-void open_pacing_log() {
-  relay.log_checked = true;
+void open_pacing_log(pacing_state* pacing) {
+  pacing->log_checked = true;
   const char* flag = std::getenv("DEBUG_XX");
-  if (flag == nullptr || *flag == '\0' || relay.pacing_log != nullptr) return;
+  if (flag == nullptr || *flag == '\0' || pacing->pacing_log != nullptr) return;
   char path[path_area_size + 32];
   std::snprintf(path, sizeof path, "%s/framerelay.log", program_dir);
   unlink(path);
-  relay.pacing_log = std::fopen(path, "a");
-  if (relay.pacing_log != nullptr) std::setvbuf(relay.pacing_log, nullptr, _IONBF, 0);
+  pacing->pacing_log = std::fopen(path, "a");
+  if (pacing->pacing_log != nullptr) std::setvbuf(pacing->pacing_log, nullptr, _IONBF, 0);
 }
 
 }  // namespace
 
-feed_outcome emit_frame(const scan_settings& settings, const frame_sink& sink, const unsigned char* frame,
-                        std::size_t size) {
-  if (!relay.log_checked) open_pacing_log();
+feed_outcome emit_frame(pacing_state* pacing, const scan_settings& settings, const frame_sink& sink,
+                        const unsigned char* frame, std::size_t size) {
+  if (!pacing->log_checked) open_pacing_log(pacing);
   feed_outcome outcome = feed_ok;
   if (size > 0) {
     // Intervals on the monotonic clock: a step of the time of day changes no count.
     std::int64_t now = monotonic_now();
-    if (!relay.have_previous) relay.previous_frame_ms = now;
-    long long elapsed = now - relay.previous_frame_ms;
-    relay.previous_frame_ms = now;
-    relay.have_previous = true;
+    if (!pacing->have_previous) pacing->previous_frame_ms = now;
+    long long elapsed = now - pacing->previous_frame_ms;
+    pacing->previous_frame_ms = now;
+    pacing->have_previous = true;
     long long count = frame_repeat_count(settings.repeat, settings.adaptive, elapsed);
-    if (relay.pacing_log != nullptr) {
+    if (pacing->pacing_log != nullptr) {
       int shown = static_cast<int>(std::clamp<long long>(elapsed, INT_MIN, INT_MAX));
-      std::fprintf(relay.pacing_log, "%4d:  %8d  %4d(ms) => %4lld\n", relay.log_line++,
+      std::fprintf(pacing->pacing_log, "%4d:  %8d  %4d(ms) => %4lld\n", pacing->log_line++,
                    static_cast<int>(std::time(nullptr)), shown, count);
-      std::fflush(relay.pacing_log);
+      std::fflush(pacing->pacing_log);
     }
     if (count > 0) outcome = sink.write(sink.context, frame, size, count);
   }
@@ -60,9 +58,7 @@ long long frame_repeat_count(int repeat, bool adaptive, long long elapsed_ms) {
   return count * 3 / 2;
 }
 
-void reset_relay_state() {
-  if (relay.pacing_log != nullptr) std::fclose(relay.pacing_log);
-  relay = relay_state{};
-  reset_scanner_state();
-  stop_requested = false;
+void end_pacing(pacing_state* pacing) {
+  if (pacing->pacing_log != nullptr) std::fclose(pacing->pacing_log);
+  *pacing = pacing_state{};
 }

@@ -13,7 +13,7 @@ constexpr std::size_t read_block_size = 262144;
 struct scan_settings {
   int repeat = 40;             // times each frame is fed, or the adaptive base
   bool adaptive = false;       // the count follows the time since the previous frame
-  bool trace_markers = false;  // -d bit 0x02
+  bool trace_markers = false;  // -d bit debug_marker_trace
 };
 
 // What feeding a frame came to; anything but feed_ok ends the run.
@@ -25,7 +25,8 @@ struct frame_sink {
   void* context;
 };
 
-struct relay_state {
+// The pacing of one run's frames.
+struct pacing_state {
   bool have_previous = false;           // a frame has been emitted in this run
   std::int64_t previous_frame_ms = 0;   // the monotonic clock at that frame
   bool log_checked = false;             // DEBUG_XX has been looked at
@@ -33,13 +34,17 @@ struct relay_state {
   int log_line = 0;
 };
 
-extern relay_state relay;
+// Set by the stop handler, which can reach nothing that is handed down: the one flag of the
+// process that the relay's loops and waits look at.
 extern std::atomic<bool> stop_requested;
 
 // Hands the `size` bytes of a completed frame to the sink the computed number of times and
 // logs it. The bytes need to stay valid only during the call.
-feed_outcome emit_frame(const scan_settings& settings, const frame_sink& sink, const unsigned char* frame,
-                        std::size_t size);
+feed_outcome emit_frame(pacing_state* pacing, const scan_settings& settings, const frame_sink& sink,
+                        const unsigned char* frame, std::size_t size);
+
+// Closes the pacing log, if one is open, and puts the pacing back to the start of a run.
+void end_pacing(pacing_state* pacing);
 
 // The number of writes for one frame after `elapsed_ms` since the previous one.
 long long frame_repeat_count(int repeat, bool adaptive, long long elapsed_ms);
@@ -52,9 +57,7 @@ enum relay_exit_status {
   relay_exit_encoder_gone = 3,   // ffmpeg stopped taking frames before the run ended
 };
 
-// The whole relay: handlers, children, read loop, wind-down. Returns the exit status.
-int relay_loop();
+struct relay_settings_record;
 
-// Puts relay and scanner state back to the start (for tests); closes the pacing log and
-// gives the frame buffer back.
-void reset_relay_state();
+// The whole relay: handlers, children, read loop, wind-down. Returns the exit status.
+int relay_loop(const relay_settings_record& settings);

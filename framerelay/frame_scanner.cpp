@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-scanner_state scanner;
-
 namespace {
 
 constexpr unsigned char marker_lead = 0xFF;
@@ -24,61 +22,61 @@ constexpr unsigned char end_of_image = 0xD9;
 bool carries_length(unsigned char code) { return code > 0x01 && (code < 0xD0 || code > end_of_image); }
 
 // Forgets the open frame; the scanner goes on looking for the next start marker.
-void forget_frame() {
-  scanner.in_frame = false;
-  scanner.after_ff = false;
-  scanner.length_bytes = 0;
-  scanner.segment_left = 0;
-  scanner.frame_fill = 0;
+void forget_frame(scanner_state* scanner) {
+  scanner->in_frame = false;
+  scanner->after_ff = false;
+  scanner->length_bytes = 0;
+  scanner->segment_left = 0;
+  scanner->frame_fill = 0;
 }
 
-void drop_overlong_frame() {
+void drop_overlong_frame(scanner_state* scanner) {
   std::fprintf(stderr, "Warning: frame over %zu bytes without EOI dropped\n", frame_size_limit);
-  forget_frame();
+  forget_frame(scanner);
 }
 
 // Keeps `count` more bytes of the open frame in the frame buffer, which grows as needed. The
 // scanner never lets a frame pass the limit; when memory runs out, the frame is dropped whole
 // with one line, and false returned.
-bool hold_frame_bytes(const unsigned char* bytes, std::size_t count) {
-  std::size_t need = scanner.frame_fill + count;
-  if (need > scanner.frame_room) {
-    std::size_t room = std::max(scanner.frame_room, frame_start_room);
+bool hold_frame_bytes(scanner_state* scanner, const unsigned char* bytes, std::size_t count) {
+  std::size_t need = scanner->frame_fill + count;
+  if (need > scanner->frame_room) {
+    std::size_t room = std::max(scanner->frame_room, frame_start_room);
     while (room < need) room *= 2;
     room = std::min(room, frame_size_limit);
-    auto* grown = static_cast<unsigned char*>(std::realloc(scanner.frame, room));
+    auto* grown = static_cast<unsigned char*>(std::realloc(scanner->frame, room));
     if (grown == nullptr) {
       std::fprintf(stderr, "Warning: no memory for a frame of %zu bytes, dropped\n", need);
-      forget_frame();
+      forget_frame(scanner);
       return false;
     }
-    scanner.frame = grown;
-    scanner.frame_room = room;
+    scanner->frame = grown;
+    scanner->frame_room = room;
   }
-  std::memcpy(scanner.frame + scanner.frame_fill, bytes, count);
-  scanner.frame_fill = need;
+  std::memcpy(scanner->frame + scanner->frame_fill, bytes, count);
+  scanner->frame_fill = need;
   return true;
 }
 
 // The position after the next start marker from `pos` on (the scanner is then in a frame),
 // or `count`. A run of 0xFF before a marker byte is fill; any other marker is dropped.
-std::size_t find_frame_start(const scan_settings& settings, const unsigned char* bytes, std::size_t count,
-                             std::size_t pos) {
+std::size_t find_frame_start(scanner_state* scanner, const scan_settings& settings, const unsigned char* bytes,
+                             std::size_t count, std::size_t pos) {
   while (pos < count) {
-    if (!scanner.after_ff) {
+    if (!scanner->after_ff) {
       const void* ff = std::memchr(bytes + pos, marker_lead, count - pos);
       if (ff == nullptr) return count;
       pos = static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - bytes) + 1;
-      scanner.after_ff = true;
+      scanner->after_ff = true;
       continue;
     }
     unsigned char code = bytes[pos++];
     if (code == marker_lead) continue;
-    scanner.after_ff = false;
+    scanner->after_ff = false;
     if (code != start_of_image) continue;
-    if (settings.trace_markers) std::fprintf(stderr, "[#%2d SOI]\n", scanner.frame_starts);
-    ++scanner.frame_starts;
-    scanner.in_frame = true;
+    if (settings.trace_markers) std::fprintf(stderr, "[#%2d SOI]\n", scanner->frame_starts);
+    ++scanner->frame_starts;
+    scanner->in_frame = true;
     return pos;
   }
   return count;
@@ -86,57 +84,57 @@ std::size_t find_frame_start(const scan_settings& settings, const unsigned char*
 
 }  // namespace
 
-feed_outcome scan_bytes(const scan_settings& settings, const frame_sink& sink, const unsigned char* bytes,
-                        std::size_t count) {
+feed_outcome scan_bytes(scanner_state* scanner, pacing_state* pacing, const scan_settings& settings,
+                        const frame_sink& sink, const unsigned char* bytes, std::size_t count) {
   std::size_t pos = 0;
   std::size_t begin = 0;  // where the open frame's bytes in this block begin
   while (pos < count) {
-    if (!scanner.in_frame) {
-      pos = find_frame_start(settings, bytes, count, pos);
-      if (!scanner.in_frame) break;
+    if (!scanner->in_frame) {
+      pos = find_frame_start(scanner, settings, bytes, count, pos);
+      if (!scanner->in_frame) break;
       begin = pos >= 2 ? pos - 2 : 0;
       // A start marker whose 0xFF came with the previous read.
-      if (pos < 2) hold_frame_bytes(&marker_lead, 1);
+      if (pos < 2) hold_frame_bytes(scanner, &marker_lead, 1);
       continue;
     }
     // The frame may take the bytes up to `end`; the byte at `end` would pass the limit.
-    const std::size_t end = std::min(count, begin + (frame_size_limit - scanner.frame_fill));
+    const std::size_t end = std::min(count, begin + (frame_size_limit - scanner->frame_fill));
     if (pos == end) {
       // Scanning goes on from this byte, the first after the limit.
-      drop_overlong_frame();
+      drop_overlong_frame(scanner);
       continue;
     }
-    if (scanner.length_bytes > 0) {
-      scanner.segment_length = scanner.segment_length << 8 | bytes[pos++];
-      if (--scanner.length_bytes > 0) continue;
-      scanner.segment_left = scanner.segment_length >= 2 ? scanner.segment_length - 2 : 0;
+    if (scanner->length_bytes > 0) {
+      scanner->segment_length = scanner->segment_length << 8 | bytes[pos++];
+      if (--scanner->length_bytes > 0) continue;
+      scanner->segment_left = scanner->segment_length >= 2 ? scanner->segment_length - 2 : 0;
       // A length that runs past the limit drops the frame now: what it would cover is looked
       // at for the next start marker.
-      if (scanner.frame_fill + (pos - begin) + scanner.segment_left > frame_size_limit) drop_overlong_frame();
+      if (scanner->frame_fill + (pos - begin) + scanner->segment_left > frame_size_limit) drop_overlong_frame(scanner);
       continue;
     }
-    if (scanner.segment_left > 0) {
-      std::size_t taken = std::min(scanner.segment_left, end - pos);
+    if (scanner->segment_left > 0) {
+      std::size_t taken = std::min(scanner->segment_left, end - pos);
       pos += taken;
-      scanner.segment_left -= taken;
+      scanner->segment_left -= taken;
       continue;
     }
-    if (!scanner.after_ff) {
+    if (!scanner->after_ff) {
       const void* ff = std::memchr(bytes + pos, marker_lead, end - pos);
       if (ff == nullptr) {
         pos = end;
         continue;
       }
       pos = static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - bytes) + 1;
-      scanner.after_ff = true;
+      scanner->after_ff = true;
       continue;
     }
     unsigned char code = bytes[pos++];
     if (code == marker_lead) continue;  // fill before a marker
-    scanner.after_ff = false;
+    scanner->after_ff = false;
     if (carries_length(code)) {
-      scanner.length_bytes = 2;
-      scanner.segment_length = 0;
+      scanner->length_bytes = 2;
+      scanner->segment_length = 0;
       continue;
     }
     if (code != end_of_image) continue;
@@ -145,20 +143,20 @@ feed_outcome scan_bytes(const scan_settings& settings, const frame_sink& sink, c
     // read is completed in the frame buffer.
     const unsigned char* frame = bytes + begin;
     std::size_t size = pos - begin;
-    if (scanner.frame_fill > 0) {
-      if (!hold_frame_bytes(bytes + begin, size)) continue;
-      frame = scanner.frame;
-      size = scanner.frame_fill;
+    if (scanner->frame_fill > 0) {
+      if (!hold_frame_bytes(scanner, bytes + begin, size)) continue;
+      frame = scanner->frame;
+      size = scanner->frame_fill;
     }
-    forget_frame();
-    feed_outcome outcome = emit_frame(settings, sink, frame, size);
+    forget_frame(scanner);
+    feed_outcome outcome = emit_frame(pacing, settings, sink, frame, size);
     if (outcome != feed_ok) return outcome;
   }
-  if (scanner.in_frame && count > begin) hold_frame_bytes(bytes + begin, count - begin);
+  if (scanner->in_frame && count > begin) hold_frame_bytes(scanner, bytes + begin, count - begin);
   return feed_ok;
 }
 
-void reset_scanner_state() {
-  std::free(scanner.frame);
-  scanner = scanner_state{};
+void end_scanner(scanner_state* scanner) {
+  std::free(scanner->frame);
+  *scanner = scanner_state{};
 }

@@ -25,12 +25,11 @@ struct scanner_state {
   std::size_t frame_fill = 0;
 };
 
-extern scanner_state scanner;
+// Feeds a block of fetched bytes through the marker scanner; completed frames are paced by
+// `pacing` and go to `sink`. Stops at the first frame the sink does not take (feed_ok) and
+// returns that outcome.
+feed_outcome scan_bytes(scanner_state* scanner, pacing_state* pacing, const scan_settings& settings,
+                        const frame_sink& sink, const unsigned char* bytes, std::size_t count);
 
-// Feeds a block of fetched bytes through the marker scanner; completed frames go to `sink`.
-// Stops at the first frame the sink does not take (feed_ok) and returns that outcome.
-feed_outcome scan_bytes(const scan_settings& settings, const frame_sink& sink, const unsigned char* bytes,
-                        std::size_t count);
-
-// Puts the scanner back to the start of a stream and gives the frame buffer back.
-void reset_scanner_state();
+// Gives the frame buffer back and puts the scanner back to the start of a stream.
+void end_scanner(scanner_state* scanner);

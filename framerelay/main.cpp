@@ -14,16 +14,17 @@ int main(int argc, char** argv) {
   ensure_standard_descriptors();
   locate_program(argc > 0 ? argv[0] : "", program_name, sizeof program_name, program_dir,
                  sizeof program_dir, true, true, separator_rule::double_byte);
-  if (parse_relay_command_line(argc, argv) != relay_parse_ok) {
+  relay_settings_record settings;
+  if (parse_relay_command_line(argc, argv, &settings) != relay_parse_ok) {
     print_usage();
     return 1;
   }
-  if (!encoder_vector_fits()) {
+  if (!encoder_vector_fits(settings)) {
     std::fprintf(stderr, "ERROR: too many ffmpeg arguments (max %d words in -1 and -2 together)\n",
-                 vector_room - 1 - (relay_settings.encoder_verbose ? 16 : 18));
+                 vector_room - 1 - (settings.encoder_verbose ? 16 : 18));
     return 1;
   }
   // A write to an encoder that has gone fails instead of ending us.
   ignore_broken_pipes();
-  return relay_loop();
+  return relay_loop(settings);
 }

@@ -8,23 +8,18 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "framerelay/relay_settings.h"
 #include "platform/file_status.h"
 #include "platform/pipe.h"
 #include "platform/system_error.h"
 
-pipeline_state pipeline;
-
 namespace {
 
-char size_word[32];
-
 // One line per word; the camera's password never shows (the listing ends up in logs).
-void list_vector(const char* title, const char* const argv[]) {
+void list_vector(const char* title, const char* const argv[], const char* url) {
   std::fprintf(stderr, "%s execute\n", title);
   for (int i = 0; argv[i] != nullptr; ++i) {
     std::size_t start = 0, length = 0;
-    if (argv[i] == relay_settings.url && find_url_password(argv[i], &start, &length))
+    if (argv[i] == url && find_url_password(argv[i], &start, &length))
       std::fprintf(stderr, "  %2d : %.*s***%s\n", i, static_cast<int>(start), argv[i], argv[i] + start + length);
     else
       std::fprintf(stderr, "  %2d : %s\n", i, argv[i]);
@@ -38,7 +33,7 @@ bool make_child_pipe(int fds[2], int buffer_size) {
   return rc == 0;
 }
 
-int fixed_encoder_words() { return relay_settings.encoder_verbose ? 16 : 18; }
+int fixed_encoder_words(const relay_settings_record& settings) { return settings.encoder_verbose ? 16 : 18; }
 
 // Sent to a child when we end without ending it first (killed outright): wget ends at once,
 // ffmpeg finishes its recording and ends.
@@ -50,43 +45,44 @@ child_setup ended_with_us() {
 
 }  // namespace
 
-int build_fetcher_vector(const char* argv[]) {
+int build_fetcher_vector(const relay_settings_record& settings, const char* argv[]) {
   int n = 0;
   argv[n++] = "wget";
   argv[n++] = "--auth-no-challenge";
-  if (!relay_settings.fetcher_verbose) {
+  if (!settings.fetcher_verbose) {
     argv[n++] = "-q";
     argv[n++] = "-nv";
   }
   argv[n++] = "-O";
   argv[n++] = "-";
   // A URL that looks like an option is still the URL.
-  if (relay_settings.url[0] == '-') argv[n++] = "--";
-  argv[n++] = relay_settings.url;
+  if (settings.url[0] == '-') argv[n++] = "--";
+  argv[n++] = settings.url;
   argv[n] = nullptr;
   return n;
 }
 
-bool encoder_vector_fits() {
-  return fixed_encoder_words() + relay_settings.encoder_args_1.count + relay_settings.encoder_args_2.count <
+bool encoder_vector_fits(const relay_settings_record& settings) {
+  return fixed_encoder_words(settings) + settings.encoder_args_1.count + settings.encoder_args_2.count <
          vector_room;
 }
 
-bool build_encoder_vector(const char* argv[], int* count, const char* output_file) {
-  *count = 0;
-  if (!encoder_vector_fits()) return false;
+bool build_encoder_vector(const relay_settings_record& settings, encoder_vector* vector, const char* output_file) {
+  vector->count = 0;
+  if (!encoder_vector_fits(settings)) return false;
+  const char** argv = vector->argv;
   int n = 0;
-  std::snprintf(size_word, sizeof size_word, "%dx%d", relay_settings.width, relay_settings.height);
+  std::snprintf(vector->size_word, sizeof vector->size_word, "%dx%d", settings.width, settings.height);
   argv[n++] = "ffmpeg";
-  if (!relay_settings.encoder_verbose) {
+  if (!settings.encoder_verbose) {
     argv[n++] = "-v";
     argv[n++] = "0";
   }
-  for (const char* w : {"-s", static_cast<const char*>(size_word), "-f", "rawvideo", "-vcodec", "mjpeg", "-i", "pipe:0"})
-    argv[n++] = w;
-  for (int i = 0; i < relay_settings.encoder_args_1.count; ++i) argv[n++] = relay_settings.encoder_args_1.words[i];
+  const char* size = vector->size_word;
+  for (const char* w : {"-s", size, "-f", "rawvideo", "-vcodec", "mjpeg", "-i", "pipe:0"}) argv[n++] = w;
+  for (int i = 0; i < settings.encoder_args_1.count; ++i) argv[n++] = settings.encoder_args_1.words[i];
   for (const char* w : {"-f", "asf", "-vcodec", "mjpeg", "-acodec", "copy"}) argv[n++] = w;
-  for (int i = 0; i < relay_settings.encoder_args_2.count; ++i) argv[n++] = relay_settings.encoder_args_2.words[i];
+  for (int i = 0; i < settings.encoder_args_2.count; ++i) argv[n++] = settings.encoder_args_2.words[i];
   // ffmpeg refuses to open a file that exists unless told it may ("-y"); it would not ask
   // anyone, its standard input being the feed. Without room for that word it writes to the
   // pipe, which is fine, only not seekable.
@@ -97,19 +93,19 @@ bool build_encoder_vector(const char* argv[], int* count, const char* output_fil
     argv[n++] = "pipe:1";
   }
   argv[n] = nullptr;
-  *count = n;
+  vector->count = n;
   return true;
 }
 
-start_outcome start_fetcher() {
+start_outcome start_fetcher(const relay_settings_record& settings, pipeline_state* pipeline) {
   const char* argv[vector_room];
-  build_fetcher_vector(argv);
-  list_vector("wget", argv);
+  build_fetcher_vector(settings, argv);
+  list_vector("wget", argv, settings.url);
   int fds[2];
   if (!make_child_pipe(fds, pipe_buffer_size)) return start_no_pipe;
   child_stdio stdio;
   stdio.out = fds[1];
-  int rc = spawn_process(&pipeline.fetcher_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
+  int rc = spawn_process(&pipeline->fetcher_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
                          ended_with_us());
   close_fd(&fds[1]);  // wget alone holds the write end now
   if (rc < 0) {
@@ -117,26 +113,26 @@ start_outcome start_fetcher() {
     std::fprintf(stderr, "ERROR: spawnvp(wget..) %s\n", system_error_text(-rc));
     return start_failed;
   }
-  pipeline.fetch_fd = fds[0];
-  if (process_status(&pipeline.fetcher_process) != 1) std::fputs("wget process none ??\n", stderr);
+  pipeline->fetch_fd = fds[0];
+  if (process_status(&pipeline->fetcher_process) != 1) std::fputs("wget process none ??\n", stderr);
   return start_ok;
 }
 
-start_outcome start_encoder() {
-  const char* argv[vector_room];
-  int count = 0;
+start_outcome start_encoder(const relay_settings_record& settings, pipeline_state* pipeline) {
+  encoder_vector vector;
+  const char* const* argv = vector.argv;
   // A recording into a fresh file is written by ffmpeg itself, which then seeks back and puts
   // the duration and the index into the header.
   const char* output_file = standard_output_file_name();
-  if (!build_encoder_vector(argv, &count, output_file)) return start_failed;  // refused before any child started
-  list_vector("ffmpeg", argv);
+  if (!build_encoder_vector(settings, &vector, output_file)) return start_failed;  // refused before any child started
+  list_vector("ffmpeg", argv, settings.url);
   int fds[2];
   // The real-time feed writes a whole raw picture per packet: a larger pipe takes it in
   // fewer writes.
-  if (!make_child_pipe(fds, relay_settings.realtime ? realtime_pipe_buffer_size : pipe_buffer_size)) return start_no_pipe;
+  if (!make_child_pipe(fds, settings.realtime ? realtime_pipe_buffer_size : pipe_buffer_size)) return start_no_pipe;
   child_stdio stdio;
   stdio.in = fds[0];
-  int rc = spawn_process(&pipeline.encoder_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
+  int rc = spawn_process(&pipeline->encoder_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
                          ended_with_us());
   close_fd(&fds[0]);  // ffmpeg alone holds the read end now
   if (rc < 0) {
@@ -144,9 +140,9 @@ start_outcome start_encoder() {
     std::fputs("ERROR: spawnvp(ffmpeg..)\n", stderr);
     return start_failed;
   }
-  pipeline.feed_fd = fds[1];
-  pipeline.encoder_writes_file = output_file != nullptr && std::strcmp(argv[count - 1], output_file) == 0;
-  if (process_status(&pipeline.encoder_process) != 1) std::fputs("ERROR: ffmpeg process none ??\n", stderr);
+  pipeline->feed_fd = fds[1];
+  pipeline->encoder_writes_file = output_file != nullptr && std::strcmp(argv[vector.count - 1], output_file) == 0;
+  if (process_status(&pipeline->encoder_process) != 1) std::fputs("ERROR: ffmpeg process none ??\n", stderr);
   return start_ok;
 }
 

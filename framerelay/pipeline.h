@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 
+#include "framerelay/relay_settings.h"
 #include "platform/process.h"
 
 constexpr int vector_room = 256;  // entries of each argument vector, the null entry included
@@ -18,19 +19,25 @@ struct pipeline_state {
   bool encoder_writes_file = false;  // ffmpeg writes our standard output's file under its own name
 };
 
-extern pipeline_state pipeline;
-
 // Fills `argv` (room for vector_room entries) with the fetcher's words; returns their number.
-int build_fetcher_vector(const char* argv[]);
+int build_fetcher_vector(const relay_settings_record& settings, const char* argv[]);
 
-// The same for the encoder. Its output is "pipe:1", or `output_file` (the file our standard
-// output is, under a name ffmpeg opens itself, so it can seek back and complete the header)
-// when given and the room holds the word that lets ffmpeg write a file that exists. False
-// when the two extra lists do not fit the room.
-bool build_encoder_vector(const char* argv[], int* count, const char* output_file = nullptr);
+// The encoder's argument vector, with the frame-size word it points into.
+struct encoder_vector {
+  const char* argv[vector_room] = {};
+  int count = 0;
+  char size_word[32] = {};
+};
+
+// Fills `vector` with the encoder's words. Its output is "pipe:1", or `output_file` (the file
+// our standard output is, under a name ffmpeg opens itself, so it can seek back and complete
+// the header) when given and the room holds the word that lets ffmpeg write a file that
+// exists. False when the two extra lists do not fit the room.
+bool build_encoder_vector(const relay_settings_record& settings, encoder_vector* vector,
+                          const char* output_file = nullptr);
 
 // True when the encoder's vector, with both extra lists, fits its room.
-bool encoder_vector_fits();
+bool encoder_vector_fits(const relay_settings_record& settings);
 
 enum start_outcome {
   start_ok = 0,
@@ -40,8 +47,8 @@ enum start_outcome {
 
 // List and start wget / ffmpeg on their pipes; nothing is ended or exited here. Both end with
 // us, even when we are killed outright: wget at once, ffmpeg after closing its recording.
-start_outcome start_fetcher();
-start_outcome start_encoder();
+start_outcome start_fetcher(const relay_settings_record& settings, pipeline_state* pipeline);
+start_outcome start_encoder(const relay_settings_record& settings, pipeline_state* pipeline);
 
 // Where the password of a `user:password@` part of `url` lies: true with its offset and
 // length, false when the URL holds no password.

@@ -7,8 +7,6 @@
 #include "common/program_location.h"
 #include "common/version.h"
 
-relay_settings_record relay_settings;
-
 namespace {
 
 enum parse_mode { mode_normal, mode_list_1, mode_list_2, mode_url_next };
@@ -22,40 +20,40 @@ void append_word(word_list* list, int number, const char* word) {
 }
 
 // Handles one option word in normal mode; may switch the mode to a list.
-relay_parse_outcome parse_option(const char* word, parse_mode* mode) {
+relay_parse_outcome parse_option(const char* word, parse_mode* mode, relay_settings_record* settings) {
   const char* rest = word + 2;
   switch (word[1]) {
     case 's':
-      std::sscanf(rest, "%d,%d", &relay_settings.width, &relay_settings.height);
+      std::sscanf(rest, "%d,%d", &settings->width, &settings->height);
       break;
     case 'r': {
       int value = 0;
-      relay_settings.adaptive = false;
-      relay_settings.realtime = false;
+      settings->adaptive = false;
+      settings->realtime = false;
       if (std::sscanf(rest, "%d", &value) != 1) break;
       if (value > 0) {
-        relay_settings.repeat = value;
+        settings->repeat = value;
       } else if (value < 0) {
         // The negation of INT_MIN does not exist; take the largest count instead.
-        relay_settings.repeat = value == -2147483647 - 1 ? 2147483647 : -value;
-        relay_settings.adaptive = true;
+        settings->repeat = value == -2147483647 - 1 ? 2147483647 : -value;
+        settings->adaptive = true;
       } else {
         std::fputs("Warning: -r bad value\n", stderr);
-        relay_settings.repeat = default_repeat;
+        settings->repeat = default_repeat;
       }
       break;
     }
     case 'R':
-      relay_settings.realtime = true;
+      settings->realtime = true;
       break;
     case 'd': {
       unsigned mask = 0;
-      relay_settings.debug = std::sscanf(rest, "%x", &mask) == 1 ? mask : 1;
+      settings->debug = std::sscanf(rest, "%x", &mask) == 1 ? mask : 1;
       break;
     }
     case '1':
     case '2': {
-      word_list* list = word[1] == '1' ? &relay_settings.encoder_args_1 : &relay_settings.encoder_args_2;
+      word_list* list = word[1] == '1' ? &settings->encoder_args_1 : &settings->encoder_args_2;
       list->count = 0;
       if (*rest != '\0') append_word(list, word[1] - '0', rest);
       *mode = word[1] == '1' ? mode_list_1 : mode_list_2;
@@ -72,29 +70,30 @@ relay_parse_outcome parse_option(const char* word, parse_mode* mode) {
 
 }  // namespace
 
-relay_parse_outcome parse_relay_command_line(int argc, char** argv) {
+relay_parse_outcome parse_relay_command_line(int argc, char** argv, relay_settings_record* settings) {
+  *settings = relay_settings_record{};
   parse_mode mode = mode_normal;
   for (int i = 1; i < argc; ++i) {
     const char* word = argv[i];
     if (std::strcmp(word, "-") == 0) {
       mode = mode_url_next;
     } else if (mode == mode_normal && word[0] == '-') {
-      if (parse_option(word, &mode) != relay_parse_ok) return relay_parse_usage;
+      if (parse_option(word, &mode, settings) != relay_parse_ok) return relay_parse_usage;
     } else if (mode == mode_list_1 || mode == mode_list_2) {
       if (std::strcmp(word, ";") == 0)
         mode = mode_normal;
       else if (mode == mode_list_1)
-        append_word(&relay_settings.encoder_args_1, 1, word);
+        append_word(&settings->encoder_args_1, 1, word);
       else
-        append_word(&relay_settings.encoder_args_2, 2, word);
+        append_word(&settings->encoder_args_2, 2, word);
     } else {
-      relay_settings.url = word;
+      settings->url = word;
       mode = mode_normal;
     }
   }
-  if (relay_settings.url == nullptr || relay_settings.url[0] == '\0') return relay_parse_usage;
-  relay_settings.fetcher_verbose = (relay_settings.debug & 0x10) != 0;
-  relay_settings.encoder_verbose = (relay_settings.debug & 0x20) != 0;
+  if (settings->url == nullptr || settings->url[0] == '\0') return relay_parse_usage;
+  settings->fetcher_verbose = (settings->debug & debug_fetcher_verbose) != 0;
+  settings->encoder_verbose = (settings->debug & debug_encoder_verbose) != 0;
   return relay_parse_ok;
 }
 
@@ -109,5 +108,3 @@ void print_usage() {
   std::fputs("      -h     ... this help message.\n", stderr);
   std::fprintf(stderr, "      -r<rep> ... repeat (def: %d).\n", default_repeat);
 }
-
-void reset_relay_settings() { relay_settings = relay_settings_record{}; }

@@ -1,10 +1,15 @@
-// The relay settings of framerelay: one process-wide record filled from the command line.
+// The relay settings of framerelay: one record filled from the command line, read-only after.
 #pragma once
 
 constexpr int max_list_words = 128;
 constexpr int default_width = 640;
 constexpr int default_height = 480;
 constexpr int default_repeat = 40;
+
+// Bits of the -d mask.
+constexpr unsigned debug_marker_trace = 0x02;     // the start and end markers on stderr
+constexpr unsigned debug_fetcher_verbose = 0x10;  // wget's own messages
+constexpr unsigned debug_encoder_verbose = 0x20;  // ffmpeg's own messages
 
 // Extra encoder words given with -1 ... ; or -2 ... ;
 struct word_list {
@@ -19,22 +24,19 @@ struct relay_settings_record {
   int repeat = default_repeat;     // -r: times each frame is fed, or the adaptive base
   bool adaptive = false;           // -r with a negative value: count follows frame spacing
   bool realtime = false;           // -R: the recording follows the wall clock (the last of -r/-R wins)
-  unsigned debug = 0;              // -d: 0x02 marker trace, 0x10 verbose wget, 0x20 verbose ffmpeg
+  unsigned debug = 0;              // -d: a mask of the debug_* bits
   bool fetcher_verbose = false;
   bool encoder_verbose = false;
   word_list encoder_args_1;        // after the encoder's input, before its output options
   word_list encoder_args_2;        // after the output options, before the output name
 };
 
-extern relay_settings_record relay_settings;
-
 enum relay_parse_outcome { relay_parse_ok = 0, relay_parse_usage };
 
-// Parses argv[1..argc-1] into relay_settings, with the warnings on stderr, and derives the
-// verbose switches. relay_parse_usage means: print the usage text and end with status 1.
-relay_parse_outcome parse_relay_command_line(int argc, char** argv);
+// Parses argv[1..argc-1] into `settings` (which starts as a fresh record), with the warnings on
+// stderr, and derives the verbose switches. relay_parse_usage means: print the usage text and
+// end with status 1.
+relay_parse_outcome parse_relay_command_line(int argc, char** argv, relay_settings_record* settings);
 
 // Version line and usage text on stderr (the caller ends with exit status 1).
 void print_usage();
-
-void reset_relay_settings();

@@ -14,7 +14,6 @@
 
 #include "common/monotonic_clock.h"
 #include "common/program_location.h"
-#include "common/wall_clock.h"
 #include "tests/framerelay/scanner_reference.h"
 
 namespace {
@@ -38,21 +37,26 @@ feed_outcome collect(void* context, const unsigned char* frame, std::size_t size
 
 class FrameRelay : public ::testing::Test {
  protected:
-  void SetUp() override { reset_relay_state(); }
   void TearDown() override {
-    reset_relay_state();
+    end_run();
     monotonic_now = system_monotonic_ms;
-    wall_clock_now = system_wall_clock;
+  }
+  // Gives back what the run holds: the frame buffer, the pacing log.
+  void end_run() {
+    end_scanner(&scanner);
+    end_pacing(&pacing);
   }
   // Starts a fresh run with an empty sink.
   void restart() {
-    reset_relay_state();
+    end_run();
     sink = collected{};
   }
   feed_outcome feed(const bytes& in) {
     frame_sink s{collect, &sink};
-    return scan_bytes(settings, s, reinterpret_cast<const unsigned char*>(in.data()), in.size());
+    return scan_bytes(&scanner, &pacing, settings, s, reinterpret_cast<const unsigned char*>(in.data()), in.size());
   }
+  scanner_state scanner;
+  pacing_state pacing;
   scan_settings settings;
   collected sink;
 };
@@ -227,7 +231,6 @@ TEST_F(FrameRelay, MarkerTrace) {
 std::int64_t fake_times[8];
 int fake_index = 0;
 std::int64_t fake_clock() { return fake_times[fake_index++]; }
-wall_time wall_clock_stepped_back() { return wall_time{1000, 0}; }
 
 TEST_F(FrameRelay, AdaptivePacingFollowsTheClockAndLogs) {
   char dir[] = "/tmp/pacing-XXXXXX";
@@ -238,18 +241,17 @@ TEST_F(FrameRelay, AdaptivePacingFollowsTheClockAndLogs) {
   setenv("DEBUG_XX", "1", 1);
   settings.repeat = 40;
   settings.adaptive = true;
-  // First frame; +100 ms; +5 ms; +0 ms; +250 ms, on the monotonic clock. The time of day has
-  // nothing to say about the counts, even when it was set back.
+  // First frame; +100 ms; +5 ms; +0 ms; +250 ms, on the monotonic clock: the counts follow
+  // its steps alone.
   const std::int64_t steps[] = {5000000, 5000100, 5000105, 5000105, 5000355};
   std::copy(std::begin(steps), std::end(steps), fake_times);
   fake_index = 0;
   monotonic_now = fake_clock;
-  wall_clock_now = wall_clock_stepped_back;
   const bytes F = "\xFF\xD8" "z\xFF\xD9";
   for (int i = 0; i < 5; ++i) feed(F);
   EXPECT_EQ(sink.fed.size(), F.size() * (0 + 60 + 3 + 0 + 120));
   EXPECT_EQ(sink.frames, 3) << "a count of 0 gives the sink nothing to do";
-  reset_relay_state();  // closes the log
+  end_pacing(&pacing);  // closes the log
   std::string text;
   { FILE* f = fopen(log.c_str(), "r"); char line[200]; while (fgets(line, sizeof line, f)) text += line; fclose(f); }
   EXPECT_EQ(text.find("stale"), std::string::npos) << "the log starts empty";

@@ -18,26 +18,25 @@ std::string joined(const char* const* argv) {
 }
 
 TEST(Pipeline, FetcherVector) {
-  reset_relay_settings();
+  relay_settings_record relay_settings;
   relay_settings.url = "http://cam/video";
   const char* argv[vector_room];
-  EXPECT_EQ(build_fetcher_vector(argv), 7);
+  EXPECT_EQ(build_fetcher_vector(relay_settings, argv), 7);
   EXPECT_EQ(joined(argv), "wget --auth-no-challenge -q -nv -O - http://cam/video");
   relay_settings.fetcher_verbose = true;
-  EXPECT_EQ(build_fetcher_vector(argv), 5);
+  EXPECT_EQ(build_fetcher_vector(relay_settings, argv), 5);
   EXPECT_EQ(joined(argv), "wget --auth-no-challenge -O - http://cam/video");
   relay_settings.url = "-ofile";  // a URL, not wget's -o option
-  EXPECT_EQ(build_fetcher_vector(argv), 6);
+  EXPECT_EQ(build_fetcher_vector(relay_settings, argv), 6);
   EXPECT_EQ(joined(argv), "wget --auth-no-challenge -O - -- -ofile");
 }
 
 TEST(Pipeline, EncoderVector) {
-  reset_relay_settings();
-  const char* argv[vector_room];
-  int n = 0;
-  ASSERT_TRUE(build_encoder_vector(argv, &n));
-  EXPECT_EQ(n, 18);
-  EXPECT_EQ(joined(argv),
+  relay_settings_record relay_settings;
+  encoder_vector v;
+  ASSERT_TRUE(build_encoder_vector(relay_settings, &v));
+  EXPECT_EQ(v.count, 18);
+  EXPECT_EQ(joined(v.argv),
             "ffmpeg -v 0 -s 640x480 -f rawvideo -vcodec mjpeg -i pipe:0 -f asf -vcodec mjpeg -acodec copy pipe:1");
   relay_settings.encoder_verbose = true;
   relay_settings.width = -320;
@@ -46,31 +45,31 @@ TEST(Pipeline, EncoderVector) {
   relay_settings.encoder_args_2.words[0] = "-r";
   relay_settings.encoder_args_2.words[1] = "5";
   relay_settings.encoder_args_2.count = 2;
-  ASSERT_TRUE(build_encoder_vector(argv, &n));
-  EXPECT_EQ(n, 19);
-  EXPECT_EQ(joined(argv),
+  ASSERT_TRUE(build_encoder_vector(relay_settings, &v));
+  EXPECT_EQ(v.count, 19);
+  EXPECT_EQ(joined(v.argv),
             "ffmpeg -s -320x480 -f rawvideo -vcodec mjpeg -i pipe:0 -an -f asf -vcodec mjpeg -acodec copy -r 5 pipe:1");
-  ASSERT_TRUE(build_encoder_vector(argv, &n, "/dev/stdout"));
-  EXPECT_EQ(std::string(argv[n - 3]) + " " + argv[n - 2] + " " + argv[n - 1], "5 -y /dev/stdout");
+  ASSERT_TRUE(build_encoder_vector(relay_settings, &v, "/dev/stdout"));
+  const int n = v.count;
+  EXPECT_EQ(std::string(v.argv[n - 3]) + " " + v.argv[n - 2] + " " + v.argv[n - 1], "5 -y /dev/stdout");
 }
 
 TEST(Pipeline, ListsBeyondTheVectorRoomAreRefused) {
-  reset_relay_settings();
+  relay_settings_record relay_settings;
   relay_settings.encoder_args_1.count = 128;
   relay_settings.encoder_args_2.count = 109;
   for (int i = 0; i < 128; ++i) relay_settings.encoder_args_1.words[i] = relay_settings.encoder_args_2.words[i] = "w";
-  EXPECT_TRUE(encoder_vector_fits());  // 18 + 237 words and the null entry: exactly full
-  const char* argv[vector_room];
-  int n = 0;
-  EXPECT_TRUE(build_encoder_vector(argv, &n));
-  EXPECT_EQ(n, 255);
-  EXPECT_TRUE(build_encoder_vector(argv, &n, "/dev/stdout"));  // no room for "-y" besides the name
-  EXPECT_STREQ(argv[n - 1], "pipe:1");
+  EXPECT_TRUE(encoder_vector_fits(relay_settings));  // 18 + 237 words and the null entry: exactly full
+  encoder_vector v;
+  EXPECT_TRUE(build_encoder_vector(relay_settings, &v));
+  EXPECT_EQ(v.count, 255);
+  EXPECT_TRUE(build_encoder_vector(relay_settings, &v, "/dev/stdout"));  // no room for "-y" besides the name
+  EXPECT_STREQ(v.argv[v.count - 1], "pipe:1");
   relay_settings.encoder_args_2.count = 110;
-  EXPECT_FALSE(encoder_vector_fits());
-  EXPECT_FALSE(build_encoder_vector(argv, &n));
+  EXPECT_FALSE(encoder_vector_fits(relay_settings));
+  EXPECT_FALSE(build_encoder_vector(relay_settings, &v));
   relay_settings.encoder_verbose = true;  // two words fewer
-  EXPECT_TRUE(encoder_vector_fits());
+  EXPECT_TRUE(encoder_vector_fits(relay_settings));
 }
 
 TEST(Pipeline, PasswordInTheUrl) {

@@ -13,8 +13,9 @@ struct parsed {
   std::string err;
 };
 
+relay_settings_record relay_settings;
+
 parsed parse(std::vector<std::string> words) {
-  reset_relay_settings();
   static std::vector<std::vector<std::string>> keep;
   words.insert(words.begin(), "framerelay");
   keep.push_back(words);
@@ -22,7 +23,7 @@ parsed parse(std::vector<std::string> words) {
   for (auto& w : keep.back()) argv.push_back(w.data());
   argv.push_back(nullptr);
   ::testing::internal::CaptureStderr();
-  relay_parse_outcome outcome = parse_relay_command_line(static_cast<int>(argv.size() - 1), argv.data());
+  relay_parse_outcome outcome = parse_relay_command_line(static_cast<int>(argv.size() - 1), argv.data(), &relay_settings);
   return {outcome, ::testing::internal::GetCapturedStderr()};
 }
 

@@ -11,12 +11,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   silenced_stderr quiet;
   static fuzz_command_line line;
   split_fuzz_words(data, size, "framerelay", &line);
-  reset_relay_settings();
-  if (parse_relay_command_line(line.argc(), line.argv.data()) == relay_parse_ok) {
-    const char* vector[vector_room];
-    int count = 0;
-    build_fetcher_vector(vector);
-    if (build_encoder_vector(vector, &count) && (count >= vector_room || vector[count] != nullptr)) __builtin_trap();
+  relay_settings_record settings;
+  if (parse_relay_command_line(line.argc(), line.argv.data(), &settings) == relay_parse_ok) {
+    const char* fetcher[vector_room];
+    build_fetcher_vector(settings, fetcher);
+    encoder_vector encoder;
+    if (build_encoder_vector(settings, &encoder) &&
+        (encoder.count >= vector_room || encoder.argv[encoder.count] != nullptr))
+      __builtin_trap();
   }
   return 0;
 }

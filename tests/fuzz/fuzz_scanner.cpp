@@ -20,7 +20,8 @@ feed_outcome collect(void* context, const unsigned char* frame, size_t size, lon
 }
 
 std::string feed_and_collect(const uint8_t* data, size_t size, const uint8_t* splits, size_t split_count) {
-  reset_relay_state();
+  scanner_state scanner;
+  pacing_state pacing;
   scan_settings settings;
   settings.repeat = 2;
   std::string out;
@@ -29,9 +30,11 @@ std::string feed_and_collect(const uint8_t* data, size_t size, const uint8_t* sp
   for (size_t i = 0; pos < size; ++i) {
     size_t n = split_count ? 1 + splits[i % split_count] * 37u % 5000u : size;
     if (n > size - pos) n = size - pos;
-    scan_bytes(settings, sink, data + pos, n);
+    scan_bytes(&scanner, &pacing, settings, sink, data + pos, n);
     pos += n;
   }
+  end_scanner(&scanner);
+  end_pacing(&pacing);
   return out;
 }
 
