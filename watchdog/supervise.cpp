@@ -1,5 +1,5 @@
 // The supervision cycle. Each run starts the command (or adopts a running process), then
-// makes monitoring passes: status query, readiness poll, one read per ready pipe relayed to
+// makes monitoring passes: status query, the wait for data, one read per ready pipe relayed to
 // our own output queues, the timeout test and the hang tests. A hang ends the child and every
 // process the run started; after the grace wait and a one-second pause the next run starts,
 // until a repeat bound or end condition holds. Every interval is timed on the monotonic clock.
@@ -25,13 +25,14 @@
 #include "watchdog/run_settings.h"
 #include "watchdog/termination.h"
 #include "watchdog/chunk_match.h"
+#include "watchdog/wait_list.h"
 
 namespace {
 
 constexpr long grace_ms = 3000;                 // a killed or asked child's time to end
 constexpr long pause_ms = 1000;                 // between runs
 constexpr long pass_wait_ms = 1000;             // the longest idle wait of a pass
-constexpr unsigned flowing_passes = 8;          // passes without a poll while a stream flows
+constexpr unsigned flowing_passes = 8;          // passes without a wait while a stream flows
 constexpr long end_wait_ms = 10000;             // how long a normal end waits on a reader taking nothing
 constexpr long short_wait_ms = 1000;            // the same after a timeout or a stop request
 constexpr long unread_wait_ms = 250;            // the idle wait while silence is watched on an unread pipe
@@ -122,10 +123,9 @@ int start_command(supervision_state* s) {
   close_fd(&err_pipe[1]);
   run->out_fd = out_pipe[0];
   run->err_fd = err_pipe[0];
-  // Our reads never wait: the poll says when there is something.
+  // Our reads never wait: the pass's wait says when there is something.
   set_nonblocking(run->out_fd);
   set_nonblocking(run->err_fd);
-  run->poll_bound = std::max(run->out_fd, run->err_fd) + 1;
   if (rc < 0) {
     say_error(command_name(), -rc);
     return rc;
@@ -199,14 +199,6 @@ void flush_outputs() {
   queue_flush(&standard_error);
 }
 
-// Our streams with output held back, for a wait to wake on when they take bytes again.
-output_wait pending_outputs() {
-  output_wait w;
-  if (queue_pending(&standard_output) > 0) w.fds[0] = standard_output.writer.fd;
-  if (queue_pending(&standard_error) > 0) w.fds[1] = standard_error.writer.fd;
-  return w;
-}
-
 // Waits up to `ms`, writing held-back output as our readers take it; with `stop_ends_it`, a
 // stop request ends it early.
 void wait_writing_output(long ms, bool stop_ends_it = true) {
@@ -215,18 +207,14 @@ void wait_writing_output(long ms, bool stop_ends_it = true) {
     flush_outputs();
     std::int64_t left = deadline - monotonic_now();
     if (left <= 0 || (stop_ends_it && termination_requested())) return;
-    output_wait w = pending_outputs();
-    wait_item items[2];
-    int count = 0;
-    for (int fd : w.fds)
-      if (fd >= 0) items[count++] = wait_item{fd, wait_write, 0};
-    wait_for_events(items, count, static_cast<long>(left));
+    wait_list waits = list_waits(-1, -1);
+    wait_for_events(waits.items, waits.count, static_cast<long>(left));
   }
 }
 
 // The room a stream's backlog has for relayed output, as in a monitoring pass.
 long backlog_room(const output_queue* q) {
-  return queue_pending(q) >= backlog_limit ? 0 : static_cast<long>(backlog_limit - queue_pending(q));
+  return queue_full(q) ? 0 : static_cast<long>(backlog_limit - queue_pending(q));
 }
 
 // A grace wait's step: the child's output is still relayed while it ends, as far as our
@@ -244,22 +232,8 @@ void relay_while_waiting(long ms, void* context) {
     std::int64_t left = deadline - monotonic_now();
     if (left <= 0) return;
     // The grace has its own deadline: a stop request does not cut its steps short.
-    wait_item items[4];
-    int count = 0;
-    if (!run->adopted && backlog_room(&standard_output) > 0) items[count++] = wait_item{run->out_fd, wait_read, 0};
-    if (!run->adopted && backlog_room(&standard_error) > 0) items[count++] = wait_item{run->err_fd, wait_read, 0};
-    output_wait w = pending_outputs();
-    for (int fd : w.fds)
-      if (fd >= 0) items[count++] = wait_item{fd, wait_write, 0};
-    // A pipe whose writers are all gone answers at once: then only the time is waited out.
-    int ready = wait_for_events(items, count, static_cast<long>(left));
-    bool only_hangups = ready > 0;
-    for (int i = 0; i < count; ++i)
-      if (items[i].got & (wait_read | wait_write)) only_hangups = false;
-    if (only_hangups) {
-      wait_writing_output(static_cast<long>(deadline - monotonic_now()), false);
-      return;
-    }
+    wait_list waits = run->adopted ? list_waits(-1, -1) : list_waits(run->out_fd, run->err_fd);
+    wait_for_data(&waits, static_cast<long>(left));
   }
 }
 
@@ -376,36 +350,35 @@ pass_outcome monitoring_pass(supervision_state* s) {
   // A stream whose backlog is full is not read: its child waits, as on a stalled reader.
   bool read_out = !run->adopted && !queue_full(&standard_output);
   bool read_err = !run->adopted && !queue_full(&standard_error);
-  descriptor_set set;
   ++run->passes;
   bool flowing = (run->out_flowing && read_out) || (run->err_flowing && read_err);
   bool polled = !(flowing && run->passes % flowing_passes != 0);
+  unsigned ready = no_stream;  // the streams whose pipe is read in this pass
   if (!polled) {
-    // Data is still coming: read on without asking the poll; every few passes the poll still
-    // looks at both streams, so the quiet one is not left behind.
-    if (run->out_flowing && read_out) descriptor_set_add(&set, run->out_fd);
-    if (run->err_flowing && read_err) descriptor_set_add(&set, run->err_fd);
+    // Data is still coming: read on without waiting; every few passes the wait still looks at
+    // both streams, so the quiet one is not left behind.
+    if (run->out_flowing && read_out) ready |= out_stream;
+    if (run->err_flowing && read_err) ready |= err_stream;
   } else {
-    if (read_out) descriptor_set_add(&set, run->out_fd);
-    if (read_err) descriptor_set_add(&set, run->err_fd);
-    long wait = pass_wait(s, !run->adopted && (!read_out || !read_err));
-    poll_timeout timeout{static_cast<int>(wait / 1000), static_cast<int>(wait % 1000) * 1000};
-    output_wait outputs = pending_outputs();
+    wait_list waits = list_waits(read_out ? run->out_fd : -1, read_err ? run->err_fd : -1);
     if (debug(2)) say("select ... ");
-    int ready = readiness_poll(run->adopted ? 0 : run->poll_bound, &set, &timeout, &outputs);
-    if (debug(2)) say("%d\n", ready);
-    if (ready == 0) set.count = 0;
+    ready = wait_for_data(&waits, pass_wait(s, !run->adopted && (!read_out || !read_err)));
+    if (debug(2)) {
+      if (ready & out_stream) say("fd:%d is valid\n", run->out_fd);
+      if (ready & err_stream) say("fd:%d is valid\n", run->err_fd);
+      say("%d\n", ((ready & out_stream) ? 1 : 0) + ((ready & err_stream) ? 1 : 0));
+    }
   }
   run->now = s->clock();
   flush_outputs();
 
   run->out_len = run->err_len = 0;
   run->out_chunk[0] = run->err_chunk[0] = '\0';
-  if (descriptor_set_has(&set, run->out_fd)) {
+  if (ready & out_stream) {
     if (debug(2)) say("outfd:%d read()\n", run->out_fd);
     run->out_len = read_and_relay(run->out_fd, &standard_output, run->out_chunk, &run->out_flowing, &run->out_activity);
   }
-  if (descriptor_set_has(&set, run->err_fd)) {
+  if (ready & err_stream) {
     if (debug(2)) say("errfd:%d read()\n", run->err_fd);
     run->err_len = read_and_relay(run->err_fd, &standard_error, run->err_chunk, &run->err_flowing, &run->err_activity);
     if (debug(2)) {
@@ -415,7 +388,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
     }
   }
   // Between the reads of a flowing stream the child is surely not silent; the look waits for
-  // a pass that asked the poll.
+  // a pass that waited.
   if (polled && !run->adopted && silence_watched()) look_for_output(run, !read_out, !read_err);
 
   if (timeout_due(s)) {

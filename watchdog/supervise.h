@@ -51,12 +51,11 @@ struct run_record {
   bool killed = false;
   int out_fd = -1;
   int err_fd = -1;
-  int poll_bound = 0;
   char out_chunk[chunk_size + 1] = {};
   char err_chunk[chunk_size + 1] = {};
   std::size_t out_len = 0;
   std::size_t err_len = 0;
-  bool out_flowing = false;  // the last read filled a chunk: read again without asking the poll
+  bool out_flowing = false;  // the last read filled a chunk: read again without waiting
   bool err_flowing = false;
   unsigned passes = 0;
   std::int64_t started = 0;  // monotonic milliseconds at the run's start

@@ -51,7 +51,7 @@ TEST(ChildStatusWin32, ExitCode259CountsAsRunning) {
   reset_child_status();
   process_handle h;
   start_child(&h, "exit", "259");
-  sleep_ms(1500);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_EQ(child_status(&h), 0);
   end_child(&h);
   release_process(&h);
