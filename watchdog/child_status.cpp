@@ -24,15 +24,15 @@ void reset_child_status() {
   last_exit_status = -1;
 }
 
-int child_status(process_handle* handle) {
+bool child_running(process_handle* handle) {
   read_error_setting();
   int r = process_status(handle);
-  if (r == 1) return 0;
-  if (r < 0) return error_is_alive ? 0 : -1;
+  if (r == 1) return true;
+  if (r < 0) return error_is_alive != 0;
   // Ended. Where the system gives no exit code (a process that is not our child on POSIX)
   // the last exit status stays as it was.
   if (handle->exit_code_known) last_exit_status = handle->exit_code;
-  return -1;
+  return false;
 }
 
 void end_child(process_handle* handle, const stop_scope& scope) {

@@ -5,9 +5,9 @@
 // Exit status of the child that ended last; -1 until one has been seen. Compared by -x.
 extern int last_exit_status;
 
-// 0 while the child runs, -1 once it has ended (its exit status recorded) or cannot be asked,
-// unless WATCHDOG_ERR_IS_ALIVE says a failed query means running.
-int child_status(process_handle* handle);
+// True while the child runs; false once it has ended (its exit status recorded) or cannot be
+// asked, unless WATCHDOG_ERR_IS_ALIVE says a failed query means running.
+bool child_running(process_handle* handle);
 
 // Ends the child at once (exit code 127) with every process in `scope`; does not wait.
 void end_child(process_handle* handle, const stop_scope& scope = {});

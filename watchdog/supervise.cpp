@@ -54,7 +54,7 @@ void list_command_words() {
 
 // Output is piped through us when it has to be examined: patterns, or silence without a file.
 bool redirect_mode() {
-  return run_settings.match_mode != 0 || (run_settings.monitor_mode != 0 && !watching_file());
+  return run_settings.match_mode != stream_scope::none || (run_settings.monitor_mode != stream_scope::none && !watching_file());
 }
 
 // Everything a run owns: the child and what it started, orphans re-parented to us included,
@@ -77,7 +77,7 @@ std::vector<char*> child_environment(const supervision_state* s, std::vector<std
   for (char* const* e = current_environment(); *e != nullptr; ++e)
     if (!named(*e, run_settings.count_env) && !named(*e, run_settings.pid_env)) entries->emplace_back(*e);
   char value[64];
-  std::snprintf(value, sizeof value, "=%d,%d", s->run_count, s->end_reason);
+  std::snprintf(value, sizeof value, "=%d,%d", s->run_count, static_cast<int>(s->end_reason));
   entries->push_back(run_settings.count_env + std::string(value));
   std::snprintf(value, sizeof value, "=%d", static_cast<int>(own_process_id()));
   entries->push_back(run_settings.pid_env + std::string(value));
@@ -117,7 +117,7 @@ int start_command(supervision_state* s) {
   }
   child_setup setup;
   setup.own_cgroup = true;  // where the system allows it, a cgroup holds all the run starts
-  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment.data(), run_settings.cmd_argv, setup);
+  rc = spawn_process(&run->child, run_settings.child_argv, stdio, environment.data(), run_settings.cmd_argv, setup);
   // The child holds the only write ends now, so reads see the end when it is gone.
   close_fd(&out_pipe[1]);
   close_fd(&err_pipe[1]);
@@ -156,7 +156,7 @@ bool adopt_running_process(supervision_state* s) {
   if (debug(1)) say("check process (%d)\n", run_settings.reuse_pid);
   process_handle handle;
   if (adopt_process(&handle, run_settings.reuse_pid) != 0) return false;
-  if (child_status(&handle) != 0) {
+  if (!child_running(&handle)) {
     release_process(&handle);
     return false;
   }
@@ -237,24 +237,25 @@ void relay_while_waiting(long ms, void* context) {
   }
 }
 
-void print_hang(hang_state state) {
+void print_hang(run_end_reason reason) {
   const char* stamp = time_stamp(0);
-  switch (state) {
-    case hang_silence:
+  switch (reason) {
+    case end_silence:
       say("%s ****** WATCHDOG --hung up-- (%d sec no output) ******\n", stamp, run_settings.monitor_sec);
       break;
-    case hang_error_string:
+    case end_error_string:
       say("%s ****** WATCHDOG --hung up-- (error string output) ******\n", stamp);
       break;
-    case hang_stale_file:
+    case end_stale_file:
       say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] no update) ******\n", stamp, run_settings.monitor_sec,
           run_settings.watch_file);
       break;
-    case hang_file_missing:
+    case end_file_missing:
       say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] none) ******\n", stamp, run_settings.monitor_sec,
           run_settings.watch_file);
       break;
-    case no_hang:
+    case end_none:
+    case end_by_itself:
       break;
   }
 }
@@ -279,31 +280,32 @@ int examine_watched_file(supervision_state* s, file_time* when) {
 bool error_string_found(const run_record* run) {
   for (int i = 0; i < run_settings.pattern_count; ++i) {
     if (chunk_matches(run_settings.patterns[i], run->out_chunk, run->out_len, debug(1))) return true;
-    if (run_settings.match_mode == 2 && chunk_matches(run_settings.patterns[i], run->err_chunk, run->err_len, debug(1)))
+    if (run_settings.match_mode == stream_scope::output_and_error && chunk_matches(run_settings.patterns[i], run->err_chunk, run->err_len, debug(1)))
       return true;
   }
   return false;
 }
 
-hang_state test_watched_file(supervision_state* s) {
+run_end_reason test_watched_file(supervision_state* s) {
   watched_file* f = &s->run.file;
-  if (!more_than(s->run.now - f->base, run_settings.monitor_sec)) return no_hang;
+  if (!more_than(s->run.now - f->base, run_settings.monitor_sec)) return end_none;
   file_time when;
   int rc = examine_watched_file(s, &when);
   if (rc != 0) {
     say_error(run_settings.watch_file, -rc);
-    return hang_file_missing;
+    return end_file_missing;
   }
   f->base = f->last_change;
-  return more_than(s->run.now - f->last_change, run_settings.monitor_sec) ? hang_stale_file : no_hang;
+  return more_than(s->run.now - f->last_change, run_settings.monitor_sec) ? end_stale_file : end_none;
 }
 
-hang_state test_silence(const run_record* run) {
+run_end_reason test_silence(const run_record* run) {
   const int limit = run_settings.monitor_sec;
   bool out_silent = more_than(run->now - run->last_out, limit);
-  if (run_settings.monitor_mode == 2 && out_silent && more_than(run->now - run->last_err, limit)) return hang_silence;
-  if (run_settings.monitor_mode == 1 && out_silent) return hang_silence;
-  return no_hang;
+  if (run_settings.monitor_mode == stream_scope::output_and_error && out_silent && more_than(run->now - run->last_err, limit))
+    return end_silence;
+  if (run_settings.monitor_mode == stream_scope::output_only && out_silent) return end_silence;
+  return end_none;
 }
 
 // Milliseconds until the -t deadline on the cycle's clock; effectively never without -t.
@@ -319,7 +321,7 @@ void declare_timeout(supervision_state* s) {
   s->timed_out = true;
 }
 
-bool silence_watched() { return run_settings.monitor_mode != 0 && !watching_file(); }
+bool silence_watched() { return run_settings.monitor_mode != stream_scope::none && !watching_file(); }
 
 // The silence test's view of the child: it is not silent while bytes enter its pipes, nor
 // while it waits to write to a pipe we leave unread for our own stalled reader. A read of
@@ -343,7 +345,7 @@ long pass_wait(const supervision_state* s, bool pipe_left_unread) {
 pass_outcome monitoring_pass(supervision_state* s) {
   run_record* run = &s->run;
   if (termination_requested()) return pass_stopped;
-  if (child_status(&run->child) < 0) {
+  if (!child_running(&run->child)) {
     s->end_reason = end_by_itself;
     return pass_child_ended;
   }
@@ -396,13 +398,15 @@ pass_outcome monitoring_pass(supervision_state* s) {
     end_child(&run->child, run_scope(s));
     return pass_timeout;
   }
-  if (run_settings.monitor_mode == 0 && run_settings.match_mode == 0 && !watching_file()) return pass_continue;
+  if (run_settings.monitor_mode == stream_scope::none && run_settings.match_mode == stream_scope::none &&
+      !watching_file())
+    return pass_continue;
 
-  hang_state state = hang_tests(s);
-  if (state == no_hang) return pass_continue;
-  if (!run_settings.quiet) print_hang(state);
+  run_end_reason hang = hang_tests(s);
+  if (hang == end_none) return pass_continue;
+  if (!run_settings.quiet) print_hang(hang);
   end_child(&run->child, run_scope(s));
-  s->end_reason = state + 1;
+  s->end_reason = hang;
   run->killed = true;
   return pass_killed;
 }
@@ -436,7 +440,7 @@ void close_run_pipes(run_record* run, const reader_wait& wait) {
   int sig = termination_signal();
   run_record* run = &s->run;
   if (run->child.pid > 0 || run->child.system_handle != nullptr)
-    stop_process(&run->child, sig, grace_ms, run_scope(s), relay_while_waiting, s);
+    stop_process(&run->child, ask_with_signal(sig), grace_ms, run_scope(s), relay_while_waiting, s);
   close_run_pipes(run, short_end_wait());
   release_process(&run->child);
   end_run_cgroups();
@@ -479,7 +483,7 @@ void print_start(const supervision_state* s, int runs_begun) {
   if (runs_begun == 0)
     say("%s ****** WATCHDOG START [%s] ******\n", time_stamp(0), command_name());
   else
-    say("\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), s->end_reason, command_name());
+    say("\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), static_cast<int>(s->end_reason), command_name());
 }
 
 }  // namespace
@@ -523,15 +527,15 @@ bool timeout_due(const supervision_state* s) {
   return run_settings.timeout_sec > 0 && s->run.now - s->timeout_start >= seconds_ms(run_settings.timeout_sec);
 }
 
-hang_state hang_tests(supervision_state* s) {
-  hang_state state = no_hang;
+run_end_reason hang_tests(supervision_state* s) {
+  run_end_reason state = end_none;
   if (watching_file()) {
     look_at_watched_file(s);
     state = test_watched_file(s);
   } else {
     state = test_silence(&s->run);
   }
-  if (run_settings.match_mode != 0 && error_string_found(&s->run)) state = hang_error_string;
+  if (run_settings.match_mode != stream_scope::none && error_string_found(&s->run)) state = end_error_string;
   return state;
 }
 
@@ -568,7 +572,7 @@ int supervise(supervision_state* s) {
     if (outcome == pass_stopped) end_by_stop_request(s);
     if (outcome == pass_timeout) {
       // No grace after a timeout: what the kill has not ended yet is killed again and reaped.
-      stop_process(&run->child, 0, 0, run_scope(s));
+      stop_process(&run->child, already_asked, 0, run_scope(s));
       close_run_pipes(run, short_end_wait());
       release_process(&run->child);
       break;
@@ -577,7 +581,7 @@ int supervise(supervision_state* s) {
     bool ended = true;
     if (run->killed) {
       // The kill went out in the pass; the grace waits for the run's processes to be gone.
-      ended = stop_process(&run->child, 0, grace_ms, run_scope(s), relay_while_waiting, s);
+      ended = stop_process(&run->child, already_asked, grace_ms, run_scope(s), relay_while_waiting, s);
     }
     close_run_pipes(run, normal_end_wait(s));
     if (run->killed && !ended && !run_settings.quiet)

@@ -70,8 +70,8 @@ struct run_record {
 // Everything the cycle keeps, handed down to every step.
 struct supervision_state {
   int run_count = 0;               // children started so far (adoptions do not count)
-  int end_reason = end_none;       // how the latest run ended
-  int end_mark = mark_none;        // why the cycle ended
+  run_end_reason end_reason = end_none;  // how the latest run ended
+  cycle_end_mark end_mark = mark_none;  // why the cycle ended
   bool timeout_started = false;
   bool timed_out = false;          // the cycle ended by the -t timeout
   std::int64_t timeout_start = 0;  // start of the first run, for -t (monotonic ms)
@@ -93,9 +93,9 @@ void init_supervision(supervision_state* state);
 int supervise(supervision_state* state);
 
 // The steps of a pass that decide, for tests that drive them with their own clock.
-enum hang_state { no_hang = 0, hang_silence, hang_error_string, hang_stale_file, hang_file_missing };
-
 void begin_run_times(supervision_state* state);  // the run's start on state->clock
 void look_at_watched_file(supervision_state* state);
 bool timeout_due(const supervision_state* state);
-hang_state hang_tests(supervision_state* state);
+// The hang a pass finds (end_silence, end_error_string, end_stale_file, end_file_missing), or
+// end_none.
+run_end_reason hang_tests(supervision_state* state);

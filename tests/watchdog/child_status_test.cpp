@@ -9,13 +9,13 @@ namespace {
 
 TEST(ChildStatus, ErrorIsAliveIsReadOnce) {
   process_handle bogus;  // no process: the query fails
-  struct { const char* value; int expected; } rows[] = {{nullptr, -1}, {"", -1}, {"0", -1}, {"1", 0}, {"x", -1}};
+  struct { const char* value; bool running; } rows[] = {{nullptr, false}, {"", false}, {"0", false}, {"1", true}, {"x", false}};
   for (const auto& r : rows) {
     reset_child_status();
     if (r.value) set_env("WATCHDOG_ERR_IS_ALIVE", r.value); else unset_env("WATCHDOG_ERR_IS_ALIVE");
-    EXPECT_EQ(child_status(&bogus), r.expected) << (r.value ? r.value : "unset");
-    set_env("WATCHDOG_ERR_IS_ALIVE", r.expected == 0 ? "0" : "1");  // later changes are not seen
-    EXPECT_EQ(child_status(&bogus), r.expected);
+    EXPECT_EQ(child_running(&bogus), r.running) << (r.value ? r.value : "unset");
+    set_env("WATCHDOG_ERR_IS_ALIVE", r.running ? "0" : "1");  // later changes are not seen
+    EXPECT_EQ(child_running(&bogus), r.running);
   }
   unset_env("WATCHDOG_ERR_IS_ALIVE");
   reset_child_status();

@@ -5,10 +5,10 @@
 
 #include "watchdog/child_status.h"
 
-// 0 once child_status reports the child ended, -1 after `tries` queries found it running.
+// 0 once child_running reports the child ended, -1 after `tries` queries found it running.
 inline int wait_for_end(process_handle* h, int tries) {
   for (int i = 0; i < tries; ++i) {
-    if (child_status(h) < 0) return 0;
+    if (!child_running(h)) return 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return -1;
