@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-int last_exit_status = -1;
-
 namespace {
 bool error_setting_read = false;
 int error_is_alive = 0;
@@ -21,17 +19,14 @@ void read_error_setting() {
 void reset_child_status() {
   error_setting_read = false;
   error_is_alive = 0;
-  last_exit_status = -1;
 }
 
-bool child_running(process_handle* handle) {
+bool child_running(process_handle* handle, int* exit_status) {
   read_error_setting();
   int r = process_status(handle);
   if (r == 1) return true;
   if (r < 0) return error_is_alive != 0;
-  // Ended. Where the system gives no exit code (a process that is not our child on POSIX)
-  // the last exit status stays as it was.
-  if (handle->exit_code_known) last_exit_status = handle->exit_code;
+  if (handle->exit_code_known) *exit_status = handle->exit_code;
   return false;
 }
 

@@ -2,12 +2,11 @@
 #pragma once
 #include "platform/process.h"
 
-// Exit status of the child that ended last; -1 until one has been seen. Compared by -x.
-extern int last_exit_status;
-
-// True while the child runs; false once it has ended (its exit status recorded) or cannot be
-// asked, unless WATCHDOG_ERR_IS_ALIVE says a failed query means running.
-bool child_running(process_handle* handle);
+// True while the child runs; false once it has ended or cannot be asked, unless
+// WATCHDOG_ERR_IS_ALIVE says a failed query means running. Once it has ended, its exit status
+// is stored in `exit_status` where the system gives one (a process that is not our child on
+// POSIX gives none, and `exit_status` stays as it was).
+bool child_running(process_handle* handle, int* exit_status);
 
 // Ends the child at once (exit code 127) with every process in `scope`; does not wait.
 void end_child(process_handle* handle, const stop_scope& scope = {});
