@@ -4,34 +4,24 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-bool error_setting_read = false;
-int error_is_alive = 0;
-
-void read_error_setting() {
-  if (error_setting_read) return;
-  error_setting_read = true;
+child_query read_child_query() {
+  child_query query;
+  int error_is_alive = 0;
   const char* value = std::getenv("WATCHDOG_ERR_IS_ALIVE");
   if (value != nullptr && *value != '\0') std::sscanf(value, "%d", &error_is_alive);
-}
-}  // namespace
-
-void reset_child_status() {
-  error_setting_read = false;
-  error_is_alive = 0;
+  query.failure_means_running = error_is_alive != 0;
+  return query;
 }
 
-bool child_running(process_handle* handle, int* exit_status) {
-  read_error_setting();
+bool child_running(process_handle* handle, child_query* query) {
   int r = process_status(handle);
   if (r == 1) return true;
-  if (r < 0) return error_is_alive != 0;
-  if (handle->exit_code_known) *exit_status = handle->exit_code;
+  if (r < 0) return query->failure_means_running;
+  if (handle->exit_code_known) query->last_exit_status = handle->exit_code;
   return false;
 }
 
 void end_child(process_handle* handle, const stop_scope& scope) {
-  read_error_setting();
   // The child's descendants go with it: a hung program behind a shell or launcher must
   // not live on as an orphan holding the old pipes.
   if (handle != nullptr) terminate_process_tree(handle, scope);

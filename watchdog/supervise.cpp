@@ -156,7 +156,7 @@ bool adopt_running_process(supervision_state* s) {
   if (debug(1)) say("check process (%d)\n", run_settings.reuse_pid);
   process_handle handle;
   if (adopt_process(&handle, run_settings.reuse_pid) != 0) return false;
-  if (!child_running(&handle, &s->last_exit_status)) {
+  if (!child_running(&handle, &s->query)) {
     release_process(&handle);
     return false;
   }
@@ -345,7 +345,7 @@ long pass_wait(const supervision_state* s, bool pipe_left_unread) {
 pass_outcome monitoring_pass(supervision_state* s) {
   run_record* run = &s->run;
   if (termination_requested()) return pass_stopped;
-  if (!child_running(&run->child, &s->last_exit_status)) {
+  if (!child_running(&run->child, &s->query)) {
     s->end_reason = end_by_itself;
     return pass_child_ended;
   }
@@ -490,6 +490,7 @@ void print_start(const supervision_state* s, int runs_begun) {
 
 void init_supervision(supervision_state* state) {
   *state = supervision_state{};
+  state->query = read_child_query();
   state->adoption_pending = run_settings.reuse_pid != 0;
 }
 
@@ -593,7 +594,7 @@ int supervise(supervision_state* s) {
 
     s->end_mark = mark_none;
     if (!run->killed) {
-      if (run_settings.end_on_status && s->last_exit_status == run_settings.end_status) {
+      if (run_settings.end_on_status && s->query.last_exit_status == run_settings.end_status) {
         s->end_mark = mark_exit_status;
         break;
       }

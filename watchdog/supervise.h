@@ -6,6 +6,7 @@
 #include "common/monotonic_clock.h"
 #include "platform/file_status.h"
 #include "platform/process.h"
+#include "watchdog/child_status.h"
 #include "watchdog/pipe_activity.h"
 #include "watchdog/restart_pause.h"
 
@@ -77,7 +78,7 @@ struct supervision_state {
   std::int64_t timeout_start = 0;  // start of the first run, for -t (monotonic ms)
   bool adoption_pending = false;   // -p not yet adopted
   int result = exit_done;
-  int last_exit_status = -1;       // of the child that ended last, as the system gave it; for -x
+  child_query query;               // how the child is asked about, and its last exit status
   spared_processes spared;         // what runs that ended by themselves left running
   restart_pause pause;             // how the pause before the next restart grows (-w)
   monotonic_clock_source clock = monotonic_now;

@@ -5,11 +5,11 @@
 
 #include "watchdog/child_status.h"
 
-// 0 once child_running reports the child ended (its exit status in `exit_status`), -1 after
-// `tries` queries found it running.
-inline int wait_for_end(process_handle* h, int tries, int* exit_status) {
+// 0 once child_running reports the child ended (its exit status in `query`), -1 after `tries`
+// queries found it running.
+inline int wait_for_end(process_handle* h, int tries, child_query* query) {
   for (int i = 0; i < tries; ++i) {
-    if (!child_running(h, exit_status)) return 0;
+    if (!child_running(h, query)) return 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return -1;
