@@ -223,9 +223,9 @@ int wind_down(relay_run* run, run_end end) {
     // After the end of its stream wget is given the time to end by itself, so its exit status
     // tells whether the fetch succeeded; otherwise it is ended at once.
     if (end == run_stream_ended)
-      stop_process(fetcher, 0, fetcher_grace_ms);
+      stop_process(fetcher, already_asked, fetcher_grace_ms);
     else
-      stop_process(fetcher, terminate_at_once, 0);
+      stop_process(fetcher, kill_at_once, 0);
     // Ctrl-C reaches wget too, and may end its stream just before our own handler runs: a
     // stop request seen by now makes its end no failure.
     if (end == run_stream_ended && !stop_requested.load() && report_failed_fetch(*fetcher))
@@ -233,7 +233,7 @@ int wind_down(relay_run* run, run_end end) {
     release_process(fetcher);
   }
   if (has_started(*encoder)) {
-    stop_process(encoder, 0, encoder_grace_ms);
+    stop_process(encoder, already_asked, encoder_grace_ms);
     if (end == run_encoder_gone && !stop_requested.load()) {
       report_lost_encoder(*encoder, unread, pipeline->fed_bytes, run->settings.encoder_verbose);
       status = relay_exit_encoder_gone;

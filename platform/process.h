@@ -95,17 +95,28 @@ bool is_self_or_ancestor(pid_t pid);
 // we may not read), so that is_self_or_ancestor cannot rule a pid out.
 bool ancestry_readable();
 
-// The `sig` of stop_process that ends everything at once (exit code 127), before the grace.
-constexpr int terminate_at_once = -1;
+// What stop_process does first, before the grace.
+enum class stop_action {
+  already_asked,    // nothing: the caller has already asked, for example by closing its input
+  ask_with_signal,  // sends the signal to the process and every process in the scope
+  kill_at_once,     // ends them all at once (exit code 127)
+};
 
-// Ends a process in order, the one way both programs do it: sends `sig` to the process and
-// every process in `scope` (0: none, the caller has already asked, for example by closing its
-// input; terminate_at_once: kills them all at once), then waits up to grace_ms until none of
-// them runs (the wait ends early when they are gone; `while_waiting`, when given, does the
+struct stop_first_step {
+  stop_action action = stop_action::already_asked;
+  int sig = 0;  // with ask_with_signal
+};
+
+constexpr stop_first_step already_asked{stop_action::already_asked, 0};
+constexpr stop_first_step kill_at_once{stop_action::kill_at_once, 0};
+constexpr stop_first_step ask_with_signal(int sig) { return {stop_action::ask_with_signal, sig}; }
+
+// Ends a process in order, the one way both programs do it: takes the `first` step with the
+// process and every process in `scope`, then waits up to grace_ms until none of them runs (the wait ends early when they are gone; `while_waiting`, when given, does the
 // waiting in steps of at most the milliseconds it is passed, with `context`, so the caller can
 // go on relaying output), then kills whatever still runs and reaps the process. Returns true
 // when everything ended within the grace.
-bool stop_process(process_handle* handle, int sig, long grace_ms, const stop_scope& scope = {},
+bool stop_process(process_handle* handle, stop_first_step first, long grace_ms, const stop_scope& scope = {},
                   void (*while_waiting)(long ms, void* context) = nullptr, void* context = nullptr);
 
 // Takes hold of a running process by pid. Fails with -errno when it does not exist or is

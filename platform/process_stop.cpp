@@ -12,14 +12,14 @@ constexpr long reap_wait_ms = 1000;   // how long a killed process is given to v
 void just_wait(long ms, void*) { wait_for_events(nullptr, 0, ms); }
 }  // namespace
 
-bool stop_process(process_handle* handle, int sig, long grace_ms, const stop_scope& scope,
+bool stop_process(process_handle* handle, stop_first_step first, long grace_ms, const stop_scope& scope,
                   void (*while_waiting)(long ms, void* context), void* context) {
   if (while_waiting == nullptr) while_waiting = just_wait;
   if (!process_tree_running(handle, scope)) return true;
-  if (sig == terminate_at_once)
+  if (first.action == stop_action::kill_at_once)
     terminate_process_tree(handle, scope);
-  else if (sig != 0)
-    signal_process_tree(handle, sig, scope);
+  else if (first.action == stop_action::ask_with_signal && first.sig != 0)
+    signal_process_tree(handle, first.sig, scope);
   // A child's end wakes the wait up, so the grace ends soon after the last process does.
   std::int64_t deadline = monotonic_now() + grace_ms;
   for (;;) {

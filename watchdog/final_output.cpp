@@ -9,6 +9,7 @@
 #include "platform/pipe.h"
 #include "platform/wait.h"
 #include "watchdog/messages.h"
+#include "watchdog/wait_list.h"
 
 namespace {
 
@@ -43,6 +44,18 @@ void take_owed(owed_output* o) {
   }
 }
 
+// Writes both queues out, waiting for their readers while they keep taking bytes, until each
+// is empty or has taken nothing for `give_up_ms`, or `stop()` holds.
+void drain_output_queues(long give_up_ms, bool (*stop)()) {
+  for (;;) {
+    queue_flush(&standard_output);
+    queue_flush(&standard_error);
+    wait_list waits = list_waits(-1, -1, both_streams, give_up_ms);
+    if (waits.count == 0 || (stop != nullptr && stop())) return;
+    wait_for_events(waits.items, waits.count, static_cast<long>(waits.until_give_up));
+  }
+}
+
 const char* stream_name(const output_queue* q) { return q == &standard_output ? "standard output" : "standard error"; }
 
 }  // namespace
@@ -52,21 +65,17 @@ void relay_what_pipes_hold(int out_fd, int err_fd, const reader_wait& wait) {
   for (owed_output& o : owed)
     if (o.fd >= 0) o.left = std::max(0, bytes_available(o.fd));
   for (;;) {
-    wait_item items[2];
-    int count = 0;
-    std::int64_t wait_ms = wait.give_up_ms;
+    unsigned streams = no_stream;
     for (owed_output& o : owed) {
       take_owed(&o);
-      std::int64_t stalled = queue_stalled_ms(o.queue);
-      if (o.left == 0 || stalled >= wait.give_up_ms) continue;
-      items[count++] = wait_item{o.queue->writer.fd, wait_write, 0};
-      wait_ms = std::min(wait_ms, wait.give_up_ms - stalled);
+      if (o.left > 0) streams |= o.queue == &standard_output ? out_stream : err_stream;
     }
-    if (count == 0 || (wait.stop != nullptr && wait.stop())) return;
+    // Only the streams that still owe a pipe's bytes are waited for.
+    wait_list waits = list_waits(-1, -1, streams, wait.give_up_ms);
+    if (waits.count == 0 || (wait.stop != nullptr && wait.stop())) return;
     std::int64_t now = monotonic_now();
     if (now >= wait.deadline) return;
-    wait_ms = std::min(wait_ms, wait.deadline - now);
-    wait_for_events(items, count, static_cast<long>(wait_ms));
+    wait_for_events(waits.items, waits.count, static_cast<long>(std::min(waits.until_give_up, wait.deadline - now)));
     queue_flush(&standard_output);
     queue_flush(&standard_error);
   }

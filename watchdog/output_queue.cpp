@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "common/monotonic_clock.h"
-#include "platform/wait.h"
 
 output_queue standard_output;
 output_queue standard_error;
@@ -123,23 +122,4 @@ void queue_discard(output_queue* q) {
   q->dropped += queue_pending(q);
   q->drop_error = 0;
   q->begin = q->end = 0;
-}
-
-void drain_output_queues(long give_up_ms, bool (*stop)()) {
-  output_queue* queues[2] = {&standard_output, &standard_error};
-  for (;;) {
-    // A stream is waited for while it holds bytes and has taken some within `give_up_ms`.
-    wait_item items[2];
-    int count = 0;
-    std::int64_t wait_ms = give_up_ms;
-    for (output_queue* q : queues) {
-      queue_flush(q);
-      std::int64_t stalled = queue_stalled_ms(q);
-      if (queue_pending(q) == 0 || q->failed || stalled >= give_up_ms) continue;
-      items[count++] = wait_item{q->writer.fd, wait_write, 0};
-      wait_ms = std::min(wait_ms, give_up_ms - stalled);
-    }
-    if (count == 0 || (stop != nullptr && stop())) return;
-    wait_for_events(items, count, static_cast<long>(wait_ms));
-  }
 }

@@ -51,7 +51,3 @@ std::int64_t queue_stalled_ms(const output_queue* q);
 
 // Drops what the queue holds, counted as dropped.
 void queue_discard(output_queue* q);
-
-// Writes both queues out, waiting for their readers while they keep taking bytes, until each
-// is empty or has taken nothing for `give_up_ms`, or `stop()` holds.
-void drain_output_queues(long give_up_ms, bool (*stop)());

@@ -16,7 +16,7 @@ run_settings_record run_settings;
 namespace {
 
 void append_command_word(const char* word) {
-  run_settings.cmd_words[run_settings.cmd_argc] = const_cast<char*>(word);
+  run_settings.child_argv[run_settings.cmd_argc] = const_cast<char*>(word);
   run_settings.cmd_argv[run_settings.cmd_argc] = quote_arg(word);
   ++run_settings.cmd_argc;
 }
@@ -95,10 +95,10 @@ parse_outcome parse_option_word(const char* word, bool* command_phase) {
         if (*rest) run_settings.pid_env = rest;
         return parse_ok;
       case 'M':
-        run_settings.monitor_mode = 2;
+        run_settings.monitor_mode = stream_scope::output_and_error;
         break;
       case 'S':
-        run_settings.match_mode = 2;
+        run_settings.match_mode = stream_scope::output_and_error;
         break;
       case 'X':
         if (*rest == '\0') return parse_usage;
@@ -120,7 +120,7 @@ parse_outcome parse_option_word(const char* word, bool* command_phase) {
       case 'm': {
         parse_outcome r = read_monitor_value(rest);
         if (r != parse_ok) return r;
-        if (run_settings.monitor_mode == 0) run_settings.monitor_mode = 1;
+        if (run_settings.monitor_mode == stream_scope::none) run_settings.monitor_mode = stream_scope::output_only;
         if (run_settings.monitor_sec <= 0) return parse_usage;
         return parse_ok;
       }
@@ -146,7 +146,7 @@ parse_outcome parse_option_word(const char* word, bool* command_phase) {
           }
           run_settings.patterns[run_settings.pattern_count++] = rest;
         }
-        if (run_settings.match_mode == 0) run_settings.match_mode = 1;
+        if (run_settings.match_mode == stream_scope::none) run_settings.match_mode = stream_scope::output_only;
         return parse_ok;
       case 't':
         if (read_timeout_value(rest) != parse_ok) return parse_usage;
@@ -201,7 +201,7 @@ parse_outcome check_run_settings() {
     std::fputs("ERROR: no command\n", stderr);
     return parse_usage;
   }
-  if (run_settings.match_mode != 0 && run_settings.pattern_count == 0) {
+  if (run_settings.match_mode != stream_scope::none && run_settings.pattern_count == 0) {
     std::fputs("ERROR: no string by -s\n", stderr);
     return parse_refused;
   }

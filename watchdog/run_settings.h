@@ -11,13 +11,20 @@ constexpr std::size_t watch_file_size = 512;
 constexpr int default_monitor_sec = 60;
 constexpr int default_timeout_status = 99;
 
+// Which of the child's streams a test looks at.
+enum class stream_scope {
+  none,              // no such test
+  output_only,       // standard output (-m, -s)
+  output_and_error,  // standard output and standard error (-M, -S)
+};
+
 struct run_settings_record {
   const char* count_env = "WATCHDOG_COUNT";  // -E: variable with "run count,end reason"
   const char* pid_env = "WATCHDOG_PID";      // -P: variable with the supervisor's pid
   int monitor_sec = default_monitor_sec;     // -m: silence or file-age limit in seconds
-  int monitor_mode = 0;                      // 0 none, 1 stdout silence (-m), 2 both streams (-M)
+  stream_scope monitor_mode = stream_scope::none;  // the silence test: -m, -M
   char watch_file[watch_file_size] = {};     // -m<sec>,<file>: file-age test instead of silence
-  int match_mode = 0;                        // 0 none, 1 stdout chunks (-s), 2 both streams (-S)
+  stream_scope match_mode = stream_scope::none;    // the pattern test: -s, -S
   const char* patterns[max_patterns] = {};   // -s: wildcard patterns in command-line order
   int pattern_count = 0;
   int reuse_pid = 0;                         // -p: running process to adopt; cleared once adopted
@@ -33,8 +40,8 @@ struct run_settings_record {
   int restart_pause_max = 0;                 // -w: the restart pause grows up to this many seconds; 0: 1 s
   int debug_mask = 0;                        // -d: bit 1 matcher/words/adoption, bit 2 start/poll/read/file
   int cmd_argc = 0;
-  char* cmd_argv[cmd_slots] = {};            // quoted command words, shown in messages and traces
-  char* cmd_words[cmd_slots] = {};           // the words as given, which the child receives
+  char* cmd_argv[cmd_slots] = {};            // the display words: quoted, shown in messages and traces
+  char* child_argv[cmd_slots] = {};          // the words as given: the argument vector the child receives
 };
 
 extern run_settings_record run_settings;

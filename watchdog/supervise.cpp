@@ -1,5 +1,5 @@
 // The supervision cycle. Each run starts the command (or adopts a running process), then
-// makes monitoring passes: status query, readiness poll, one read per ready pipe relayed to
+// makes monitoring passes: status query, the wait for data, one read per ready pipe relayed to
 // our own output queues, the timeout test and the hang tests. A hang ends the child and every
 // process the run started; after the grace wait and a one-second pause the next run starts,
 // until a repeat bound or end condition holds. Every interval is timed on the monotonic clock.
@@ -25,13 +25,14 @@
 #include "watchdog/run_settings.h"
 #include "watchdog/termination.h"
 #include "watchdog/chunk_match.h"
+#include "watchdog/wait_list.h"
 
 namespace {
 
 constexpr long grace_ms = 3000;                 // a killed or asked child's time to end
 constexpr long pause_ms = 1000;                 // between runs
 constexpr long pass_wait_ms = 1000;             // the longest idle wait of a pass
-constexpr unsigned flowing_passes = 8;          // passes without a poll while a stream flows
+constexpr unsigned flowing_passes = 8;          // passes without a wait while a stream flows
 constexpr long end_wait_ms = 10000;             // how long a normal end waits on a reader taking nothing
 constexpr long short_wait_ms = 1000;            // the same after a timeout or a stop request
 constexpr long unread_wait_ms = 250;            // the idle wait while silence is watched on an unread pipe
@@ -53,7 +54,7 @@ void list_command_words() {
 
 // Output is piped through us when it has to be examined: patterns, or silence without a file.
 bool redirect_mode() {
-  return run_settings.match_mode != 0 || (run_settings.monitor_mode != 0 && !watching_file());
+  return run_settings.match_mode != stream_scope::none || (run_settings.monitor_mode != stream_scope::none && !watching_file());
 }
 
 // Everything a run owns: the child and what it started, orphans re-parented to us included,
@@ -76,7 +77,7 @@ std::vector<char*> child_environment(const supervision_state* s, std::vector<std
   for (char* const* e = current_environment(); *e != nullptr; ++e)
     if (!named(*e, run_settings.count_env) && !named(*e, run_settings.pid_env)) entries->emplace_back(*e);
   char value[64];
-  std::snprintf(value, sizeof value, "=%d,%d", s->run_count, s->end_reason);
+  std::snprintf(value, sizeof value, "=%d,%d", s->run_count, static_cast<int>(s->end_reason));
   entries->push_back(run_settings.count_env + std::string(value));
   std::snprintf(value, sizeof value, "=%d", static_cast<int>(own_process_id()));
   entries->push_back(run_settings.pid_env + std::string(value));
@@ -116,16 +117,15 @@ int start_command(supervision_state* s) {
   }
   child_setup setup;
   setup.own_cgroup = true;  // where the system allows it, a cgroup holds all the run starts
-  rc = spawn_process(&run->child, run_settings.cmd_words, stdio, environment.data(), run_settings.cmd_argv, setup);
+  rc = spawn_process(&run->child, run_settings.child_argv, stdio, environment.data(), run_settings.cmd_argv, setup);
   // The child holds the only write ends now, so reads see the end when it is gone.
   close_fd(&out_pipe[1]);
   close_fd(&err_pipe[1]);
   run->out_fd = out_pipe[0];
   run->err_fd = err_pipe[0];
-  // Our reads never wait: the poll says when there is something.
+  // Our reads never wait: the pass's wait says when there is something.
   set_nonblocking(run->out_fd);
   set_nonblocking(run->err_fd);
-  run->poll_bound = std::max(run->out_fd, run->err_fd) + 1;
   if (rc < 0) {
     say_error(command_name(), -rc);
     return rc;
@@ -156,7 +156,7 @@ bool adopt_running_process(supervision_state* s) {
   if (debug(1)) say("check process (%d)\n", run_settings.reuse_pid);
   process_handle handle;
   if (adopt_process(&handle, run_settings.reuse_pid) != 0) return false;
-  if (child_status(&handle) != 0) {
+  if (!child_running(&handle, &s->query)) {
     release_process(&handle);
     return false;
   }
@@ -199,14 +199,6 @@ void flush_outputs() {
   queue_flush(&standard_error);
 }
 
-// Our streams with output held back, for a wait to wake on when they take bytes again.
-output_wait pending_outputs() {
-  output_wait w;
-  if (queue_pending(&standard_output) > 0) w.fds[0] = standard_output.writer.fd;
-  if (queue_pending(&standard_error) > 0) w.fds[1] = standard_error.writer.fd;
-  return w;
-}
-
 // Waits up to `ms`, writing held-back output as our readers take it; with `stop_ends_it`, a
 // stop request ends it early.
 void wait_writing_output(long ms, bool stop_ends_it = true) {
@@ -215,18 +207,14 @@ void wait_writing_output(long ms, bool stop_ends_it = true) {
     flush_outputs();
     std::int64_t left = deadline - monotonic_now();
     if (left <= 0 || (stop_ends_it && termination_requested())) return;
-    output_wait w = pending_outputs();
-    wait_item items[2];
-    int count = 0;
-    for (int fd : w.fds)
-      if (fd >= 0) items[count++] = wait_item{fd, wait_write, 0};
-    wait_for_events(items, count, static_cast<long>(left));
+    wait_list waits = list_waits(-1, -1);
+    wait_for_events(waits.items, waits.count, static_cast<long>(left));
   }
 }
 
 // The room a stream's backlog has for relayed output, as in a monitoring pass.
 long backlog_room(const output_queue* q) {
-  return queue_pending(q) >= backlog_limit ? 0 : static_cast<long>(backlog_limit - queue_pending(q));
+  return queue_full(q) ? 0 : static_cast<long>(backlog_limit - queue_pending(q));
 }
 
 // A grace wait's step: the child's output is still relayed while it ends, as far as our
@@ -244,43 +232,30 @@ void relay_while_waiting(long ms, void* context) {
     std::int64_t left = deadline - monotonic_now();
     if (left <= 0) return;
     // The grace has its own deadline: a stop request does not cut its steps short.
-    wait_item items[4];
-    int count = 0;
-    if (!run->adopted && backlog_room(&standard_output) > 0) items[count++] = wait_item{run->out_fd, wait_read, 0};
-    if (!run->adopted && backlog_room(&standard_error) > 0) items[count++] = wait_item{run->err_fd, wait_read, 0};
-    output_wait w = pending_outputs();
-    for (int fd : w.fds)
-      if (fd >= 0) items[count++] = wait_item{fd, wait_write, 0};
-    // A pipe whose writers are all gone answers at once: then only the time is waited out.
-    int ready = wait_for_events(items, count, static_cast<long>(left));
-    bool only_hangups = ready > 0;
-    for (int i = 0; i < count; ++i)
-      if (items[i].got & (wait_read | wait_write)) only_hangups = false;
-    if (only_hangups) {
-      wait_writing_output(static_cast<long>(deadline - monotonic_now()), false);
-      return;
-    }
+    wait_list waits = run->adopted ? list_waits(-1, -1) : list_waits(run->out_fd, run->err_fd);
+    wait_for_data(&waits, static_cast<long>(left));
   }
 }
 
-void print_hang(hang_state state) {
+void print_hang(run_end_reason reason) {
   const char* stamp = time_stamp(0);
-  switch (state) {
-    case hang_silence:
+  switch (reason) {
+    case end_silence:
       say("%s ****** WATCHDOG --hung up-- (%d sec no output) ******\n", stamp, run_settings.monitor_sec);
       break;
-    case hang_error_string:
+    case end_error_string:
       say("%s ****** WATCHDOG --hung up-- (error string output) ******\n", stamp);
       break;
-    case hang_stale_file:
+    case end_stale_file:
       say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] no update) ******\n", stamp, run_settings.monitor_sec,
           run_settings.watch_file);
       break;
-    case hang_file_missing:
+    case end_file_missing:
       say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] none) ******\n", stamp, run_settings.monitor_sec,
           run_settings.watch_file);
       break;
-    case no_hang:
+    case end_none:
+    case end_by_itself:
       break;
   }
 }
@@ -305,31 +280,32 @@ int examine_watched_file(supervision_state* s, file_time* when) {
 bool error_string_found(const run_record* run) {
   for (int i = 0; i < run_settings.pattern_count; ++i) {
     if (chunk_matches(run_settings.patterns[i], run->out_chunk, run->out_len, debug(1))) return true;
-    if (run_settings.match_mode == 2 && chunk_matches(run_settings.patterns[i], run->err_chunk, run->err_len, debug(1)))
+    if (run_settings.match_mode == stream_scope::output_and_error && chunk_matches(run_settings.patterns[i], run->err_chunk, run->err_len, debug(1)))
       return true;
   }
   return false;
 }
 
-hang_state test_watched_file(supervision_state* s) {
+run_end_reason test_watched_file(supervision_state* s) {
   watched_file* f = &s->run.file;
-  if (!more_than(s->run.now - f->base, run_settings.monitor_sec)) return no_hang;
+  if (!more_than(s->run.now - f->base, run_settings.monitor_sec)) return end_none;
   file_time when;
   int rc = examine_watched_file(s, &when);
   if (rc != 0) {
     say_error(run_settings.watch_file, -rc);
-    return hang_file_missing;
+    return end_file_missing;
   }
   f->base = f->last_change;
-  return more_than(s->run.now - f->last_change, run_settings.monitor_sec) ? hang_stale_file : no_hang;
+  return more_than(s->run.now - f->last_change, run_settings.monitor_sec) ? end_stale_file : end_none;
 }
 
-hang_state test_silence(const run_record* run) {
+run_end_reason test_silence(const run_record* run) {
   const int limit = run_settings.monitor_sec;
   bool out_silent = more_than(run->now - run->last_out, limit);
-  if (run_settings.monitor_mode == 2 && out_silent && more_than(run->now - run->last_err, limit)) return hang_silence;
-  if (run_settings.monitor_mode == 1 && out_silent) return hang_silence;
-  return no_hang;
+  if (run_settings.monitor_mode == stream_scope::output_and_error && out_silent && more_than(run->now - run->last_err, limit))
+    return end_silence;
+  if (run_settings.monitor_mode == stream_scope::output_only && out_silent) return end_silence;
+  return end_none;
 }
 
 // Milliseconds until the -t deadline on the cycle's clock; effectively never without -t.
@@ -345,7 +321,7 @@ void declare_timeout(supervision_state* s) {
   s->timed_out = true;
 }
 
-bool silence_watched() { return run_settings.monitor_mode != 0 && !watching_file(); }
+bool silence_watched() { return run_settings.monitor_mode != stream_scope::none && !watching_file(); }
 
 // The silence test's view of the child: it is not silent while bytes enter its pipes, nor
 // while it waits to write to a pipe we leave unread for our own stalled reader. A read of
@@ -369,43 +345,42 @@ long pass_wait(const supervision_state* s, bool pipe_left_unread) {
 pass_outcome monitoring_pass(supervision_state* s) {
   run_record* run = &s->run;
   if (termination_requested()) return pass_stopped;
-  if (child_status(&run->child) < 0) {
+  if (!child_running(&run->child, &s->query)) {
     s->end_reason = end_by_itself;
     return pass_child_ended;
   }
   // A stream whose backlog is full is not read: its child waits, as on a stalled reader.
   bool read_out = !run->adopted && !queue_full(&standard_output);
   bool read_err = !run->adopted && !queue_full(&standard_error);
-  descriptor_set set;
   ++run->passes;
   bool flowing = (run->out_flowing && read_out) || (run->err_flowing && read_err);
   bool polled = !(flowing && run->passes % flowing_passes != 0);
+  unsigned ready = no_stream;  // the streams whose pipe is read in this pass
   if (!polled) {
-    // Data is still coming: read on without asking the poll; every few passes the poll still
-    // looks at both streams, so the quiet one is not left behind.
-    if (run->out_flowing && read_out) descriptor_set_add(&set, run->out_fd);
-    if (run->err_flowing && read_err) descriptor_set_add(&set, run->err_fd);
+    // Data is still coming: read on without waiting; every few passes the wait still looks at
+    // both streams, so the quiet one is not left behind.
+    if (run->out_flowing && read_out) ready |= out_stream;
+    if (run->err_flowing && read_err) ready |= err_stream;
   } else {
-    if (read_out) descriptor_set_add(&set, run->out_fd);
-    if (read_err) descriptor_set_add(&set, run->err_fd);
-    long wait = pass_wait(s, !run->adopted && (!read_out || !read_err));
-    poll_timeout timeout{static_cast<int>(wait / 1000), static_cast<int>(wait % 1000) * 1000};
-    output_wait outputs = pending_outputs();
+    wait_list waits = list_waits(read_out ? run->out_fd : -1, read_err ? run->err_fd : -1);
     if (debug(2)) say("select ... ");
-    int ready = readiness_poll(run->adopted ? 0 : run->poll_bound, &set, &timeout, &outputs);
-    if (debug(2)) say("%d\n", ready);
-    if (ready == 0) set.count = 0;
+    ready = wait_for_data(&waits, pass_wait(s, !run->adopted && (!read_out || !read_err)));
+    if (debug(2)) {
+      if (ready & out_stream) say("fd:%d is valid\n", run->out_fd);
+      if (ready & err_stream) say("fd:%d is valid\n", run->err_fd);
+      say("%d\n", ((ready & out_stream) ? 1 : 0) + ((ready & err_stream) ? 1 : 0));
+    }
   }
   run->now = s->clock();
   flush_outputs();
 
   run->out_len = run->err_len = 0;
   run->out_chunk[0] = run->err_chunk[0] = '\0';
-  if (descriptor_set_has(&set, run->out_fd)) {
+  if (ready & out_stream) {
     if (debug(2)) say("outfd:%d read()\n", run->out_fd);
     run->out_len = read_and_relay(run->out_fd, &standard_output, run->out_chunk, &run->out_flowing, &run->out_activity);
   }
-  if (descriptor_set_has(&set, run->err_fd)) {
+  if (ready & err_stream) {
     if (debug(2)) say("errfd:%d read()\n", run->err_fd);
     run->err_len = read_and_relay(run->err_fd, &standard_error, run->err_chunk, &run->err_flowing, &run->err_activity);
     if (debug(2)) {
@@ -415,7 +390,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
     }
   }
   // Between the reads of a flowing stream the child is surely not silent; the look waits for
-  // a pass that asked the poll.
+  // a pass that waited.
   if (polled && !run->adopted && silence_watched()) look_for_output(run, !read_out, !read_err);
 
   if (timeout_due(s)) {
@@ -423,13 +398,15 @@ pass_outcome monitoring_pass(supervision_state* s) {
     end_child(&run->child, run_scope(s));
     return pass_timeout;
   }
-  if (run_settings.monitor_mode == 0 && run_settings.match_mode == 0 && !watching_file()) return pass_continue;
+  if (run_settings.monitor_mode == stream_scope::none && run_settings.match_mode == stream_scope::none &&
+      !watching_file())
+    return pass_continue;
 
-  hang_state state = hang_tests(s);
-  if (state == no_hang) return pass_continue;
-  if (!run_settings.quiet) print_hang(state);
+  run_end_reason hang = hang_tests(s);
+  if (hang == end_none) return pass_continue;
+  if (!run_settings.quiet) print_hang(hang);
   end_child(&run->child, run_scope(s));
-  s->end_reason = state + 1;
+  s->end_reason = hang;
   run->killed = true;
   return pass_killed;
 }
@@ -463,7 +440,7 @@ void close_run_pipes(run_record* run, const reader_wait& wait) {
   int sig = termination_signal();
   run_record* run = &s->run;
   if (run->child.pid > 0 || run->child.system_handle != nullptr)
-    stop_process(&run->child, sig, grace_ms, run_scope(s), relay_while_waiting, s);
+    stop_process(&run->child, ask_with_signal(sig), grace_ms, run_scope(s), relay_while_waiting, s);
   close_run_pipes(run, short_end_wait());
   release_process(&run->child);
   end_run_cgroups();
@@ -506,13 +483,14 @@ void print_start(const supervision_state* s, int runs_begun) {
   if (runs_begun == 0)
     say("%s ****** WATCHDOG START [%s] ******\n", time_stamp(0), command_name());
   else
-    say("\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), s->end_reason, command_name());
+    say("\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), static_cast<int>(s->end_reason), command_name());
 }
 
 }  // namespace
 
 void init_supervision(supervision_state* state) {
   *state = supervision_state{};
+  state->query = read_child_query();
   state->adoption_pending = run_settings.reuse_pid != 0;
 }
 
@@ -550,15 +528,15 @@ bool timeout_due(const supervision_state* s) {
   return run_settings.timeout_sec > 0 && s->run.now - s->timeout_start >= seconds_ms(run_settings.timeout_sec);
 }
 
-hang_state hang_tests(supervision_state* s) {
-  hang_state state = no_hang;
+run_end_reason hang_tests(supervision_state* s) {
+  run_end_reason state = end_none;
   if (watching_file()) {
     look_at_watched_file(s);
     state = test_watched_file(s);
   } else {
     state = test_silence(&s->run);
   }
-  if (run_settings.match_mode != 0 && error_string_found(&s->run)) state = hang_error_string;
+  if (run_settings.match_mode != stream_scope::none && error_string_found(&s->run)) state = end_error_string;
   return state;
 }
 
@@ -595,7 +573,7 @@ int supervise(supervision_state* s) {
     if (outcome == pass_stopped) end_by_stop_request(s);
     if (outcome == pass_timeout) {
       // No grace after a timeout: what the kill has not ended yet is killed again and reaped.
-      stop_process(&run->child, 0, 0, run_scope(s));
+      stop_process(&run->child, already_asked, 0, run_scope(s));
       close_run_pipes(run, short_end_wait());
       release_process(&run->child);
       break;
@@ -604,7 +582,7 @@ int supervise(supervision_state* s) {
     bool ended = true;
     if (run->killed) {
       // The kill went out in the pass; the grace waits for the run's processes to be gone.
-      ended = stop_process(&run->child, 0, grace_ms, run_scope(s), relay_while_waiting, s);
+      ended = stop_process(&run->child, already_asked, grace_ms, run_scope(s), relay_while_waiting, s);
     }
     close_run_pipes(run, normal_end_wait(s));
     if (run->killed && !ended && !run_settings.quiet)
@@ -616,7 +594,7 @@ int supervise(supervision_state* s) {
 
     s->end_mark = mark_none;
     if (!run->killed) {
-      if (run_settings.end_on_status && last_exit_status == run_settings.end_status) {
+      if (run_settings.end_on_status && s->query.last_exit_status == run_settings.end_status) {
         s->end_mark = mark_exit_status;
         break;
       }

@@ -6,6 +6,7 @@
 #include "common/monotonic_clock.h"
 #include "platform/file_status.h"
 #include "platform/process.h"
+#include "watchdog/child_status.h"
 #include "watchdog/pipe_activity.h"
 #include "watchdog/restart_pause.h"
 
@@ -51,12 +52,11 @@ struct run_record {
   bool killed = false;
   int out_fd = -1;
   int err_fd = -1;
-  int poll_bound = 0;
   char out_chunk[chunk_size + 1] = {};
   char err_chunk[chunk_size + 1] = {};
   std::size_t out_len = 0;
   std::size_t err_len = 0;
-  bool out_flowing = false;  // the last read filled a chunk: read again without asking the poll
+  bool out_flowing = false;  // the last read filled a chunk: read again without waiting
   bool err_flowing = false;
   unsigned passes = 0;
   std::int64_t started = 0;  // monotonic milliseconds at the run's start
@@ -71,13 +71,14 @@ struct run_record {
 // Everything the cycle keeps, handed down to every step.
 struct supervision_state {
   int run_count = 0;               // children started so far (adoptions do not count)
-  int end_reason = end_none;       // how the latest run ended
-  int end_mark = mark_none;        // why the cycle ended
+  run_end_reason end_reason = end_none;  // how the latest run ended
+  cycle_end_mark end_mark = mark_none;  // why the cycle ended
   bool timeout_started = false;
   bool timed_out = false;          // the cycle ended by the -t timeout
   std::int64_t timeout_start = 0;  // start of the first run, for -t (monotonic ms)
   bool adoption_pending = false;   // -p not yet adopted
   int result = exit_done;
+  child_query query;               // how the child is asked about, and its last exit status
   spared_processes spared;         // what runs that ended by themselves left running
   restart_pause pause;             // how the pause before the next restart grows (-w)
   monotonic_clock_source clock = monotonic_now;
@@ -94,9 +95,9 @@ void init_supervision(supervision_state* state);
 int supervise(supervision_state* state);
 
 // The steps of a pass that decide, for tests that drive them with their own clock.
-enum hang_state { no_hang = 0, hang_silence, hang_error_string, hang_stale_file, hang_file_missing };
-
 void begin_run_times(supervision_state* state);  // the run's start on state->clock
 void look_at_watched_file(supervision_state* state);
 bool timeout_due(const supervision_state* state);
-hang_state hang_tests(supervision_state* state);
+// The hang a pass finds (end_silence, end_error_string, end_stale_file, end_file_missing), or
+// end_none.
+run_end_reason hang_tests(supervision_state* state);

@@ -60,7 +60,7 @@ TEST_F(RunCgroup, FreezingKillsEverythingTheRunStarted) {
   start(&h, "(setsid sleep 300 &); (sleep 301 &); exec sleep 302", 3);
   h.kill_sent = true;
   kill_run_cgroup_by_freezing(h.cgroup_fd);
-  EXPECT_TRUE(stop_process(&h, 0, 3000));
+  EXPECT_TRUE(stop_process(&h, already_asked, 3000));
   EXPECT_EQ(h.exit_code, 127);
   release_process(&h);
   EXPECT_FALSE(there()) << where;
@@ -80,10 +80,10 @@ TEST_F(RunCgroup, WhatARunThatEndedByItselfLeftIsLeftAloneUntilItEnds) {
   stop_scope everything;
   everything.everything_below_us = true;
   start(&second, "exec sleep 304", 2);
-  EXPECT_TRUE(stop_process(&second, terminate_at_once, 3000, everything));
+  EXPECT_TRUE(stop_process(&second, kill_at_once, 3000, everything));
   char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("305"), nullptr};
   ASSERT_EQ(spawn_process(&plain, argv, child_stdio{}), 0);
-  EXPECT_TRUE(stop_process(&plain, terminate_at_once, 3000, everything));
+  EXPECT_TRUE(stop_process(&plain, kill_at_once, 3000, everything));
   release_process(&second);
   release_process(&plain);
   EXPECT_EQ(kill(daemon, 0), 0);

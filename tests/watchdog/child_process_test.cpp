@@ -11,22 +11,22 @@ void start_shell(process_handle* h, const char* script) {
 }
 
 TEST(ChildStatus, RecordsExitStatusAndKillCode) {
-  reset_child_status();
+  child_query query;
   struct { const char* script; int code; } rows[] = {{"exit 0", 0}, {"exit 3", 3}, {"exit 259", 3}, {"kill -TERM $$", 128 + 15}};
   for (const auto& r : rows) {
     process_handle h;
     start_shell(&h, r.script);
-    ASSERT_EQ(wait_for_end(&h, 500), 0) << r.script;
-    EXPECT_EQ(last_exit_status, r.code) << r.script;
-    EXPECT_EQ(child_status(&h), -1) << "a handle keeps answering 'ended'";
+    ASSERT_EQ(wait_for_end(&h, 500, &query), 0) << r.script;
+    EXPECT_EQ(query.last_exit_status, r.code) << r.script;
+    EXPECT_FALSE(child_running(&h, &query)) << "a handle keeps answering 'ended'";
     release_process(&h);
   }
   process_handle h;
   start_shell(&h, "sleep 30");
-  EXPECT_EQ(child_status(&h), 0);
+  EXPECT_TRUE(child_running(&h, &query));
   end_child(&h);
-  ASSERT_EQ(wait_for_end(&h, 500), 0);
-  EXPECT_EQ(last_exit_status, 127);
+  ASSERT_EQ(wait_for_end(&h, 500, &query), 0);
+  EXPECT_EQ(query.last_exit_status, 127);
   release_process(&h);
 }
 

@@ -40,11 +40,11 @@ class Cycle : public ::testing::Test {
   void TearDown() override { reset_run_settings(); }
   void watch(int sec, const char* file) {
     run_settings.monitor_sec = sec;
-    run_settings.monitor_mode = 1;
+    run_settings.monitor_mode = stream_scope::output_only;
     std::snprintf(run_settings.watch_file, sizeof run_settings.watch_file, "%s", file);
   }
   // Moves both clocks on; the time of day may step by `wall_step` seconds on the way.
-  hang_state pass_at(std::int64_t ms) {
+  run_end_reason pass_at(std::int64_t ms) {
     fake_now = ms;
     state.run.now = fake_now;
     return hang_tests(&state);
@@ -54,19 +54,19 @@ class Cycle : public ::testing::Test {
 
 TEST_F(Cycle, SilenceIsTimedOnTheMonotonicClock) {
   run_settings.monitor_sec = 2;
-  run_settings.monitor_mode = 1;
+  run_settings.monitor_mode = stream_scope::output_only;
   begin_run_times(&state);
   std::int64_t start = fake_now;
   // Counted in whole seconds: more than 2 means 3.
-  EXPECT_EQ(pass_at(start + 2999), no_hang) << "2.999 s of silence is not more than 2 seconds";
-  EXPECT_EQ(pass_at(start + 3000), hang_silence);
+  EXPECT_EQ(pass_at(start + 2999), end_none) << "2.999 s of silence is not more than 2 seconds";
+  EXPECT_EQ(pass_at(start + 3000), end_silence);
   state.run.last_out = start + 3000;
-  EXPECT_EQ(pass_at(start + 5000), no_hang);
+  EXPECT_EQ(pass_at(start + 5000), end_none);
   // -M: both streams must be silent.
-  run_settings.monitor_mode = 2;
+  run_settings.monitor_mode = stream_scope::output_and_error;
   state.run.last_err = start + 4000;
-  EXPECT_EQ(pass_at(start + 6500), no_hang);
-  EXPECT_EQ(pass_at(start + 7000), hang_silence);
+  EXPECT_EQ(pass_at(start + 6500), end_none);
+  EXPECT_EQ(pass_at(start + 7000), end_silence);
 }
 
 TEST_F(Cycle, TimeoutCountsFromTheFirstStart) {
@@ -95,19 +95,19 @@ TEST_F(Cycle, HeartbeatThroughClockStepsIsNoHang) {
     if (second == 5) wall += 3600;
     if (second == 10) wall -= 7200;
     fake_mtime = wall;
-    EXPECT_EQ(pass_at(start + second * 1000), no_hang) << "second " << second;
-    EXPECT_EQ(pass_at(start + second * 1000 + 500), no_hang) << "second " << second << ".5";
+    EXPECT_EQ(pass_at(start + second * 1000), end_none) << "second " << second;
+    EXPECT_EQ(pass_at(start + second * 1000 + 500), end_none) << "second " << second << ".5";
   }
   // Then the heartbeat stops, just after a step: the hang is seen more than 3 s after the
   // last change, counted in whole seconds.
   int stopped = 20;
-  hang_state seen = no_hang;
+  run_end_reason seen = end_none;
   int when = 0;
-  for (int tenth = 1; tenth <= 60 && seen == no_hang; ++tenth) {
+  for (int tenth = 1; tenth <= 60 && seen == end_none; ++tenth) {
     when = stopped * 1000 + tenth * 100;
     seen = pass_at(start + when);
   }
-  EXPECT_EQ(seen, hang_stale_file);
+  EXPECT_EQ(seen, end_stale_file);
   EXPECT_GE(when, (stopped + 4) * 1000);
   EXPECT_LE(when, (stopped + 5) * 1000);
 }
@@ -121,15 +121,15 @@ TEST_F(Cycle, StaleFileFromBeforeTheStartAndAMissingFile) {
     fake_mtime = mtime;
     begin_run_times(&state);
     std::int64_t start = fake_now;
-    EXPECT_EQ(pass_at(start + 1000), no_hang);
-    EXPECT_EQ(pass_at(start + 2900), no_hang) << "first examined only after the limit";
-    EXPECT_EQ(pass_at(start + 3000), hang_stale_file);
+    EXPECT_EQ(pass_at(start + 1000), end_none);
+    EXPECT_EQ(pass_at(start + 2900), end_none) << "first examined only after the limit";
+    EXPECT_EQ(pass_at(start + 3000), end_stale_file);
   }
   SetUp();
   watch(2, "beat");
   fake_file_present = false;
   begin_run_times(&state);
-  EXPECT_EQ(pass_at(fake_now + 3000), hang_file_missing);
+  EXPECT_EQ(pass_at(fake_now + 3000), end_file_missing);
   // A file that appears during the run counts as a change.
   SetUp();
   watch(2, "beat");
@@ -137,10 +137,10 @@ TEST_F(Cycle, StaleFileFromBeforeTheStartAndAMissingFile) {
   begin_run_times(&state);
   std::int64_t start = fake_now;
   fake_file_present = true;
-  EXPECT_EQ(pass_at(start + 1500), no_hang);
-  EXPECT_EQ(pass_at(start + 3100), no_hang);
-  EXPECT_EQ(pass_at(start + 4400), no_hang);
-  EXPECT_EQ(pass_at(start + 4600), hang_stale_file);
+  EXPECT_EQ(pass_at(start + 1500), end_none);
+  EXPECT_EQ(pass_at(start + 3100), end_none);
+  EXPECT_EQ(pass_at(start + 4400), end_none);
+  EXPECT_EQ(pass_at(start + 4600), end_stale_file);
 }
 
 TEST_F(Cycle, FileIsLookedAtAboutOnceASecond) {
@@ -154,16 +154,16 @@ TEST_F(Cycle, FileIsLookedAtAboutOnceASecond) {
 }
 
 TEST_F(Cycle, ErrorStringSeesBytesAfterANul) {
-  run_settings.match_mode = 1;
+  run_settings.match_mode = stream_scope::output_only;
   run_settings.patterns[0] = "*FATAL*";
   run_settings.pattern_count = 1;
   begin_run_times(&state);
   const char chunk[] = "x\0 FATAL error\n";
   std::memcpy(state.run.out_chunk, chunk, sizeof chunk - 1);
   state.run.out_len = sizeof chunk - 1;
-  EXPECT_EQ(pass_at(fake_now), hang_error_string);
+  EXPECT_EQ(pass_at(fake_now), end_error_string);
   state.run.out_len = 1;  // only "x": the rest was not read in this pass
-  EXPECT_EQ(pass_at(fake_now), no_hang);
+  EXPECT_EQ(pass_at(fake_now), end_none);
 }
 
 }  // namespace

@@ -56,23 +56,26 @@ TEST(ParseCommandLine, CommandPhaseAndMarkers) {
 }
 
 TEST(ParseCommandLine, MonitorAndMatchModes) {
+  constexpr stream_scope none = stream_scope::none, output_only = stream_scope::output_only,
+                         both = stream_scope::output_and_error;
   struct row {
     std::vector<std::string> words;
-    int sec, monitor_mode, match_mode;
+    int sec;
+    stream_scope monitor_mode, match_mode;
     std::string file;
   } rows[] = {
-      {{"-m", "c"}, 60, 1, 0, ""},
-      {{"-M", "c"}, 60, 2, 0, ""},
-      {{"-M", "-m30", "c"}, 30, 2, 0, ""},
-      {{"-m30", "-M", "c"}, 30, 2, 0, ""},
-      {{"-m30,app.log", "c"}, 30, 1, 0, "app.log"},
-      {{"-m,app.log", "c"}, 60, 1, 0, ""},
-      {{"-m30,", "c"}, 30, 1, 0, ""},
-      {{"-m5, my log", "c"}, 5, 1, 0, "my"},
-      {{"-m30q", "c"}, 30, 1, 0, ""},
-      {{"-sERR", "-S", "c"}, 60, 0, 2, ""},
-      {{"-S", "-sERR", "c"}, 60, 0, 2, ""},
-      {{"-sERR", "c"}, 60, 0, 1, ""},
+      {{"-m", "c"}, 60, output_only, none, ""},
+      {{"-M", "c"}, 60, both, none, ""},
+      {{"-M", "-m30", "c"}, 30, both, none, ""},
+      {{"-m30", "-M", "c"}, 30, both, none, ""},
+      {{"-m30,app.log", "c"}, 30, output_only, none, "app.log"},
+      {{"-m,app.log", "c"}, 60, output_only, none, ""},
+      {{"-m30,", "c"}, 30, output_only, none, ""},
+      {{"-m5, my log", "c"}, 5, output_only, none, "my"},
+      {{"-m30q", "c"}, 30, output_only, none, ""},
+      {{"-sERR", "-S", "c"}, 60, none, both, ""},
+      {{"-S", "-sERR", "c"}, 60, none, both, ""},
+      {{"-sERR", "c"}, 60, none, output_only, ""},
   };
   for (const auto& r : rows) {
     ASSERT_EQ(parse(r.words).outcome, parse_ok) << r.words[0];

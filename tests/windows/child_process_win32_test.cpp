@@ -25,34 +25,34 @@ void start_child(process_handle* h, const char* action, const char* arg) {
 }
 
 TEST(ChildStatusWin32, RecordsExitCodesAndTheKillCode) {
-  reset_child_status();
+  child_query query;
   struct { const char* code; int expected; } rows[] = {{"0", 0}, {"3", 3}, {"300", 300}};
   for (const auto& r : rows) {
     process_handle h;
     start_child(&h, "exit", r.code);
-    ASSERT_EQ(wait_for_end(&h, 1000), 0) << r.code;
-    EXPECT_EQ(last_exit_status, r.expected) << r.code;
-    EXPECT_EQ(child_status(&h), -1) << "a handle keeps answering 'ended'";
+    ASSERT_EQ(wait_for_end(&h, 1000, &query), 0) << r.code;
+    EXPECT_EQ(query.last_exit_status, r.expected) << r.code;
+    EXPECT_FALSE(child_running(&h, &query)) << "a handle keeps answering 'ended'";
     EXPECT_GT(process_id_of(&h), 0);
     release_process(&h);
   }
   process_handle h;
   start_child(&h, "sleep", "30");
-  EXPECT_EQ(child_status(&h), 0);
+  EXPECT_TRUE(child_running(&h, &query));
   end_child(&h);
-  ASSERT_EQ(wait_for_end(&h, 1000), 0);
-  EXPECT_EQ(last_exit_status, 127);
+  ASSERT_EQ(wait_for_end(&h, 1000, &query), 0);
+  EXPECT_EQ(query.last_exit_status, 127);
   release_process(&h);
 }
 
 // The system reports a running process with exit code 259, so a child that ends with it
 // counts as running until it is terminated.
 TEST(ChildStatusWin32, ExitCode259CountsAsRunning) {
-  reset_child_status();
+  child_query query;
   process_handle h;
   start_child(&h, "exit", "259");
-  sleep_ms(1500);
-  EXPECT_EQ(child_status(&h), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_TRUE(child_running(&h, &query));
   end_child(&h);
   release_process(&h);
 }
