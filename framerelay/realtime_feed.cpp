@@ -50,7 +50,7 @@ long long write_packet_part(const realtime_feed& feed, int fd, long long written
     return write_some(fd, frame.bytes + written, static_cast<std::size_t>(frame_size - written));
   long long left = feed.packet_size - written;
   std::size_t chunk = left < static_cast<long long>(zero_block_size) ? static_cast<std::size_t>(left) : zero_block_size;
-  return write_some(fd, zero_block(), chunk);
+  return write_some_constant(fd, zero_block(), chunk);
 }
 
 }  // namespace
