@@ -28,7 +28,6 @@ echo
 echo "=== ffprobe $demo/camera.asf"
 ffprobe -v error -count_frames -show_entries format=format_name:stream=codec_name,width,height,nb_read_frames \
   -of default=noprint_wrappers=1 "$demo/camera.asf"
-# Piped ASF has no duration in its header: the last frame's time plus its length.
-length=$(ffprobe -v error -select_streams v:0 -show_entries packet=pts_time,duration_time -of csv=p=0 "$demo/camera.asf" |
-  awk -F, 'END { printf "%.1f", $1 + $2 }')
+# A recording into a fresh file is written by ffmpeg itself: its header holds the duration.
+length=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$demo/camera.asf" | awk '{ printf "%.1f", $1 }')
 echo "recording: $length s of video, made in $(echo "$end - $start" | bc -l | awk '{ printf "%.1f", $1 }') s of wall time"
