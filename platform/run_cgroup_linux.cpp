@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -314,6 +315,38 @@ int make_cgroup(std::string* name) {
 
 std::string process_trees(const std::string& why) { return "runs held as process trees: " + why; }
 
+// Removes the empty cgroups that a copy of ours which no longer runs left behind (one that was
+// killed outright cannot clean up), so they do not pile up over the copies' lifetimes. Only
+// empty ones go: a cgroup that still holds a spared daemon keeps it. A copy in another PID
+// namespace may carry the pid of a process that lives here (1, say): its cgroups go once they
+// have been empty for a minute, long after any start could still be moving a child in.
+constexpr long stale_after_s = 60;
+
+void remove_stale_cgroups(const std::string& program) {
+  int dup = fcntl(cgroups.base, F_DUPFD_CLOEXEC, 0);
+  DIR* d = dup >= 0 ? fdopendir(dup) : nullptr;
+  if (d == nullptr) {
+    if (dup >= 0) close(dup);
+    return;
+  }
+  std::vector<std::string> stale;
+  const std::string lead = program + "-";
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (e->d_type != DT_DIR || name.rfind(lead, 0) != 0) continue;
+    char* end = nullptr;
+    long owner = std::strtol(name.c_str() + lead.size(), &end, 10);
+    if (owner <= 0 || owner == getpid() || *end != '-') continue;
+    bool owner_gone = kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH;
+    struct stat st {};
+    bool old = fstatat(cgroups.base, name.c_str(), &st, 0) == 0 && time(nullptr) - st.st_mtime > stale_after_s;
+    if (!owner_gone && !old) continue;
+    stale.push_back(name);
+  }
+  closedir(d);
+  for (const std::string& name : stale) remove_cgroup(name, false);
+}
+
 std::string decide(bool wanted) {
   if (!wanted) return process_trees("cgroups not wanted");
   std::string folder, why;
@@ -350,6 +383,7 @@ std::string decide(bool wanted) {
     return process_trees(reason);
   }
   cgroups.in_use = true;
+  remove_stale_cgroups(program);
   return "runs held in cgroups of their own below " + folder;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -148,6 +149,16 @@ TEST_P(WatchdogOwnership, EveryEndReachesTheRunAndSparesWhatEarlierRunsLeft) {
       run_program({"pkill", "-KILL", "-f", token});
     }
   }
+}
+
+// The empty cgroup that a copy killed outright left behind is removed by the next copy.
+TEST_P(WatchdogOwnership, EmptyCgroupsOfACopyThatIsGoneAreRemoved) {
+  if (!cgroups()) GTEST_SKIP() << "only where runs are held in cgroups";
+  std::string stale = folder + "/watchdog-4999999-1";  // a pid above any pid_max
+  ASSERT_EQ(mkdir(stale.c_str(), 0755), 0);
+  run_watchdog({"-n1", "true"});
+  EXPECT_NE(access(stale.c_str(), F_OK), 0) << "left behind";
+  rmdir(stale.c_str());
 }
 
 TEST_P(WatchdogOwnership, AStopUnderAForkStormEndsWithinTheGrace) {
