@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/monotonic_clock.h"
 #include "common/time_stamp.h"
 #include "platform/pipe.h"
 #include "platform/run_cgroup.h"
@@ -308,10 +309,10 @@ run_end_reason test_silence(const run_record* run) {
   return end_none;
 }
 
-// Milliseconds until the -t deadline on the cycle's clock; effectively never without -t.
+// Milliseconds until the -t deadline on the monotonic clock; effectively never without -t.
 std::int64_t until_deadline(const supervision_state* s) {
   if (run_settings.timeout_sec <= 0 || !s->timeout_started) return INT64_MAX;
-  return s->timeout_start + seconds_ms(run_settings.timeout_sec) - s->clock();
+  return s->timeout_start + seconds_ms(run_settings.timeout_sec) - monotonic_now();
 }
 
 void declare_timeout(supervision_state* s) {
@@ -371,7 +372,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
       say("%d\n", ((ready & out_stream) ? 1 : 0) + ((ready & err_stream) ? 1 : 0));
     }
   }
-  run->now = s->clock();
+  run->now = monotonic_now();
   flush_outputs();
 
   run->out_len = run->err_len = 0;
@@ -496,7 +497,7 @@ void init_supervision(supervision_state* state) {
 
 void begin_run_times(supervision_state* s) {
   run_record* run = &s->run;
-  run->now = s->clock();
+  run->now = monotonic_now();
   run->started = run->now;
   run->last_out = run->last_err = run->now;
   run->file = watched_file{};
@@ -568,7 +569,7 @@ int supervise(supervision_state* s) {
 
     pass_outcome outcome = pass_continue;
     while (outcome == pass_continue) outcome = monitoring_pass(s);
-    std::int64_t run_ms = s->clock() - run->started;
+    std::int64_t run_ms = monotonic_now() - run->started;
 
     if (outcome == pass_stopped) end_by_stop_request(s);
     if (outcome == pass_timeout) {

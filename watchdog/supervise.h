@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/monotonic_clock.h"
 #include "platform/file_status.h"
 #include "platform/process.h"
 #include "watchdog/child_status.h"
@@ -81,7 +80,6 @@ struct supervision_state {
   child_query query;               // how the child is asked about, and its last exit status
   spared_processes spared;         // what runs that ended by themselves left running
   restart_pause pause;             // how the pause before the next restart grows (-w)
-  monotonic_clock_source clock = monotonic_now;
   file_time_source file_time = file_modification_time;
   run_record run;
 };
@@ -94,8 +92,8 @@ void init_supervision(supervision_state* state);
 // after a stop request, once the run's processes are ended.
 int supervise(supervision_state* state);
 
-// The steps of a pass that decide, for tests that drive them with their own clock.
-void begin_run_times(supervision_state* state);  // the run's start on state->clock
+// The steps of a pass that decide, for tests that drive them with their own monotonic_now.
+void begin_run_times(supervision_state* state);  // the run's start on the monotonic clock
 void look_at_watched_file(supervision_state* state);
 bool timeout_due(const supervision_state* state);
 // The hang a pass finds (end_silence, end_error_string, end_stale_file, end_file_missing), or

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/monotonic_clock.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/supervise.h"
 
@@ -33,11 +34,14 @@ class Cycle : public ::testing::Test {
     fake_mtime = 1700000000;
     fake_file_present = true;
     fake_looks = 0;
+    monotonic_now = fake_clock;
     init_supervision(&state);
-    state.clock = fake_clock;
     state.file_time = fake_file;
   }
-  void TearDown() override { reset_run_settings(); }
+  void TearDown() override {
+    monotonic_now = real_clock;
+    reset_run_settings();
+  }
   void watch(int sec, const char* file) {
     run_settings.monitor_sec = sec;
     run_settings.monitor_mode = stream_scope::output_only;
@@ -50,6 +54,7 @@ class Cycle : public ::testing::Test {
     return hang_tests(&state);
   }
   supervision_state state;
+  monotonic_clock_source real_clock = monotonic_now;  // taken before SetUp replaces it
 };
 
 TEST_F(Cycle, SilenceIsTimedOnTheMonotonicClock) {
