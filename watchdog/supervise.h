@@ -8,6 +8,7 @@
 #include "watchdog/child_status.h"
 #include "watchdog/pipe_activity.h"
 #include "watchdog/restart_pause.h"
+#include "watchdog/run_settings.h"
 
 // How the latest run ended. The number reaches the next child in the count variable.
 enum run_end_reason : int {
@@ -69,6 +70,7 @@ struct run_record {
 
 // Everything the cycle keeps, handed down to every step.
 struct supervision_state {
+  const run_settings_record* settings = nullptr;  // as parsed; the cycle only reads them
   int run_count = 0;               // children started so far (adoptions do not count)
   run_end_reason end_reason = end_none;  // how the latest run ended
   cycle_end_mark end_mark = mark_none;  // why the cycle ended
@@ -84,8 +86,8 @@ struct supervision_state {
   run_record run;
 };
 
-// A fresh state for the settings as parsed.
-void init_supervision(supervision_state* state);
+// A fresh state for the settings as parsed, which must outlive it.
+void init_supervision(supervision_state* state, const run_settings_record* settings);
 
 // Runs the cycle; returns the exit status (exit_done, the -t status, exit_condition_unmet, or
 // exit_start_failed when the command cannot be started). Ends the process by the signal
