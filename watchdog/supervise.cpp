@@ -282,7 +282,8 @@ int examine_watched_file(supervision_state* s, file_time* when) {
 bool error_string_found(const run_settings_record* settings, const run_record* run) {
   for (int i = 0; i < settings->pattern_count; ++i) {
     if (chunk_matches(settings->patterns[i], run->out_chunk, run->out_len, debug(settings, 1))) return true;
-    if (settings->match_mode == stream_scope::output_and_error && chunk_matches(settings->patterns[i], run->err_chunk, run->err_len, debug(settings, 1)))
+    if (settings->match_mode == stream_scope::output_and_error &&
+        chunk_matches(settings->patterns[i], run->err_chunk, run->err_len, debug(settings, 1)))
       return true;
   }
   return false;
@@ -318,7 +319,8 @@ std::int64_t until_deadline(const supervision_state* s) {
 
 void declare_timeout(supervision_state* s) {
   if (!s->settings->quiet)
-    say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), s->settings->timeout_sec, command_name(s->settings));
+    say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), s->settings->timeout_sec,
+        command_name(s->settings));
   s->result = s->settings->timeout_status;
   s->timed_out = true;
 }
@@ -487,7 +489,8 @@ void print_start(const supervision_state* s, int runs_begun) {
   if (runs_begun == 0)
     say("%s ****** WATCHDOG START [%s] ******\n", time_stamp(0), command_name(s->settings));
   else
-    say("\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), static_cast<int>(s->end_reason), command_name(s->settings));
+    say("\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), static_cast<int>(s->end_reason),
+        command_name(s->settings));
 }
 
 }  // namespace
@@ -541,7 +544,8 @@ run_end_reason hang_tests(supervision_state* s) {
   } else {
     state = test_silence(s->settings, &s->run);
   }
-  if (s->settings->match_mode != stream_scope::none && error_string_found(s->settings, &s->run)) state = end_error_string;
+  if (s->settings->match_mode != stream_scope::none && error_string_found(s->settings, &s->run))
+    state = end_error_string;
   return state;
 }
 
@@ -616,7 +620,8 @@ int supervise(supervision_state* s) {
     const char* insert = s->end_mark == mark_exit_status ? "<OK-exitstatus> "
                          : s->end_mark == mark_exit_file ? "<OK-exitfile> "
                                                          : "";
-    say("%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(s->settings), insert, s->run_count);
+    say("%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(s->settings), insert,
+        s->run_count);
   }
   finish_output(s->timed_out ? short_end_wait() : normal_end_wait(s));
   return s->result;
