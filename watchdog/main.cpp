@@ -22,19 +22,22 @@ int main(int argc, char** argv) {
   // A reader that goes away must not end the supervisor: the write just fails.
   ignore_broken_pipes();
 
-  parse_outcome outcome = parse_command_line(argc, argv);
-  if (outcome == parse_ok) outcome = check_run_settings();
+  // Parsed once; from here on the settings are only read. They live as long as the process:
+  // the cycle ends it by a signal after a stop request.
+  static run_settings_record settings;
+  parse_outcome outcome = parse_command_line(argc, argv, &settings);
+  if (outcome == parse_ok) outcome = check_run_settings(&settings);
   if (outcome == parse_usage) usage();
   if (outcome == parse_refused) return exit_start_failed;
   // Adopting ourselves or an ancestor would have us stop and kill our own line.
-  if (run_settings.reuse_pid != 0 && is_self_or_ancestor(run_settings.reuse_pid)) {
-    std::fprintf(stderr, "ERROR: -p%d is watchdog itself or one of its ancestors\n", run_settings.reuse_pid);
+  if (settings.reuse_pid != 0 && is_self_or_ancestor(settings.reuse_pid)) {
+    std::fprintf(stderr, "ERROR: -p%d is watchdog itself or one of its ancestors\n", settings.reuse_pid);
     return exit_start_failed;
   }
   // Without a full view of our ancestors the check above proves nothing.
-  if (run_settings.reuse_pid != 0 && !ancestry_readable()) {
+  if (settings.reuse_pid != 0 && !ancestry_readable()) {
     std::fprintf(stderr, "ERROR: -p%d cannot be checked: the ancestors of watchdog cannot be read\n",
-                 run_settings.reuse_pid);
+                 settings.reuse_pid);
     return exit_start_failed;
   }
 
@@ -44,14 +47,14 @@ int main(int argc, char** argv) {
   int tree_asked = 0;
   if (no_cgroup != nullptr) std::sscanf(no_cgroup, "%d", &tree_asked);
   const char* held = choose_run_cgroups(tree_asked == 0);
-  if (run_settings.debug_mask & 1) say("%s\n", held);
+  if (settings.debug_mask & 1) say("%s\n", held);
 
   watch_child_events();
   become_subreaper();
   watch_termination_signals();
   open_output_queues();
   static supervision_state state;
-  init_supervision(&state);
+  init_supervision(&state, &settings);
   int status = supervise(&state);
   end_run_cgroups();
   close_output_queues();

@@ -11,14 +11,12 @@
 #include "common/program_location.h"
 #include "common/version.h"
 
-run_settings_record run_settings;
-
 namespace {
 
-void append_command_word(const char* word) {
-  run_settings.child_argv[run_settings.cmd_argc] = const_cast<char*>(word);
-  run_settings.cmd_argv[run_settings.cmd_argc] = quote_arg(word);
-  ++run_settings.cmd_argc;
+void append_command_word(run_settings_record* settings, const char* word) {
+  settings->child_argv[settings->cmd_argc] = const_cast<char*>(word);
+  settings->cmd_argv[settings->cmd_argc] = quote_arg(word);
+  ++settings->cmd_argc;
 }
 
 enum number_read { number_missing, number_ok, number_too_big };
@@ -55,9 +53,9 @@ number_read read_number(const char* text, bool hex, int* value, const char** end
 
 // "-m" value: "%d,%s" into monitor_sec and watch_file; the file name is the text after the
 // comma up to the first white space, and a name that does not fit its field is refused.
-parse_outcome read_monitor_value(const char* rest) {
+parse_outcome read_monitor_value(run_settings_record* settings, const char* rest) {
   const char* p = rest;
-  number_read r = read_number(rest, false, &run_settings.monitor_sec, &p);
+  number_read r = read_number(rest, false, &settings->monitor_sec, &p);
   if (r == number_too_big) return parse_usage;
   if (r == number_missing || *p != ',') return parse_ok;
   ++p;
@@ -69,48 +67,48 @@ parse_outcome read_monitor_value(const char* rest) {
     std::fprintf(stderr, "ERROR: -m file name too long (max %d)\n", static_cast<int>(watch_file_size - 1));
     return parse_refused;
   }
-  std::memcpy(run_settings.watch_file, p, len);
-  run_settings.watch_file[len] = '\0';
+  std::memcpy(settings->watch_file, p, len);
+  settings->watch_file[len] = '\0';
   return parse_ok;
 }
 
 // "-t" value: "%d,%d" into timeout_sec and timeout_status; the second number is read only
 // when the first was and a comma follows it.
-parse_outcome read_timeout_value(const char* rest) {
+parse_outcome read_timeout_value(run_settings_record* settings, const char* rest) {
   const char* p = rest;
-  number_read r = read_number(rest, false, &run_settings.timeout_sec, &p);
-  if (r == number_ok && *p == ',') r = read_number(p + 1, false, &run_settings.timeout_status);
+  number_read r = read_number(rest, false, &settings->timeout_sec, &p);
+  if (r == number_ok && *p == ',') r = read_number(p + 1, false, &settings->timeout_status);
   return r == number_too_big ? parse_usage : parse_ok;
 }
 
 // Handles the option letters of one word. Returns parse_ok to go on.
-parse_outcome parse_option_word(const char* word, bool* command_phase) {
+parse_outcome parse_option_word(run_settings_record* settings, const char* word, bool* command_phase) {
   for (const char* p = word + 1; *p != '\0'; ++p) {
     const char* rest = p + 1;
     switch (*p) {
       case 'E':
-        if (*rest) run_settings.count_env = rest;
+        if (*rest) settings->count_env = rest;
         return parse_ok;
       case 'P':
-        if (*rest) run_settings.pid_env = rest;
+        if (*rest) settings->pid_env = rest;
         return parse_ok;
       case 'M':
-        run_settings.monitor_mode = stream_scope::output_and_error;
+        settings->monitor_mode = stream_scope::output_and_error;
         break;
       case 'S':
-        run_settings.match_mode = stream_scope::output_and_error;
+        settings->match_mode = stream_scope::output_and_error;
         break;
       case 'X':
         if (*rest == '\0') return parse_usage;
-        run_settings.end_on_file = true;
-        run_settings.end_file = rest;
+        settings->end_on_file = true;
+        settings->end_file = rest;
         return parse_ok;
       case 'b':
-        run_settings.b_flag = true;
+        settings->b_flag = true;
         break;
       case 'd':
-        run_settings.debug_mask = 1;
-        if (read_number(rest, true, &run_settings.debug_mask) == number_too_big) return parse_usage;
+        settings->debug_mask = 1;
+        if (read_number(rest, true, &settings->debug_mask) == number_too_big) return parse_usage;
         return parse_ok;
       case 'e':
         *command_phase = true;
@@ -118,25 +116,25 @@ parse_outcome parse_option_word(const char* word, bool* command_phase) {
       case 'h':
         return parse_usage;
       case 'm': {
-        parse_outcome r = read_monitor_value(rest);
+        parse_outcome r = read_monitor_value(settings, rest);
         if (r != parse_ok) return r;
-        if (run_settings.monitor_mode == stream_scope::none) run_settings.monitor_mode = stream_scope::output_only;
-        if (run_settings.monitor_sec <= 0) return parse_usage;
+        if (settings->monitor_mode == stream_scope::none) settings->monitor_mode = stream_scope::output_only;
+        if (settings->monitor_sec <= 0) return parse_usage;
         return parse_ok;
       }
       case 'n':
-        if (read_number(rest, false, &run_settings.max_count) == number_too_big) return parse_usage;
-        if (run_settings.max_count <= 0) return parse_usage;
+        if (read_number(rest, false, &settings->max_count) == number_too_big) return parse_usage;
+        if (settings->max_count <= 0) return parse_usage;
         return parse_ok;
       case 'p':
-        if (read_number(rest, false, &run_settings.reuse_pid) == number_too_big) return parse_usage;
+        if (read_number(rest, false, &settings->reuse_pid) == number_too_big) return parse_usage;
         return parse_ok;
       case 'q':
-        run_settings.quiet = true;
+        settings->quiet = true;
         break;
       case 's':
         if (*rest == '\0') return parse_usage;
-        if (run_settings.pattern_count >= max_patterns) {
+        if (settings->pattern_count >= max_patterns) {
           std::fprintf(stderr, "-s string over, max is %d\n", max_patterns);
         } else {
           std::size_t len = std::strlen(rest) - (rest[0] == '~' ? 1 : 0);
@@ -144,21 +142,21 @@ parse_outcome parse_option_word(const char* word, bool* command_phase) {
             std::fprintf(stderr, "ERROR: -s string too long (max %d)\n", static_cast<int>(max_pattern_length));
             return parse_refused;
           }
-          run_settings.patterns[run_settings.pattern_count++] = rest;
+          settings->patterns[settings->pattern_count++] = rest;
         }
-        if (run_settings.match_mode == stream_scope::none) run_settings.match_mode = stream_scope::output_only;
+        if (settings->match_mode == stream_scope::none) settings->match_mode = stream_scope::output_only;
         return parse_ok;
       case 't':
-        if (read_timeout_value(rest) != parse_ok) return parse_usage;
-        if (run_settings.timeout_sec <= 0) return parse_usage;
+        if (read_timeout_value(settings, rest) != parse_ok) return parse_usage;
+        if (settings->timeout_sec <= 0) return parse_usage;
         return parse_ok;
       case 'w':
-        if (read_number(rest, false, &run_settings.restart_pause_max) == number_too_big) return parse_usage;
-        if (run_settings.restart_pause_max <= 0) return parse_usage;
+        if (read_number(rest, false, &settings->restart_pause_max) == number_too_big) return parse_usage;
+        if (settings->restart_pause_max <= 0) return parse_usage;
         return parse_ok;
       case 'x':
-        run_settings.end_on_status = true;
-        if (read_number(rest, false, &run_settings.end_status) == number_too_big) return parse_usage;
+        settings->end_on_status = true;
+        if (read_number(rest, false, &settings->end_status) == number_too_big) return parse_usage;
         return parse_ok;
       default:
         std::fprintf(stderr, "Option %c ??\n", *p);
@@ -170,7 +168,7 @@ parse_outcome parse_option_word(const char* word, bool* command_phase) {
 
 }  // namespace
 
-parse_outcome parse_command_line(int argc, char** argv) {
+parse_outcome parse_command_line(int argc, char** argv, run_settings_record* settings) {
   bool command_phase = false;
   bool command_marker = false;
   for (int i = 1; i < argc; ++i) {
@@ -181,31 +179,31 @@ parse_outcome parse_command_line(int argc, char** argv) {
       continue;
     }
     if (is_command) {
-      if (run_settings.cmd_argc >= max_cmd_words) {
+      if (settings->cmd_argc >= max_cmd_words) {
         std::fprintf(stderr, "ERROR: too many command words (max %d)\n", max_cmd_words);
         return parse_refused;
       }
-      append_command_word(word);
+      append_command_word(settings, word);
       command_phase = true;
       command_marker = false;
       continue;
     }
-    parse_outcome r = parse_option_word(word, &command_phase);
+    parse_outcome r = parse_option_word(settings, word, &command_phase);
     if (r != parse_ok) return r;
   }
   return parse_ok;
 }
 
-parse_outcome check_run_settings() {
-  if (run_settings.cmd_argc == 0) {
+parse_outcome check_run_settings(const run_settings_record* settings) {
+  if (settings->cmd_argc == 0) {
     std::fputs("ERROR: no command\n", stderr);
     return parse_usage;
   }
-  if (run_settings.match_mode != stream_scope::none && run_settings.pattern_count == 0) {
+  if (settings->match_mode != stream_scope::none && settings->pattern_count == 0) {
     std::fputs("ERROR: no string by -s\n", stderr);
     return parse_refused;
   }
-  if (run_settings.b_flag) std::fputs("Mingw version is not support (-b)\n", stderr);
+  if (settings->b_flag) std::fputs("Mingw version is not support (-b)\n", stderr);
   return parse_ok;
 }
 
@@ -230,7 +228,10 @@ void usage() {
   std::exit(1);
 }
 
-void reset_run_settings() {
-  for (int i = 0; i < run_settings.cmd_argc; ++i) std::free(run_settings.cmd_argv[i]);
-  run_settings = run_settings_record{};
+void release_command_words(run_settings_record* settings) {
+  for (int i = 0; i < settings->cmd_argc; ++i) {
+    std::free(settings->cmd_argv[i]);
+    settings->cmd_argv[i] = nullptr;
+  }
+  settings->cmd_argc = 0;
 }

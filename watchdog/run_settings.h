@@ -1,4 +1,4 @@
-// The run settings of watchdog: one process-wide record filled from the command line.
+// The run settings of watchdog: a record filled once from the command line and read-only after.
 #pragma once
 #include <cstddef>
 
@@ -27,7 +27,7 @@ struct run_settings_record {
   stream_scope match_mode = stream_scope::none;    // the pattern test: -s, -S
   const char* patterns[max_patterns] = {};   // -s: wildcard patterns in command-line order
   int pattern_count = 0;
-  int reuse_pid = 0;                         // -p: running process to adopt; cleared once adopted
+  int reuse_pid = 0;                         // -p: running process to adopt (the cycle notes the adoption)
   bool quiet = false;                        // -q: no WATCHDOG messages
   int max_count = 0;                         // -n: stop after this many runs; 0 no bound
   bool b_flag = false;                       // -b: only a warning
@@ -44,8 +44,6 @@ struct run_settings_record {
   char* child_argv[cmd_slots] = {};          // the words as given: the argument vector the child receives
 };
 
-extern run_settings_record run_settings;
-
 // Outcome of parsing and of the checks after it.
 enum parse_outcome {
   parse_ok = 0,
@@ -53,11 +51,11 @@ enum parse_outcome {
   parse_refused  // the message is out; exit 1 without the usage text
 };
 
-// Parses argv[1..argc-1] into run_settings, writing the option messages on stderr.
-parse_outcome parse_command_line(int argc, char** argv);
+// Parses argv[1..argc-1] into `settings` (a fresh record), writing the option messages on stderr.
+parse_outcome parse_command_line(int argc, char** argv, run_settings_record* settings);
 
 // The checks after parsing: no command, -S without a pattern, the -b warning.
-parse_outcome check_run_settings();
+parse_outcome check_run_settings(const run_settings_record* settings);
 
 // Version line and usage text on stderr, then exit status 1.
 [[noreturn]] void usage();
@@ -65,5 +63,5 @@ parse_outcome check_run_settings();
 // The quoted form of one command word, as a new heap text that lives until exit.
 char* quote_arg(const char* word);
 
-// Frees the command words and puts every setting back to its initial value (for tests).
-void reset_run_settings();
+// Frees the quoted display words of a record that is no longer used.
+void release_command_words(run_settings_record* settings);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/monotonic_clock.h"
 #include "common/time_stamp.h"
 #include "platform/pipe.h"
 #include "platform/run_cgroup.h"
@@ -39,22 +40,23 @@ constexpr long unread_wait_ms = 250;            // the idle wait while silence i
 
 enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout, pass_stopped };
 
-const char* command_name() { return run_settings.cmd_argv[0]; }
-bool debug(int bit) { return (run_settings.debug_mask & bit) != 0; }
-bool watching_file() { return run_settings.watch_file[0] != '\0'; }
+const char* command_name(const run_settings_record* settings) { return settings->cmd_argv[0]; }
+bool debug(const run_settings_record* settings, int bit) { return (settings->debug_mask & bit) != 0; }
+bool watching_file(const run_settings_record* settings) { return settings->watch_file[0] != '\0'; }
 std::int64_t seconds_ms(int sec) { return static_cast<std::int64_t>(sec) * 1000; }
 
 // "More than <sec> seconds" is counted in whole seconds, as the limits are given: a silence
 // of 2.5 s is 2 seconds, which -m2 does not yet call a hang.
 bool more_than(std::int64_t elapsed_ms, int sec) { return elapsed_ms / 1000 > sec; }
 
-void list_command_words() {
-  for (int i = 0; i < run_settings.cmd_argc; ++i) say("[%2d] %s\n", i, run_settings.cmd_argv[i]);
+void list_command_words(const run_settings_record* settings) {
+  for (int i = 0; i < settings->cmd_argc; ++i) say("[%2d] %s\n", i, settings->cmd_argv[i]);
 }
 
 // Output is piped through us when it has to be examined: patterns, or silence without a file.
-bool redirect_mode() {
-  return run_settings.match_mode != stream_scope::none || (run_settings.monitor_mode != stream_scope::none && !watching_file());
+bool redirect_mode(const run_settings_record* settings) {
+  return settings->match_mode != stream_scope::none ||
+         (settings->monitor_mode != stream_scope::none && !watching_file(settings));
 }
 
 // Everything a run owns: the child and what it started, orphans re-parented to us included,
@@ -75,12 +77,12 @@ std::vector<char*> child_environment(const supervision_state* s, std::vector<std
     return std::strncmp(entry, name, n) == 0 && entry[n] == '=';
   };
   for (char* const* e = current_environment(); *e != nullptr; ++e)
-    if (!named(*e, run_settings.count_env) && !named(*e, run_settings.pid_env)) entries->emplace_back(*e);
+    if (!named(*e, s->settings->count_env) && !named(*e, s->settings->pid_env)) entries->emplace_back(*e);
   char value[64];
   std::snprintf(value, sizeof value, "=%d,%d", s->run_count, static_cast<int>(s->end_reason));
-  entries->push_back(run_settings.count_env + std::string(value));
+  entries->push_back(s->settings->count_env + std::string(value));
   std::snprintf(value, sizeof value, "=%d", static_cast<int>(own_process_id()));
-  entries->push_back(run_settings.pid_env + std::string(value));
+  entries->push_back(s->settings->pid_env + std::string(value));
   std::vector<char*> pointers;
   for (auto& entry : *entries) pointers.push_back(entry.data());
   pointers.push_back(nullptr);
@@ -105,19 +107,19 @@ int start_command(supervision_state* s) {
     }
   }
   if (rc < 0) {
-    say("ERROR: cannot make the output pipes for [%s]: %s\n", command_name(), std::strerror(-rc));
+    say("ERROR: cannot make the output pipes for [%s]: %s\n", command_name(s->settings), std::strerror(-rc));
     return rc;
   }
-  if (debug(2)) list_command_words();
+  if (debug(s->settings, 2)) list_command_words(s->settings);
 
   child_stdio stdio;
-  if (redirect_mode()) {
+  if (redirect_mode(s->settings)) {
     stdio.out = out_pipe[1];
     stdio.err = err_pipe[1];
   }
   child_setup setup;
   setup.own_cgroup = true;  // where the system allows it, a cgroup holds all the run starts
-  rc = spawn_process(&run->child, run_settings.child_argv, stdio, environment.data(), run_settings.cmd_argv, setup);
+  rc = spawn_process(&run->child, s->settings->child_argv, stdio, environment.data(), s->settings->cmd_argv, setup);
   // The child holds the only write ends now, so reads see the end when it is gone.
   close_fd(&out_pipe[1]);
   close_fd(&err_pipe[1]);
@@ -127,10 +129,10 @@ int start_command(supervision_state* s) {
   set_nonblocking(run->out_fd);
   set_nonblocking(run->err_fd);
   if (rc < 0) {
-    say_error(command_name(), -rc);
+    say_error(command_name(s->settings), -rc);
     return rc;
   }
-  if (debug(2)) say("pid: %d\n", process_id_of(&run->child));
+  if (debug(s->settings, 2)) say("pid: %d\n", process_id_of(&run->child));
   return 0;
 }
 
@@ -153,14 +155,14 @@ bool start_failure_passes(int err) {
 }
 
 bool adopt_running_process(supervision_state* s) {
-  if (debug(1)) say("check process (%d)\n", run_settings.reuse_pid);
+  if (debug(s->settings, 1)) say("check process (%d)\n", s->settings->reuse_pid);
   process_handle handle;
-  if (adopt_process(&handle, run_settings.reuse_pid) != 0) return false;
+  if (adopt_process(&handle, s->settings->reuse_pid) != 0) return false;
   if (!child_running(&handle, &s->query)) {
     release_process(&handle);
     return false;
   }
-  if (debug(1)) say("process exist A\n");
+  if (debug(s->settings, 1)) say("process exist A\n");
   s->run.child = handle;
   s->adoption_pending = false;
   return true;
@@ -237,22 +239,22 @@ void relay_while_waiting(long ms, void* context) {
   }
 }
 
-void print_hang(run_end_reason reason) {
+void print_hang(const run_settings_record* settings, run_end_reason reason) {
   const char* stamp = time_stamp(0);
   switch (reason) {
     case end_silence:
-      say("%s ****** WATCHDOG --hung up-- (%d sec no output) ******\n", stamp, run_settings.monitor_sec);
+      say("%s ****** WATCHDOG --hung up-- (%d sec no output) ******\n", stamp, settings->monitor_sec);
       break;
     case end_error_string:
       say("%s ****** WATCHDOG --hung up-- (error string output) ******\n", stamp);
       break;
     case end_stale_file:
-      say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] no update) ******\n", stamp, run_settings.monitor_sec,
-          run_settings.watch_file);
+      say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] no update) ******\n", stamp, settings->monitor_sec,
+          settings->watch_file);
       break;
     case end_file_missing:
-      say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] none) ******\n", stamp, run_settings.monitor_sec,
-          run_settings.watch_file);
+      say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] none) ******\n", stamp, settings->monitor_sec,
+          settings->watch_file);
       break;
     case end_none:
     case end_by_itself:
@@ -264,7 +266,7 @@ void print_hang(run_end_reason reason) {
 // file that has appeared, is a change, seen now.
 int examine_watched_file(supervision_state* s, file_time* when) {
   watched_file* f = &s->run.file;
-  int rc = s->file_time(run_settings.watch_file, when);
+  int rc = s->file_time(s->settings->watch_file, when);
   if (rc == 0) {
     if (f->looked && (!f->present || !(*when == f->mtime))) f->last_change = s->run.now;
     f->present = true;
@@ -277,10 +279,11 @@ int examine_watched_file(supervision_state* s, file_time* when) {
   return rc;
 }
 
-bool error_string_found(const run_record* run) {
-  for (int i = 0; i < run_settings.pattern_count; ++i) {
-    if (chunk_matches(run_settings.patterns[i], run->out_chunk, run->out_len, debug(1))) return true;
-    if (run_settings.match_mode == stream_scope::output_and_error && chunk_matches(run_settings.patterns[i], run->err_chunk, run->err_len, debug(1)))
+bool error_string_found(const run_settings_record* settings, const run_record* run) {
+  for (int i = 0; i < settings->pattern_count; ++i) {
+    if (chunk_matches(settings->patterns[i], run->out_chunk, run->out_len, debug(settings, 1))) return true;
+    if (settings->match_mode == stream_scope::output_and_error &&
+        chunk_matches(settings->patterns[i], run->err_chunk, run->err_len, debug(settings, 1)))
       return true;
   }
   return false;
@@ -288,40 +291,43 @@ bool error_string_found(const run_record* run) {
 
 run_end_reason test_watched_file(supervision_state* s) {
   watched_file* f = &s->run.file;
-  if (!more_than(s->run.now - f->base, run_settings.monitor_sec)) return end_none;
+  if (!more_than(s->run.now - f->base, s->settings->monitor_sec)) return end_none;
   file_time when;
   int rc = examine_watched_file(s, &when);
   if (rc != 0) {
-    say_error(run_settings.watch_file, -rc);
+    say_error(s->settings->watch_file, -rc);
     return end_file_missing;
   }
   f->base = f->last_change;
-  return more_than(s->run.now - f->last_change, run_settings.monitor_sec) ? end_stale_file : end_none;
+  return more_than(s->run.now - f->last_change, s->settings->monitor_sec) ? end_stale_file : end_none;
 }
 
-run_end_reason test_silence(const run_record* run) {
-  const int limit = run_settings.monitor_sec;
+run_end_reason test_silence(const run_settings_record* settings, const run_record* run) {
+  const int limit = settings->monitor_sec;
   bool out_silent = more_than(run->now - run->last_out, limit);
-  if (run_settings.monitor_mode == stream_scope::output_and_error && out_silent && more_than(run->now - run->last_err, limit))
+  if (settings->monitor_mode == stream_scope::output_and_error && out_silent && more_than(run->now - run->last_err, limit))
     return end_silence;
-  if (run_settings.monitor_mode == stream_scope::output_only && out_silent) return end_silence;
+  if (settings->monitor_mode == stream_scope::output_only && out_silent) return end_silence;
   return end_none;
 }
 
-// Milliseconds until the -t deadline on the cycle's clock; effectively never without -t.
+// Milliseconds until the -t deadline on the monotonic clock; effectively never without -t.
 std::int64_t until_deadline(const supervision_state* s) {
-  if (run_settings.timeout_sec <= 0 || !s->timeout_started) return INT64_MAX;
-  return s->timeout_start + seconds_ms(run_settings.timeout_sec) - s->clock();
+  if (s->settings->timeout_sec <= 0 || !s->timeout_started) return INT64_MAX;
+  return s->timeout_start + seconds_ms(s->settings->timeout_sec) - monotonic_now();
 }
 
 void declare_timeout(supervision_state* s) {
-  if (!run_settings.quiet)
-    say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), run_settings.timeout_sec, command_name());
-  s->result = run_settings.timeout_status;
+  if (!s->settings->quiet)
+    say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), s->settings->timeout_sec,
+        command_name(s->settings));
+  s->result = s->settings->timeout_status;
   s->timed_out = true;
 }
 
-bool silence_watched() { return run_settings.monitor_mode != stream_scope::none && !watching_file(); }
+bool silence_watched(const run_settings_record* settings) {
+  return settings->monitor_mode != stream_scope::none && !watching_file(settings);
+}
 
 // The silence test's view of the child: it is not silent while bytes enter its pipes, nor
 // while it waits to write to a pipe we leave unread for our own stalled reader. A read of
@@ -336,9 +342,9 @@ void look_for_output(run_record* run, bool out_unread, bool err_unread) {
 // unread does not end the wait when its child writes, so while one is and silence is watched,
 // passes come more often, and the child's writes are seen on time.
 long pass_wait(const supervision_state* s, bool pipe_left_unread) {
-  std::int64_t wait = pipe_left_unread && silence_watched() ? unread_wait_ms : pass_wait_ms;
-  if (run_settings.timeout_sec > 0)
-    wait = std::min(wait, s->timeout_start + seconds_ms(run_settings.timeout_sec) - s->run.now);
+  std::int64_t wait = pipe_left_unread && silence_watched(s->settings) ? unread_wait_ms : pass_wait_ms;
+  if (s->settings->timeout_sec > 0)
+    wait = std::min(wait, s->timeout_start + seconds_ms(s->settings->timeout_sec) - s->run.now);
   return static_cast<long>(std::max<std::int64_t>(wait, 0));
 }
 
@@ -363,27 +369,27 @@ pass_outcome monitoring_pass(supervision_state* s) {
     if (run->err_flowing && read_err) ready |= err_stream;
   } else {
     wait_list waits = list_waits(read_out ? run->out_fd : -1, read_err ? run->err_fd : -1);
-    if (debug(2)) say("select ... ");
+    if (debug(s->settings, 2)) say("select ... ");
     ready = wait_for_data(&waits, pass_wait(s, !run->adopted && (!read_out || !read_err)));
-    if (debug(2)) {
+    if (debug(s->settings, 2)) {
       if (ready & out_stream) say("fd:%d is valid\n", run->out_fd);
       if (ready & err_stream) say("fd:%d is valid\n", run->err_fd);
       say("%d\n", ((ready & out_stream) ? 1 : 0) + ((ready & err_stream) ? 1 : 0));
     }
   }
-  run->now = s->clock();
+  run->now = monotonic_now();
   flush_outputs();
 
   run->out_len = run->err_len = 0;
   run->out_chunk[0] = run->err_chunk[0] = '\0';
   if (ready & out_stream) {
-    if (debug(2)) say("outfd:%d read()\n", run->out_fd);
+    if (debug(s->settings, 2)) say("outfd:%d read()\n", run->out_fd);
     run->out_len = read_and_relay(run->out_fd, &standard_output, run->out_chunk, &run->out_flowing, &run->out_activity);
   }
   if (ready & err_stream) {
-    if (debug(2)) say("errfd:%d read()\n", run->err_fd);
+    if (debug(s->settings, 2)) say("errfd:%d read()\n", run->err_fd);
     run->err_len = read_and_relay(run->err_fd, &standard_error, run->err_chunk, &run->err_flowing, &run->err_activity);
-    if (debug(2)) {
+    if (debug(s->settings, 2)) {
       say("|");
       say_bytes(run->err_chunk, run->err_len);
       say("|\n");
@@ -391,20 +397,20 @@ pass_outcome monitoring_pass(supervision_state* s) {
   }
   // Between the reads of a flowing stream the child is surely not silent; the look waits for
   // a pass that waited.
-  if (polled && !run->adopted && silence_watched()) look_for_output(run, !read_out, !read_err);
+  if (polled && !run->adopted && silence_watched(s->settings)) look_for_output(run, !read_out, !read_err);
 
   if (timeout_due(s)) {
     declare_timeout(s);
     end_child(&run->child, run_scope(s));
     return pass_timeout;
   }
-  if (run_settings.monitor_mode == stream_scope::none && run_settings.match_mode == stream_scope::none &&
-      !watching_file())
+  if (s->settings->monitor_mode == stream_scope::none && s->settings->match_mode == stream_scope::none &&
+      !watching_file(s->settings))
     return pass_continue;
 
   run_end_reason hang = hang_tests(s);
   if (hang == end_none) return pass_continue;
-  if (!run_settings.quiet) print_hang(hang);
+  if (!s->settings->quiet) print_hang(s->settings, hang);
   end_child(&run->child, run_scope(s));
   s->end_reason = hang;
   run->killed = true;
@@ -449,7 +455,7 @@ void close_run_pipes(run_record* run, const reader_wait& wait) {
 }
 
 bool runs_ran_out(const supervision_state* s) {
-  return run_settings.max_count != 0 && s->run_count >= run_settings.max_count;
+  return s->settings->max_count != 0 && s->run_count >= s->settings->max_count;
 }
 
 // The pause after a run that lasted `run_ms`; false when no run follows it.
@@ -459,15 +465,15 @@ bool pause_before_next_run(supervision_state* s, std::int64_t run_ms) {
     wait_writing_output(pause_ms);
     if (termination_requested()) end_by_stop_request(s);
     // The runs ran out before the awaited end: that is a failure the caller must see.
-    if (run_settings.end_on_status || run_settings.end_on_file) s->result = exit_condition_unmet;
+    if (s->settings->end_on_status || s->settings->end_on_file) s->result = exit_condition_unmet;
     return false;
   }
   // Output dropped in the run just ended is said before the next one begins.
   report_dropped_output();
-  std::int64_t pause = next_restart_pause(&s->pause, run_ms, run_settings.restart_pause_max);
-  if (pause > pause_ms && !run_settings.quiet)
+  std::int64_t pause = next_restart_pause(&s->pause, run_ms, s->settings->restart_pause_max);
+  if (pause > pause_ms && !s->settings->quiet)
     say("%s ****** WATCHDOG restart pause (%d sec) [%s] ******\n", time_stamp(0), static_cast<int>(pause / 1000),
-        command_name());
+        command_name(s->settings));
   // The deadline holds between runs too: it ends the pause, and no run starts after it.
   wait_writing_output(static_cast<long>(std::max<std::int64_t>(0, std::min(pause, until_deadline(s)))));
   if (termination_requested()) end_by_stop_request(s);
@@ -479,29 +485,31 @@ bool pause_before_next_run(supervision_state* s, std::int64_t run_ms) {
 }
 
 void print_start(const supervision_state* s, int runs_begun) {
-  if (run_settings.quiet) return;
+  if (s->settings->quiet) return;
   if (runs_begun == 0)
-    say("%s ****** WATCHDOG START [%s] ******\n", time_stamp(0), command_name());
+    say("%s ****** WATCHDOG START [%s] ******\n", time_stamp(0), command_name(s->settings));
   else
-    say("\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), static_cast<int>(s->end_reason), command_name());
+    say("\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), static_cast<int>(s->end_reason),
+        command_name(s->settings));
 }
 
 }  // namespace
 
-void init_supervision(supervision_state* state) {
+void init_supervision(supervision_state* state, const run_settings_record* settings) {
   *state = supervision_state{};
+  state->settings = settings;
   state->query = read_child_query();
-  state->adoption_pending = run_settings.reuse_pid != 0;
+  state->adoption_pending = settings->reuse_pid != 0;
 }
 
 void begin_run_times(supervision_state* s) {
   run_record* run = &s->run;
-  run->now = s->clock();
+  run->now = monotonic_now();
   run->started = run->now;
   run->last_out = run->last_err = run->now;
   run->file = watched_file{};
   run->file.last_change = run->file.base = run->now;
-  if (watching_file()) {
+  if (watching_file(s->settings)) {
     file_time when;
     examine_watched_file(s, &when);
   }
@@ -512,31 +520,32 @@ void begin_run_times(supervision_state* s) {
 }
 
 void look_at_watched_file(supervision_state* s) {
-  if (!watching_file()) return;
+  if (!watching_file(s->settings)) return;
   file_time when;
   // One look a second notices each change; the debug trace looks in every pass.
-  if (debug(2)) {
+  if (debug(s->settings, 2)) {
     int rc = examine_watched_file(s, &when);
     long age = rc == 0 ? static_cast<long>(std::time(nullptr) - when.sec) : static_cast<long>(std::time(nullptr));
-    say("file (%s) stat:%d %ld > %d \n", run_settings.watch_file, rc == 0 ? 0 : -1, age, run_settings.monitor_sec);
+    say("file (%s) stat:%d %ld > %d \n", s->settings->watch_file, rc == 0 ? 0 : -1, age, s->settings->monitor_sec);
   } else if (s->run.now - s->run.file.last_look >= 1000) {
     examine_watched_file(s, &when);
   }
 }
 
 bool timeout_due(const supervision_state* s) {
-  return run_settings.timeout_sec > 0 && s->run.now - s->timeout_start >= seconds_ms(run_settings.timeout_sec);
+  return s->settings->timeout_sec > 0 && s->run.now - s->timeout_start >= seconds_ms(s->settings->timeout_sec);
 }
 
 run_end_reason hang_tests(supervision_state* s) {
   run_end_reason state = end_none;
-  if (watching_file()) {
+  if (watching_file(s->settings)) {
     look_at_watched_file(s);
     state = test_watched_file(s);
   } else {
-    state = test_silence(&s->run);
+    state = test_silence(s->settings, &s->run);
   }
-  if (run_settings.match_mode != stream_scope::none && error_string_found(&s->run)) state = end_error_string;
+  if (s->settings->match_mode != stream_scope::none && error_string_found(s->settings, &s->run))
+    state = end_error_string;
   return state;
 }
 
@@ -547,7 +556,7 @@ int supervise(supervision_state* s) {
     run_record* run = &s->run;
     print_start(s, runs_begun);
     ++runs_begun;
-    if (debug(1)) list_command_words();
+    if (debug(s->settings, 1)) list_command_words(s->settings);
 
     if (s->adoption_pending) run->adopted = adopt_running_process(s);
     int start_error = run->adopted ? 0 : start_command(s);
@@ -568,7 +577,7 @@ int supervise(supervision_state* s) {
 
     pass_outcome outcome = pass_continue;
     while (outcome == pass_continue) outcome = monitoring_pass(s);
-    std::int64_t run_ms = s->clock() - run->started;
+    std::int64_t run_ms = monotonic_now() - run->started;
 
     if (outcome == pass_stopped) end_by_stop_request(s);
     if (outcome == pass_timeout) {
@@ -585,8 +594,8 @@ int supervise(supervision_state* s) {
       ended = stop_process(&run->child, already_asked, grace_ms, run_scope(s), relay_while_waiting, s);
     }
     close_run_pipes(run, normal_end_wait(s));
-    if (run->killed && !ended && !run_settings.quiet)
-      say("%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name());
+    if (run->killed && !ended && !s->settings->quiet)
+      say("%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name(s->settings));
     if (termination_requested()) end_by_stop_request(s);
     release_process(&run->child);
     // What a run that ended by itself left running (a daemon it started) is its own business.
@@ -594,11 +603,11 @@ int supervise(supervision_state* s) {
 
     s->end_mark = mark_none;
     if (!run->killed) {
-      if (run_settings.end_on_status && s->query.last_exit_status == run_settings.end_status) {
+      if (s->settings->end_on_status && s->query.last_exit_status == s->settings->end_status) {
         s->end_mark = mark_exit_status;
         break;
       }
-      if (run_settings.end_on_file && file_exists(run_settings.end_file)) {
+      if (s->settings->end_on_file && file_exists(s->settings->end_file)) {
         s->end_mark = mark_exit_file;
         break;
       }
@@ -607,11 +616,12 @@ int supervise(supervision_state* s) {
   }
 
   reap_children();
-  if (!run_settings.quiet) {
+  if (!s->settings->quiet) {
     const char* insert = s->end_mark == mark_exit_status ? "<OK-exitstatus> "
                          : s->end_mark == mark_exit_file ? "<OK-exitfile> "
                                                          : "";
-    say("%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(), insert, s->run_count);
+    say("%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(s->settings), insert,
+        s->run_count);
   }
   finish_output(s->timed_out ? short_end_wait() : normal_end_wait(s));
   return s->result;

@@ -3,12 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/monotonic_clock.h"
 #include "platform/file_status.h"
 #include "platform/process.h"
 #include "watchdog/child_status.h"
 #include "watchdog/pipe_activity.h"
 #include "watchdog/restart_pause.h"
+#include "watchdog/run_settings.h"
 
 // How the latest run ended. The number reaches the next child in the count variable.
 enum run_end_reason : int {
@@ -70,6 +70,7 @@ struct run_record {
 
 // Everything the cycle keeps, handed down to every step.
 struct supervision_state {
+  const run_settings_record* settings = nullptr;  // as parsed; the cycle only reads them
   int run_count = 0;               // children started so far (adoptions do not count)
   run_end_reason end_reason = end_none;  // how the latest run ended
   cycle_end_mark end_mark = mark_none;  // why the cycle ended
@@ -81,21 +82,20 @@ struct supervision_state {
   child_query query;               // how the child is asked about, and its last exit status
   spared_processes spared;         // what runs that ended by themselves left running
   restart_pause pause;             // how the pause before the next restart grows (-w)
-  monotonic_clock_source clock = monotonic_now;
   file_time_source file_time = file_modification_time;
   run_record run;
 };
 
-// A fresh state for the settings as parsed.
-void init_supervision(supervision_state* state);
+// A fresh state for the settings as parsed, which must outlive it.
+void init_supervision(supervision_state* state, const run_settings_record* settings);
 
 // Runs the cycle; returns the exit status (exit_done, the -t status, exit_condition_unmet, or
 // exit_start_failed when the command cannot be started). Ends the process by the signal
 // after a stop request, once the run's processes are ended.
 int supervise(supervision_state* state);
 
-// The steps of a pass that decide, for tests that drive them with their own clock.
-void begin_run_times(supervision_state* state);  // the run's start on state->clock
+// The steps of a pass that decide, for tests that drive them with their own monotonic_now.
+void begin_run_times(supervision_state* state);  // the run's start on the monotonic clock
 void look_at_watched_file(supervision_state* state);
 bool timeout_due(const supervision_state* state);
 // The hang a pass finds (end_silence, end_error_string, end_stale_file, end_file_missing), or

@@ -7,6 +7,8 @@
 #include "platform/signal.h"
 
 namespace {
+// Process-wide because the signal handler sets it, and a handler reaches nothing the cycle
+// hands down; everything else the cycle needs travels in its state.
 std::atomic<int> pending_signal{0};
 
 void note_termination(int sig) { pending_signal.store(sig); }

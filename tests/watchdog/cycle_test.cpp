@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/monotonic_clock.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/supervise.h"
 
@@ -28,20 +29,20 @@ int fake_file(const char*, file_time* when) {
 class Cycle : public ::testing::Test {
  protected:
   void SetUp() override {
-    reset_run_settings();
+    settings = run_settings_record{};
     fake_now = 1000000;
     fake_mtime = 1700000000;
     fake_file_present = true;
     fake_looks = 0;
-    init_supervision(&state);
-    state.clock = fake_clock;
+    monotonic_now = fake_clock;
+    init_supervision(&state, &settings);
     state.file_time = fake_file;
   }
-  void TearDown() override { reset_run_settings(); }
+  void TearDown() override { monotonic_now = real_clock; }
   void watch(int sec, const char* file) {
-    run_settings.monitor_sec = sec;
-    run_settings.monitor_mode = stream_scope::output_only;
-    std::snprintf(run_settings.watch_file, sizeof run_settings.watch_file, "%s", file);
+    settings.monitor_sec = sec;
+    settings.monitor_mode = stream_scope::output_only;
+    std::snprintf(settings.watch_file, sizeof settings.watch_file, "%s", file);
   }
   // Moves both clocks on; the time of day may step by `wall_step` seconds on the way.
   run_end_reason pass_at(std::int64_t ms) {
@@ -49,12 +50,14 @@ class Cycle : public ::testing::Test {
     state.run.now = fake_now;
     return hang_tests(&state);
   }
+  run_settings_record settings;
   supervision_state state;
+  monotonic_clock_source real_clock = monotonic_now;  // taken before SetUp replaces it
 };
 
 TEST_F(Cycle, SilenceIsTimedOnTheMonotonicClock) {
-  run_settings.monitor_sec = 2;
-  run_settings.monitor_mode = stream_scope::output_only;
+  settings.monitor_sec = 2;
+  settings.monitor_mode = stream_scope::output_only;
   begin_run_times(&state);
   std::int64_t start = fake_now;
   // Counted in whole seconds: more than 2 means 3.
@@ -63,14 +66,14 @@ TEST_F(Cycle, SilenceIsTimedOnTheMonotonicClock) {
   state.run.last_out = start + 3000;
   EXPECT_EQ(pass_at(start + 5000), end_none);
   // -M: both streams must be silent.
-  run_settings.monitor_mode = stream_scope::output_and_error;
+  settings.monitor_mode = stream_scope::output_and_error;
   state.run.last_err = start + 4000;
   EXPECT_EQ(pass_at(start + 6500), end_none);
   EXPECT_EQ(pass_at(start + 7000), end_silence);
 }
 
 TEST_F(Cycle, TimeoutCountsFromTheFirstStart) {
-  run_settings.timeout_sec = 600;
+  settings.timeout_sec = 600;
   begin_run_times(&state);
   std::int64_t start = fake_now;
   state.run.now = start + 599999;
@@ -154,9 +157,9 @@ TEST_F(Cycle, FileIsLookedAtAboutOnceASecond) {
 }
 
 TEST_F(Cycle, ErrorStringSeesBytesAfterANul) {
-  run_settings.match_mode = stream_scope::output_only;
-  run_settings.patterns[0] = "*FATAL*";
-  run_settings.pattern_count = 1;
+  settings.match_mode = stream_scope::output_only;
+  settings.patterns[0] = "*FATAL*";
+  settings.pattern_count = 1;
   begin_run_times(&state);
   const char chunk[] = "x\0 FATAL error\n";
   std::memcpy(state.run.out_chunk, chunk, sizeof chunk - 1);

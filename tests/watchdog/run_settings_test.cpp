@@ -15,8 +15,12 @@ struct parsed {
   std::string err;
 };
 
+// The record the latest parse filled.
+run_settings_record settings;
+
 parsed parse(std::vector<std::string> words) {
-  reset_run_settings();
+  release_command_words(&settings);
+  settings = run_settings_record{};
   words.insert(words.begin(), "watchdog");
   std::vector<char*> argv;
   static std::vector<std::vector<std::string>> keep;  // texts referred to by the settings
@@ -24,14 +28,14 @@ parsed parse(std::vector<std::string> words) {
   for (auto& w : keep.back()) argv.push_back(w.data());
   argv.push_back(nullptr);
   ::testing::internal::CaptureStderr();
-  parse_outcome outcome = parse_command_line(static_cast<int>(argv.size() - 1), argv.data());
-  if (outcome == parse_ok) outcome = check_run_settings();
+  parse_outcome outcome = parse_command_line(static_cast<int>(argv.size() - 1), argv.data(), &settings);
+  if (outcome == parse_ok) outcome = check_run_settings(&settings);
   return {outcome, ::testing::internal::GetCapturedStderr()};
 }
 
 std::string command_line() {
   std::string s;
-  for (int i = 0; i < run_settings.cmd_argc; ++i) s += (i ? " " : "") + std::string(run_settings.cmd_argv[i]);
+  for (int i = 0; i < settings.cmd_argc; ++i) s += (i ? " " : "") + std::string(settings.cmd_argv[i]);
   return s;
 }
 
@@ -51,7 +55,7 @@ TEST(ParseCommandLine, CommandPhaseAndMarkers) {
   for (const auto& r : rows) {
     EXPECT_EQ(parse(r.words).outcome, parse_ok);
     EXPECT_EQ(command_line(), r.command);
-    EXPECT_EQ(run_settings.quiet, r.quiet);
+    EXPECT_EQ(settings.quiet, r.quiet);
   }
 }
 
@@ -79,42 +83,42 @@ TEST(ParseCommandLine, MonitorAndMatchModes) {
   };
   for (const auto& r : rows) {
     ASSERT_EQ(parse(r.words).outcome, parse_ok) << r.words[0];
-    EXPECT_EQ(run_settings.monitor_sec, r.sec) << r.words[0];
-    EXPECT_EQ(run_settings.monitor_mode, r.monitor_mode) << r.words[0];
-    EXPECT_EQ(run_settings.match_mode, r.match_mode) << r.words[0];
-    EXPECT_EQ(std::string(run_settings.watch_file), r.file) << r.words[0];
+    EXPECT_EQ(settings.monitor_sec, r.sec) << r.words[0];
+    EXPECT_EQ(settings.monitor_mode, r.monitor_mode) << r.words[0];
+    EXPECT_EQ(settings.match_mode, r.match_mode) << r.words[0];
+    EXPECT_EQ(std::string(settings.watch_file), r.file) << r.words[0];
   }
 }
 
 TEST(ParseCommandLine, NumbersAndNames) {
   EXPECT_EQ(parse({"-t600", "c"}).outcome, parse_ok);
-  EXPECT_EQ(run_settings.timeout_sec, 600);
-  EXPECT_EQ(run_settings.timeout_status, 99);
+  EXPECT_EQ(settings.timeout_sec, 600);
+  EXPECT_EQ(settings.timeout_status, 99);
   parse({"-t600,3", "c"});
-  EXPECT_EQ(run_settings.timeout_status, 3);
+  EXPECT_EQ(settings.timeout_status, 3);
   parse({"-t30,x", "c"});
-  EXPECT_EQ(run_settings.timeout_status, 99);
+  EXPECT_EQ(settings.timeout_status, 99);
   parse({"-n5abc", "c"});
-  EXPECT_EQ(run_settings.max_count, 5);
+  EXPECT_EQ(settings.max_count, 5);
   parse({"-x", "c"});
-  EXPECT_TRUE(run_settings.end_on_status);
-  EXPECT_EQ(run_settings.end_status, 0);
+  EXPECT_TRUE(settings.end_on_status);
+  EXPECT_EQ(settings.end_status, 0);
   parse({"-x2", "c"});
-  EXPECT_EQ(run_settings.end_status, 2);
+  EXPECT_EQ(settings.end_status, 2);
   struct { const char* word; int mask; } masks[] = {{"-d", 1}, {"-dz", 1}, {"-d0", 0}, {"-d3", 3}, {"-dff", 255}};
   for (const auto& m : masks) {
     parse({m.word, "c"});
-    EXPECT_EQ(run_settings.debug_mask, m.mask) << m.word;
+    EXPECT_EQ(settings.debug_mask, m.mask) << m.word;
   }
   parse({"-E", "-P", "c"});
-  EXPECT_STREQ(run_settings.count_env, "WATCHDOG_COUNT");
-  EXPECT_STREQ(run_settings.pid_env, "WATCHDOG_PID");
+  EXPECT_STREQ(settings.count_env, "WATCHDOG_COUNT");
+  EXPECT_STREQ(settings.pid_env, "WATCHDOG_PID");
   parse({"-EMYCOUNT", "-PMYPID", "-p123", "-XDONE", "c"});
-  EXPECT_STREQ(run_settings.count_env, "MYCOUNT");
-  EXPECT_STREQ(run_settings.pid_env, "MYPID");
-  EXPECT_EQ(run_settings.reuse_pid, 123);
-  EXPECT_TRUE(run_settings.end_on_file);
-  EXPECT_STREQ(run_settings.end_file, "DONE");
+  EXPECT_STREQ(settings.count_env, "MYCOUNT");
+  EXPECT_STREQ(settings.pid_env, "MYPID");
+  EXPECT_EQ(settings.reuse_pid, 123);
+  EXPECT_TRUE(settings.end_on_file);
+  EXPECT_STREQ(settings.end_file, "DONE");
 }
 
 TEST(ParseCommandLine, RejectedCommandLines) {
@@ -153,9 +157,9 @@ TEST(ParseCommandLine, NumbersBeyondTheirThirtyTwoBitFieldAreRefused) {
       {"-n99999999999999999999", parse_usage, nullptr, 0}, {"-x-2147483649", parse_usage, nullptr, 0},
       {"-p2147483648", parse_usage, nullptr, 0}, {"-d100000000", parse_usage, nullptr, 0},
       {"-w4294967297", parse_usage, nullptr, 0}, {"-w0", parse_usage, nullptr, 0},
-      {"-m2147483647", parse_ok, &run_settings.monitor_sec, INT_MAX},
-      {"-x-2147483648", parse_ok, &run_settings.end_status, INT_MIN},
-      {"-dffffffff", parse_ok, &run_settings.debug_mask, -1}, {"-w8x", parse_ok, &run_settings.restart_pause_max, 8}};
+      {"-m2147483647", parse_ok, &settings.monitor_sec, INT_MAX},
+      {"-x-2147483648", parse_ok, &settings.end_status, INT_MIN},
+      {"-dffffffff", parse_ok, &settings.debug_mask, -1}, {"-w8x", parse_ok, &settings.restart_pause_max, 8}};
   for (const auto& r : rows) {
     EXPECT_EQ(parse({r.word, "c"}).outcome, r.outcome) << r.word;
     EXPECT_EQ(r.field ? *r.field : 0, r.value) << r.word;
@@ -169,8 +173,8 @@ TEST(ParseCommandLine, SixtyFifthPatternIsDropped) {
   parsed p = parse(words);
   EXPECT_EQ(p.outcome, parse_ok);
   EXPECT_EQ(p.err, "-s string over, max is 64\n");
-  EXPECT_EQ(run_settings.pattern_count, 64);
-  EXPECT_STREQ(run_settings.patterns[63], "P63");
+  EXPECT_EQ(settings.pattern_count, 64);
+  EXPECT_STREQ(settings.patterns[63], "P63");
 }
 
 TEST(ParseCommandLine, OverlongInputsAreRefusedOrHandled) {
@@ -186,8 +190,8 @@ TEST(ParseCommandLine, OverlongInputsAreRefusedOrHandled) {
   // A long command word is quoted in full.
   std::string word(5000, '"');
   parse({word});
-  EXPECT_EQ(std::string(run_settings.cmd_argv[0]).size(), 2 + 2 * word.size());
-  reset_run_settings();
+  EXPECT_EQ(std::string(settings.cmd_argv[0]).size(), 2 + 2 * word.size());
+  release_command_words(&settings);
 }
 
 TEST(QuoteArg, WrapsAndEscapes) {
