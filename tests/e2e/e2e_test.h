@@ -45,14 +45,27 @@ class E2eTest : public ::testing::Test {
   }
 };
 
-// An end-to-end test whose processes carry a token of its own in their command lines: it gets
-// a folder, a `sleeper` (sleep under the token's name) for the children it starts, and fails
-// when any process with the token is left once it is over.
-class E2eTokenTest : public E2eTest {
+// An end-to-end test with a folder of its own, removed once it is over.
+class E2eDirTest : public E2eTest {
  protected:
   void SetUp() override {
     E2eTest::SetUp();
     dir = make_temp_dir();
+  }
+  void TearDown() override {
+    E2eTest::TearDown();
+    remove_tree(dir);
+  }
+  std::string dir;
+};
+
+// An end-to-end test whose processes carry a token of its own in their command lines: it gets
+// a folder, a `sleeper` (sleep under the token's name) for the children it starts, and fails
+// when any process with the token is left once it is over.
+class E2eTokenTest : public E2eDirTest {
+ protected:
+  void SetUp() override {
+    E2eDirTest::SetUp();
     token = "tok" + std::to_string(getpid()) + "x" + std::to_string(++counter);
     sleeper = dir + "/" + token;
     ASSERT_EQ(symlink("/bin/sleep", sleeper.c_str()), 0);
@@ -68,11 +81,10 @@ class E2eTokenTest : public E2eTest {
     wait_until(3, clear);
     EXPECT_EQ(leftovers(), "") << "processes of this test are still running";
     run_program({"pkill", "-KILL", "-f", token});
-    E2eTest::TearDown();
-    remove_tree(dir);
+    E2eDirTest::TearDown();
   }
   // Processes whose command line holds this test's token.
   std::string leftovers() { return run_program({"pgrep", "-af", token}).out; }
-  std::string dir, token, sleeper;
+  std::string token, sleeper;
   static inline int counter = 0;
 };

@@ -27,16 +27,8 @@ struct realtime_case {
 
 void PrintTo(const realtime_case& c, std::ostream* os) { *os << c.name; }
 
-class RealtimeRecording : public E2eTest, public testing::WithParamInterface<realtime_case> {
+class RealtimeRecording : public E2eDirTest, public testing::WithParamInterface<realtime_case> {
  protected:
-  void SetUp() override {
-    E2eTest::SetUp();
-    dir = make_temp_dir();
-  }
-  void TearDown() override {
-    E2eTest::TearDown();
-    remove_tree(dir);
-  }
   // A flat and a busy picture of the size, as JPEG files.
   void make_scenes(int w, int h) {
     std::string size = std::to_string(w) + "x" + std::to_string(h);
@@ -61,7 +53,6 @@ class RealtimeRecording : public E2eTest, public testing::WithParamInterface<rea
       if (!line.empty()) sizes.push_back(std::stol(line));
     return sizes;
   }
-  std::string dir;
 };
 
 TEST_P(RealtimeRecording, LastsAsLongAsTheCameraRan) {

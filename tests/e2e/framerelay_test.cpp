@@ -58,22 +58,16 @@ std::string repeated(const std::string& s, int n) {
   return out;
 }
 
-class Framerelay : public E2eTest {
+class Framerelay : public E2eDirTest {
  protected:
   void SetUp() override {
-    E2eTest::SetUp();
-    dir = make_temp_dir();
+    E2eDirTest::SetUp();
     write_file(dir + "/wget", fake_wget, true);
     write_file(dir + "/ffmpeg", fake_ffmpeg, true);
     // A private copy, so the pacing log lands in this test's own directory.
     binary = dir + "/framerelay";
     ASSERT_EQ(run_program({"cp", FRAMERELAY_BIN, binary}).status, 0);
   }
-  void TearDown() override {
-    E2eTest::TearDown();
-    remove_tree(dir);
-  }
-
   program_options options(std::vector<std::pair<std::string, std::string>> extra = {}) {
     program_options o;
     o.env = {{"PATH", dir + ":" + std::string(getenv("PATH"))}, {"FAKE_DIR", dir}};
@@ -91,7 +85,7 @@ class Framerelay : public E2eTest {
     args.insert(args.begin(), binary);
     return run_program(args, o);
   }
-  std::string dir, binary;
+  std::string binary;
 };
 
 TEST_F(Framerelay, UsageAndBadCommandLines) {

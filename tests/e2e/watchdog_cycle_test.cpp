@@ -17,24 +17,14 @@
 
 namespace {
 
-class WatchdogCycle : public E2eTest {
+class WatchdogCycle : public E2eDirTest {
  protected:
-  void SetUp() override {
-    E2eTest::SetUp();
-    dir = make_temp_dir();
-  }
-  void TearDown() override {
-    E2eTest::TearDown();
-    remove_tree(dir);
-  }
-
   program_result watchdog(std::vector<std::string> args, program_options options = {}) {
     args.insert(args.begin(), WATCHDOG_BIN);
     if (options.cwd.empty()) options.cwd = dir;
     options.timeout_seconds = 90;
     return run_program(args, options);
   }
-  std::string dir;
 };
 
 std::vector<std::string> lines_of(const std::string& text) {
