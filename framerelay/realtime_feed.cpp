@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "common/monotonic_clock.h"
 #include "platform/pipe.h"
@@ -33,12 +34,6 @@ bool hold(held_frame* held, const unsigned char* bytes, std::size_t size) {
   std::memcpy(held->bytes, bytes, size);
   held->size = size;
   return true;
-}
-
-void swap_frames(held_frame* a, held_frame* b) {
-  held_frame t = *a;
-  *a = *b;
-  *b = t;
 }
 
 // Writes on from `written` bytes into the packet: the frame, then the padding. Returns the
@@ -135,7 +130,7 @@ feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now) {
            feed->queue[feed->queue_first].first_packet <= feed->packets_done) {
       held_frame* next = &feed->queue[feed->queue_first];
       feed->queue_size -= next->size;
-      swap_frames(&feed->current, next);
+      std::swap(feed->current, *next);
       feed->queue_first = (feed->queue_first + 1) % frame_queue_room;
       --feed->queue_count;
     }
