@@ -5,18 +5,18 @@
 #include "watchdog/messages.h"
 #include "watchdog/wildcmp.h"
 
-bool chunk_matches(const char* pattern, const char* chunk, std::size_t len, bool trace) {
+bool chunk_matches(const char* pattern, const char* chunk, std::size_t len, our_outputs* trace) {
   int result = wildcmp(pattern, chunk, len);
-  if (trace) {
-    say("wildcmp(\"%s\",\"", pattern ? pattern : "(null)");
+  if (trace != nullptr) {
+    say(trace, "wildcmp(\"%s\",\"", pattern ? pattern : "(null)");
     if (chunk != nullptr)
-      say_bytes(chunk, len);
+      say_bytes(trace, chunk, len);
     else
-      say("(null)");
-    say("\") : ");
+      say(trace, "(null)");
+    say(trace, "\") : ");
     if (pattern != nullptr && chunk != nullptr)
-      say("%d\n", wild_match(pattern[0] == '~' ? pattern + 1 : pattern, chunk, len));
-    say("%d\n", result);
+      say(trace, "%d\n", wild_match(pattern[0] == '~' ? pattern + 1 : pattern, chunk, len));
+    say(trace, "%d\n", result);
   }
   return result == 0;
 }

@@ -2,8 +2,10 @@
 #pragma once
 #include <cstddef>
 
-// True when `pattern` hits the `len` bytes of `chunk` (see wildcmp). With `trace`, the
-// comparison is shown on standard error: the pattern and the chunk, the matcher's own result
+#include "watchdog/output_queue.h"
+
+// True when `pattern` hits the `len` bytes of `chunk` (see wildcmp). With `trace` (not null),
+// the comparison is shown on its standard error: the pattern and the chunk, the matcher's own result
 // and the final one (they differ for an inverted pattern; a missing pattern or chunk has no
 // matcher's result).
-bool chunk_matches(const char* pattern, const char* chunk, std::size_t len, bool trace);
+bool chunk_matches(const char* pattern, const char* chunk, std::size_t len, our_outputs* trace);

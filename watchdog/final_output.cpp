@@ -46,38 +46,40 @@ void take_owed(owed_output* o) {
 
 // Writes both queues out, waiting for their readers while they keep taking bytes, until each
 // is empty or has taken nothing for `give_up_ms`, or `stop()` holds.
-void drain_output_queues(long give_up_ms, bool (*stop)()) {
+void drain_output_queues(our_outputs* outputs, long give_up_ms, bool (*stop)()) {
   for (;;) {
-    queue_flush(&standard_output);
-    queue_flush(&standard_error);
-    wait_list waits = list_waits(-1, -1, both_streams, give_up_ms);
+    queue_flush(&outputs->out);
+    queue_flush(&outputs->err);
+    wait_list waits = list_waits(outputs, -1, -1, both_streams, give_up_ms);
     if (waits.count == 0 || (stop != nullptr && stop())) return;
     wait_for_events(waits.items, waits.count, static_cast<long>(waits.until_give_up));
   }
 }
 
-const char* stream_name(const output_queue* q) { return q == &standard_output ? "standard output" : "standard error"; }
+const char* stream_name(const our_outputs* outputs, const output_queue* q) {
+  return q == &outputs->out ? "standard output" : "standard error";
+}
 
 }  // namespace
 
-void relay_what_pipes_hold(int out_fd, int err_fd, const reader_wait& wait) {
-  owed_output owed[2] = {{out_fd, &standard_output, 0}, {err_fd, &standard_error, 0}};
+void relay_what_pipes_hold(our_outputs* outputs, int out_fd, int err_fd, const reader_wait& wait) {
+  owed_output owed[2] = {{out_fd, &outputs->out, 0}, {err_fd, &outputs->err, 0}};
   for (owed_output& o : owed)
     if (o.fd >= 0) o.left = std::max(0, bytes_available(o.fd));
   for (;;) {
     unsigned streams = no_stream;
     for (owed_output& o : owed) {
       take_owed(&o);
-      if (o.left > 0) streams |= o.queue == &standard_output ? out_stream : err_stream;
+      if (o.left > 0) streams |= o.queue == &outputs->out ? out_stream : err_stream;
     }
     // Only the streams that still owe a pipe's bytes are waited for.
-    wait_list waits = list_waits(-1, -1, streams, wait.give_up_ms);
+    wait_list waits = list_waits(outputs, -1, -1, streams, wait.give_up_ms);
     if (waits.count == 0 || (wait.stop != nullptr && wait.stop())) return;
     std::int64_t now = monotonic_now();
     if (now >= wait.deadline) return;
     wait_for_events(waits.items, waits.count, static_cast<long>(std::min(waits.until_give_up, wait.deadline - now)));
-    queue_flush(&standard_output);
-    queue_flush(&standard_error);
+    queue_flush(&outputs->out);
+    queue_flush(&outputs->err);
   }
 }
 
@@ -91,23 +93,23 @@ void close_pipe_counting_loss(int* fd, output_queue* queue) {
   close_fd(fd);
 }
 
-void report_dropped_output() {
+void report_dropped_output(our_outputs* outputs) {
   // With our stderr's reader gone there is nobody to tell.
-  if (standard_error.failed) return;
-  for (output_queue* q : {&standard_output, &standard_error}) {
+  if (outputs->err.failed) return;
+  for (output_queue* q : {&outputs->out, &outputs->err}) {
     unsigned long long bytes = q->dropped - q->reported;
     if (bytes == 0) continue;
     q->reported = q->dropped;
     const char* why = q->failed            ? "its reader has gone"
                       : q->drop_error != 0 ? std::strerror(q->drop_error)
                                            : "its reader did not take them in time";
-    say("ERROR: %llu bytes of %s were dropped: %s\n", bytes, stream_name(q), why);
+    say(outputs, "ERROR: %llu bytes of %s were dropped: %s\n", bytes, stream_name(outputs, q), why);
   }
 }
 
-void finish_output(const reader_wait& wait) {
-  drain_output_queues(wait.give_up_ms, wait.stop);
-  queue_discard(&standard_output);
-  queue_discard(&standard_error);
-  report_dropped_output();
+void finish_output(our_outputs* outputs, const reader_wait& wait) {
+  drain_output_queues(outputs, wait.give_up_ms, wait.stop);
+  queue_discard(&outputs->out);
+  queue_discard(&outputs->err);
+  report_dropped_output(outputs);
 }

@@ -14,17 +14,17 @@ struct reader_wait {
   std::int64_t deadline = INT64_MAX; // monotonic ms at which waiting ends whatever else holds
 };
 
-// Relays everything the two pipes hold now (-1: none) into our output queues, reading as far
+// Relays everything the two pipes hold now (-1: none) into our output queues `outputs`, reading as far
 // as the queues have room and waiting for our readers to take bytes as `wait` allows. What a
 // writer adds later is not waited for.
-void relay_what_pipes_hold(int out_fd, int err_fd, const reader_wait& wait);
+void relay_what_pipes_hold(our_outputs* outputs, int out_fd, int err_fd, const reader_wait& wait);
 
 // Closes a run's pipe; what it still holds is counted as dropped from `queue`'s stream.
 void close_pipe_counting_loss(int* fd, output_queue* queue);
 
 // One line on stderr for each stream that has dropped bytes since the last such line.
-void report_dropped_output();
+void report_dropped_output(our_outputs* outputs);
 
 // Before watchdog ends: writes both queues out as `wait` allows, drops what is left, and says
 // what was dropped.
-void finish_output(const reader_wait& wait);
+void finish_output(our_outputs* outputs, const reader_wait& wait);

@@ -7,7 +7,6 @@
 #include "platform/process.h"
 #include "platform/run_cgroup.h"
 #include "platform/signal.h"
-#include "watchdog/messages.h"
 #include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/supervise.h"
@@ -47,16 +46,17 @@ int main(int argc, char** argv) {
   int tree_asked = 0;
   if (no_cgroup != nullptr) std::sscanf(no_cgroup, "%d", &tree_asked);
   const char* held = choose_run_cgroups(tree_asked == 0);
-  if (settings.debug_mask & 1) say("%s\n", held);
+  if (settings.debug_mask & 1) std::fprintf(stderr, "%s\n", held);
 
   watch_child_events();
   become_subreaper();
   watch_termination_signals();
-  open_output_queues();
+  static our_outputs outputs;
+  open_output_queues(&outputs);
   static supervision_state state;
-  init_supervision(&state, &settings);
+  init_supervision(&state, &settings, &outputs);
   int status = supervise(&state);
   end_run_cgroups();
-  close_output_queues();
+  close_output_queues(&outputs);
   return status;
 }

@@ -12,21 +12,21 @@ namespace {
 constexpr std::size_t line_area = 8192;
 }  // namespace
 
-void say_bytes(const char* bytes, unsigned long len) {
-  if (standard_error.data != nullptr)
-    queue_put(&standard_error, bytes, len);
+void say_bytes(our_outputs* to, const char* bytes, unsigned long len) {
+  if (to != nullptr && to->err.data != nullptr)
+    queue_put(&to->err, bytes, len);
   else
     std::fwrite(bytes, 1, len, stderr);
 }
 
-void say(const char* format, ...) {
+void say(our_outputs* to, const char* format, ...) {
   char line[line_area];
   va_list args;
   va_start(args, format);
   int n = std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
   if (n < 0) return;
-  say_bytes(line, static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1);
+  say_bytes(to, line, static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1);
 }
 
-void say_error(const char* name, int err) { say("%s: %s\n", name, std::strerror(err)); }
+void say_error(our_outputs* to, const char* name, int err) { say(to, "%s: %s\n", name, std::strerror(err)); }

@@ -8,9 +8,6 @@
 
 #include "common/monotonic_clock.h"
 
-output_queue standard_output;
-output_queue standard_error;
-
 namespace {
 
 void open_queue(output_queue* q, int fd) {
@@ -35,14 +32,14 @@ void make_room(output_queue* q, std::size_t len) {
 
 }  // namespace
 
-void open_output_queues() {
-  open_queue(&standard_output, 1);
-  open_queue(&standard_error, 2);
+void open_output_queues(our_outputs* outputs) {
+  open_queue(&outputs->out, 1);
+  open_queue(&outputs->err, 2);
 }
 
-void close_output_queues() {
-  close_queue(&standard_output);
-  close_queue(&standard_error);
+void close_output_queues(our_outputs* outputs) {
+  close_queue(&outputs->out);
+  close_queue(&outputs->err);
 }
 
 std::size_t queue_pending(const output_queue* q) { return q->end - q->begin; }

@@ -24,12 +24,14 @@ struct output_queue {
   std::int64_t waiting_since = 0;   // monotonic ms: when the stream last took bytes, or held ones began to wait
 };
 
-// Our descriptor 1 and 2 as the cycle writes them.
-extern output_queue standard_output;
-extern output_queue standard_error;
+// Our descriptors 1 and 2 as the cycle writes them. main owns the record and hands it down.
+struct our_outputs {
+  output_queue out;
+  output_queue err;
+};
 
-void open_output_queues();
-void close_output_queues();
+void open_output_queues(our_outputs* outputs);
+void close_output_queues(our_outputs* outputs);
 
 // Appends bytes (written at once where the stream takes them), whole or, when they do not
 // fit, not at all. Never waits.

@@ -49,8 +49,8 @@ std::int64_t seconds_ms(int sec) { return static_cast<std::int64_t>(sec) * 1000;
 // of 2.5 s is 2 seconds, which -m2 does not yet call a hang.
 bool more_than(std::int64_t elapsed_ms, int sec) { return elapsed_ms / 1000 > sec; }
 
-void list_command_words(const run_settings_record* settings) {
-  for (int i = 0; i < settings->cmd_argc; ++i) say("[%2d] %s\n", i, settings->cmd_argv[i]);
+void list_command_words(const supervision_state* s) {
+  for (int i = 0; i < s->settings->cmd_argc; ++i) say(s->outputs, "[%2d] %s\n", i, s->settings->cmd_argv[i]);
 }
 
 // Output is piped through us when it has to be examined: patterns, or silence without a file.
@@ -107,10 +107,11 @@ int start_command(supervision_state* s) {
     }
   }
   if (rc < 0) {
-    say("ERROR: cannot make the output pipes for [%s]: %s\n", command_name(s->settings), std::strerror(-rc));
+    say(s->outputs, "ERROR: cannot make the output pipes for [%s]: %s\n", command_name(s->settings),
+        std::strerror(-rc));
     return rc;
   }
-  if (debug(s->settings, 2)) list_command_words(s->settings);
+  if (debug(s->settings, 2)) list_command_words(s);
 
   child_stdio stdio;
   if (redirect_mode(s->settings)) {
@@ -129,10 +130,10 @@ int start_command(supervision_state* s) {
   set_nonblocking(run->out_fd);
   set_nonblocking(run->err_fd);
   if (rc < 0) {
-    say_error(command_name(s->settings), -rc);
+    say_error(s->outputs, command_name(s->settings), -rc);
     return rc;
   }
-  if (debug(s->settings, 2)) say("pid: %d\n", process_id_of(&run->child));
+  if (debug(s->settings, 2)) say(s->outputs, "pid: %d\n", process_id_of(&run->child));
   return 0;
 }
 
@@ -155,14 +156,14 @@ bool start_failure_passes(int err) {
 }
 
 bool adopt_running_process(supervision_state* s) {
-  if (debug(s->settings, 1)) say("check process (%d)\n", s->settings->reuse_pid);
+  if (debug(s->settings, 1)) say(s->outputs, "check process (%d)\n", s->settings->reuse_pid);
   process_handle handle;
   if (adopt_process(&handle, s->settings->reuse_pid) != 0) return false;
   if (!child_running(&handle, &s->query)) {
     release_process(&handle);
     return false;
   }
-  if (debug(s->settings, 1)) say("process exist A\n");
+  if (debug(s->settings, 1)) say(s->outputs, "process exist A\n");
   s->run.child = handle;
   s->adoption_pending = false;
   return true;
@@ -196,20 +197,20 @@ void relay_remaining(int fd, output_queue* queue, long limit) {
   }
 }
 
-void flush_outputs() {
-  queue_flush(&standard_output);
-  queue_flush(&standard_error);
+void flush_outputs(our_outputs* outputs) {
+  queue_flush(&outputs->out);
+  queue_flush(&outputs->err);
 }
 
 // Waits up to `ms`, writing held-back output as our readers take it; with `stop_ends_it`, a
 // stop request ends it early.
-void wait_writing_output(long ms, bool stop_ends_it = true) {
+void wait_writing_output(our_outputs* outputs, long ms, bool stop_ends_it = true) {
   std::int64_t deadline = monotonic_now() + ms;
   for (;;) {
-    flush_outputs();
+    flush_outputs(outputs);
     std::int64_t left = deadline - monotonic_now();
     if (left <= 0 || (stop_ends_it && termination_requested())) return;
-    wait_list waits = list_waits(-1, -1);
+    wait_list waits = list_waits(outputs, -1, -1);
     wait_for_events(waits.items, waits.count, static_cast<long>(left));
   }
 }
@@ -227,33 +228,34 @@ void relay_while_waiting(long ms, void* context) {
   std::int64_t deadline = monotonic_now() + ms;
   for (;;) {
     if (!run->adopted) {
-      relay_remaining(run->out_fd, &standard_output, backlog_room(&standard_output));
-      relay_remaining(run->err_fd, &standard_error, backlog_room(&standard_error));
+      relay_remaining(run->out_fd, &s->outputs->out, backlog_room(&s->outputs->out));
+      relay_remaining(run->err_fd, &s->outputs->err, backlog_room(&s->outputs->err));
     }
-    flush_outputs();
+    flush_outputs(s->outputs);
     std::int64_t left = deadline - monotonic_now();
     if (left <= 0) return;
     // The grace has its own deadline: a stop request does not cut its steps short.
-    wait_list waits = run->adopted ? list_waits(-1, -1) : list_waits(run->out_fd, run->err_fd);
+    wait_list waits = list_waits(s->outputs, run->adopted ? -1 : run->out_fd, run->adopted ? -1 : run->err_fd);
     wait_for_data(&waits, static_cast<long>(left));
   }
 }
 
-void print_hang(const run_settings_record* settings, run_end_reason reason) {
+void print_hang(const supervision_state* s, run_end_reason reason) {
+  const run_settings_record* settings = s->settings;
   const char* stamp = time_stamp(0);
   switch (reason) {
     case end_silence:
-      say("%s ****** WATCHDOG --hung up-- (%d sec no output) ******\n", stamp, settings->monitor_sec);
+      say(s->outputs, "%s ****** WATCHDOG --hung up-- (%d sec no output) ******\n", stamp, settings->monitor_sec);
       break;
     case end_error_string:
-      say("%s ****** WATCHDOG --hung up-- (error string output) ******\n", stamp);
+      say(s->outputs, "%s ****** WATCHDOG --hung up-- (error string output) ******\n", stamp);
       break;
     case end_stale_file:
-      say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] no update) ******\n", stamp, settings->monitor_sec,
-          settings->watch_file);
+      say(s->outputs, "%s ****** WATCHDOG --hung up-- (%d sec file[%s] no update) ******\n", stamp,
+          settings->monitor_sec, settings->watch_file);
       break;
     case end_file_missing:
-      say("%s ****** WATCHDOG --hung up-- (%d sec file[%s] none) ******\n", stamp, settings->monitor_sec,
+      say(s->outputs, "%s ****** WATCHDOG --hung up-- (%d sec file[%s] none) ******\n", stamp, settings->monitor_sec,
           settings->watch_file);
       break;
     case end_none:
@@ -279,11 +281,14 @@ int examine_watched_file(supervision_state* s, file_time* when) {
   return rc;
 }
 
-bool error_string_found(const run_settings_record* settings, const run_record* run) {
+bool error_string_found(const supervision_state* s) {
+  const run_settings_record* settings = s->settings;
+  const run_record* run = &s->run;
+  our_outputs* trace = debug(settings, 1) ? s->outputs : nullptr;
   for (int i = 0; i < settings->pattern_count; ++i) {
-    if (chunk_matches(settings->patterns[i], run->out_chunk, run->out_len, debug(settings, 1))) return true;
+    if (chunk_matches(settings->patterns[i], run->out_chunk, run->out_len, trace)) return true;
     if (settings->match_mode == stream_scope::output_and_error &&
-        chunk_matches(settings->patterns[i], run->err_chunk, run->err_len, debug(settings, 1)))
+        chunk_matches(settings->patterns[i], run->err_chunk, run->err_len, trace))
       return true;
   }
   return false;
@@ -295,7 +300,7 @@ run_end_reason test_watched_file(supervision_state* s) {
   file_time when;
   int rc = examine_watched_file(s, &when);
   if (rc != 0) {
-    say_error(s->settings->watch_file, -rc);
+    say_error(s->outputs, s->settings->watch_file, -rc);
     return end_file_missing;
   }
   f->base = f->last_change;
@@ -319,7 +324,7 @@ std::int64_t until_deadline(const supervision_state* s) {
 
 void declare_timeout(supervision_state* s) {
   if (!s->settings->quiet)
-    say("%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), s->settings->timeout_sec,
+    say(s->outputs, "%s ****** WATCHDOG timeout (%d sec) [%s] ******\n", time_stamp(0), s->settings->timeout_sec,
         command_name(s->settings));
   s->result = s->settings->timeout_status;
   s->timed_out = true;
@@ -356,8 +361,8 @@ pass_outcome monitoring_pass(supervision_state* s) {
     return pass_child_ended;
   }
   // A stream whose backlog is full is not read: its child waits, as on a stalled reader.
-  bool read_out = !run->adopted && !queue_full(&standard_output);
-  bool read_err = !run->adopted && !queue_full(&standard_error);
+  bool read_out = !run->adopted && !queue_full(&s->outputs->out);
+  bool read_err = !run->adopted && !queue_full(&s->outputs->err);
   ++run->passes;
   bool flowing = (run->out_flowing && read_out) || (run->err_flowing && read_err);
   bool polled = !(flowing && run->passes % flowing_passes != 0);
@@ -368,31 +373,31 @@ pass_outcome monitoring_pass(supervision_state* s) {
     if (run->out_flowing && read_out) ready |= out_stream;
     if (run->err_flowing && read_err) ready |= err_stream;
   } else {
-    wait_list waits = list_waits(read_out ? run->out_fd : -1, read_err ? run->err_fd : -1);
-    if (debug(s->settings, 2)) say("select ... ");
+    wait_list waits = list_waits(s->outputs, read_out ? run->out_fd : -1, read_err ? run->err_fd : -1);
+    if (debug(s->settings, 2)) say(s->outputs, "select ... ");
     ready = wait_for_data(&waits, pass_wait(s, !run->adopted && (!read_out || !read_err)));
     if (debug(s->settings, 2)) {
-      if (ready & out_stream) say("fd:%d is valid\n", run->out_fd);
-      if (ready & err_stream) say("fd:%d is valid\n", run->err_fd);
-      say("%d\n", ((ready & out_stream) ? 1 : 0) + ((ready & err_stream) ? 1 : 0));
+      if (ready & out_stream) say(s->outputs, "fd:%d is valid\n", run->out_fd);
+      if (ready & err_stream) say(s->outputs, "fd:%d is valid\n", run->err_fd);
+      say(s->outputs, "%d\n", ((ready & out_stream) ? 1 : 0) + ((ready & err_stream) ? 1 : 0));
     }
   }
   run->now = monotonic_now();
-  flush_outputs();
+  flush_outputs(s->outputs);
 
   run->out_len = run->err_len = 0;
   run->out_chunk[0] = run->err_chunk[0] = '\0';
   if (ready & out_stream) {
-    if (debug(s->settings, 2)) say("outfd:%d read()\n", run->out_fd);
-    run->out_len = read_and_relay(run->out_fd, &standard_output, run->out_chunk, &run->out_flowing, &run->out_activity);
+    if (debug(s->settings, 2)) say(s->outputs, "outfd:%d read()\n", run->out_fd);
+    run->out_len = read_and_relay(run->out_fd, &s->outputs->out, run->out_chunk, &run->out_flowing, &run->out_activity);
   }
   if (ready & err_stream) {
-    if (debug(s->settings, 2)) say("errfd:%d read()\n", run->err_fd);
-    run->err_len = read_and_relay(run->err_fd, &standard_error, run->err_chunk, &run->err_flowing, &run->err_activity);
+    if (debug(s->settings, 2)) say(s->outputs, "errfd:%d read()\n", run->err_fd);
+    run->err_len = read_and_relay(run->err_fd, &s->outputs->err, run->err_chunk, &run->err_flowing, &run->err_activity);
     if (debug(s->settings, 2)) {
-      say("|");
-      say_bytes(run->err_chunk, run->err_len);
-      say("|\n");
+      say(s->outputs, "|");
+      say_bytes(s->outputs, run->err_chunk, run->err_len);
+      say(s->outputs, "|\n");
     }
   }
   // Between the reads of a flowing stream the child is surely not silent; the look waits for
@@ -410,7 +415,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
 
   run_end_reason hang = hang_tests(s);
   if (hang == end_none) return pass_continue;
-  if (!s->settings->quiet) print_hang(s->settings, hang);
+  if (!s->settings->quiet) print_hang(s, hang);
   end_child(&run->child, run_scope(s));
   s->end_reason = hang;
   run->killed = true;
@@ -433,10 +438,11 @@ reader_wait short_end_wait() { return reader_wait{short_wait_ms, nullptr, INT64_
 
 // Closes the run's pipes after relaying everything they held when its processes ended, as far
 // as `wait` lets our readers take it; what they still hold is dropped, and counted.
-void close_run_pipes(run_record* run, const reader_wait& wait) {
-  relay_what_pipes_hold(run->out_fd, run->err_fd, wait);
-  close_pipe_counting_loss(&run->out_fd, &standard_output);
-  close_pipe_counting_loss(&run->err_fd, &standard_error);
+void close_run_pipes(supervision_state* s, const reader_wait& wait) {
+  run_record* run = &s->run;
+  relay_what_pipes_hold(s->outputs, run->out_fd, run->err_fd, wait);
+  close_pipe_counting_loss(&run->out_fd, &s->outputs->out);
+  close_pipe_counting_loss(&run->err_fd, &s->outputs->err);
 }
 
 // We were asked to end: every process of the run gets the same signal and the grace wait,
@@ -447,10 +453,10 @@ void close_run_pipes(run_record* run, const reader_wait& wait) {
   run_record* run = &s->run;
   if (run->child.pid > 0 || run->child.system_handle != nullptr)
     stop_process(&run->child, ask_with_signal(sig), grace_ms, run_scope(s), relay_while_waiting, s);
-  close_run_pipes(run, short_end_wait());
+  close_run_pipes(s, short_end_wait());
   release_process(&run->child);
   end_run_cgroups();
-  finish_output(short_end_wait());
+  finish_output(s->outputs, short_end_wait());
   die_by_signal(sig);
 }
 
@@ -462,20 +468,20 @@ bool runs_ran_out(const supervision_state* s) {
 bool pause_before_next_run(supervision_state* s, std::int64_t run_ms) {
   if (runs_ran_out(s)) {
     // No restart follows: the pause before the end stays the second it always was.
-    wait_writing_output(pause_ms);
+    wait_writing_output(s->outputs, pause_ms);
     if (termination_requested()) end_by_stop_request(s);
     // The runs ran out before the awaited end: that is a failure the caller must see.
     if (s->settings->end_on_status || s->settings->end_on_file) s->result = exit_condition_unmet;
     return false;
   }
   // Output dropped in the run just ended is said before the next one begins.
-  report_dropped_output();
+  report_dropped_output(s->outputs);
   std::int64_t pause = next_restart_pause(&s->pause, run_ms, s->settings->restart_pause_max);
   if (pause > pause_ms && !s->settings->quiet)
-    say("%s ****** WATCHDOG restart pause (%d sec) [%s] ******\n", time_stamp(0), static_cast<int>(pause / 1000),
-        command_name(s->settings));
+    say(s->outputs, "%s ****** WATCHDOG restart pause (%d sec) [%s] ******\n", time_stamp(0),
+        static_cast<int>(pause / 1000), command_name(s->settings));
   // The deadline holds between runs too: it ends the pause, and no run starts after it.
-  wait_writing_output(static_cast<long>(std::max<std::int64_t>(0, std::min(pause, until_deadline(s)))));
+  wait_writing_output(s->outputs, static_cast<long>(std::max<std::int64_t>(0, std::min(pause, until_deadline(s)))));
   if (termination_requested()) end_by_stop_request(s);
   if (until_deadline(s) <= 0) {
     declare_timeout(s);
@@ -487,17 +493,18 @@ bool pause_before_next_run(supervision_state* s, std::int64_t run_ms) {
 void print_start(const supervision_state* s, int runs_begun) {
   if (s->settings->quiet) return;
   if (runs_begun == 0)
-    say("%s ****** WATCHDOG START [%s] ******\n", time_stamp(0), command_name(s->settings));
+    say(s->outputs, "%s ****** WATCHDOG START [%s] ******\n", time_stamp(0), command_name(s->settings));
   else
-    say("\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), static_cast<int>(s->end_reason),
+    say(s->outputs, "\n%s ****** WATCHDOG RESTART(%d) [%s] ******\n", time_stamp(0), static_cast<int>(s->end_reason),
         command_name(s->settings));
 }
 
 }  // namespace
 
-void init_supervision(supervision_state* state, const run_settings_record* settings) {
+void init_supervision(supervision_state* state, const run_settings_record* settings, our_outputs* outputs) {
   *state = supervision_state{};
   state->settings = settings;
+  state->outputs = outputs;
   state->query = read_child_query();
   state->adoption_pending = settings->reuse_pid != 0;
 }
@@ -526,7 +533,8 @@ void look_at_watched_file(supervision_state* s) {
   if (debug(s->settings, 2)) {
     int rc = examine_watched_file(s, &when);
     long age = rc == 0 ? static_cast<long>(std::time(nullptr) - when.sec) : static_cast<long>(std::time(nullptr));
-    say("file (%s) stat:%d %ld > %d \n", s->settings->watch_file, rc == 0 ? 0 : -1, age, s->settings->monitor_sec);
+    say(s->outputs, "file (%s) stat:%d %ld > %d \n", s->settings->watch_file, rc == 0 ? 0 : -1, age,
+        s->settings->monitor_sec);
   } else if (s->run.now - s->run.file.last_look >= 1000) {
     examine_watched_file(s, &when);
   }
@@ -544,7 +552,7 @@ run_end_reason hang_tests(supervision_state* s) {
   } else {
     state = test_silence(s->settings, &s->run);
   }
-  if (s->settings->match_mode != stream_scope::none && error_string_found(s->settings, &s->run))
+  if (s->settings->match_mode != stream_scope::none && error_string_found(s))
     state = end_error_string;
   return state;
 }
@@ -556,18 +564,18 @@ int supervise(supervision_state* s) {
     run_record* run = &s->run;
     print_start(s, runs_begun);
     ++runs_begun;
-    if (debug(s->settings, 1)) list_command_words(s->settings);
+    if (debug(s->settings, 1)) list_command_words(s);
 
     if (s->adoption_pending) run->adopted = adopt_running_process(s);
     int start_error = run->adopted ? 0 : start_command(s);
     if (start_error != 0) {
-      close_run_pipes(run, short_end_wait());
+      close_run_pipes(s, short_end_wait());
       release_process(&run->child);
       // The first start fails at once: a command that cannot start then is most likely
       // misspelt. Later, a reason that can pass ends only this attempt, which counts as a run
       // that lasted no time, and the start is tried again after the pause.
       if (s->run_count == 1 || !start_failure_passes(-start_error)) {
-        finish_output(normal_end_wait(s));
+        finish_output(s->outputs, normal_end_wait(s));
         return exit_start_failed;
       }
       if (!pause_before_next_run(s, 0)) break;
@@ -583,7 +591,7 @@ int supervise(supervision_state* s) {
     if (outcome == pass_timeout) {
       // No grace after a timeout: what the kill has not ended yet is killed again and reaped.
       stop_process(&run->child, already_asked, 0, run_scope(s));
-      close_run_pipes(run, short_end_wait());
+      close_run_pipes(s, short_end_wait());
       release_process(&run->child);
       break;
     }
@@ -593,9 +601,9 @@ int supervise(supervision_state* s) {
       // The kill went out in the pass; the grace waits for the run's processes to be gone.
       ended = stop_process(&run->child, already_asked, grace_ms, run_scope(s), relay_while_waiting, s);
     }
-    close_run_pipes(run, normal_end_wait(s));
+    close_run_pipes(s, normal_end_wait(s));
     if (run->killed && !ended && !s->settings->quiet)
-      say("%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name(s->settings));
+      say(s->outputs, "%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name(s->settings));
     if (termination_requested()) end_by_stop_request(s);
     release_process(&run->child);
     // What a run that ended by itself left running (a daemon it started) is its own business.
@@ -620,9 +628,9 @@ int supervise(supervision_state* s) {
     const char* insert = s->end_mark == mark_exit_status ? "<OK-exitstatus> "
                          : s->end_mark == mark_exit_file ? "<OK-exitfile> "
                                                          : "";
-    say("%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(s->settings), insert,
+    say(s->outputs, "%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(s->settings), insert,
         s->run_count);
   }
-  finish_output(s->timed_out ? short_end_wait() : normal_end_wait(s));
+  finish_output(s->outputs, s->timed_out ? short_end_wait() : normal_end_wait(s));
   return s->result;
 }

@@ -6,6 +6,7 @@
 #include "platform/file_status.h"
 #include "platform/process.h"
 #include "watchdog/child_status.h"
+#include "watchdog/output_queue.h"
 #include "watchdog/pipe_activity.h"
 #include "watchdog/restart_pause.h"
 #include "watchdog/run_settings.h"
@@ -71,6 +72,7 @@ struct run_record {
 // Everything the cycle keeps, handed down to every step.
 struct supervision_state {
   const run_settings_record* settings = nullptr;  // as parsed; the cycle only reads them
+  our_outputs* outputs = nullptr;  // our standard output and standard error
   int run_count = 0;               // children started so far (adoptions do not count)
   run_end_reason end_reason = end_none;  // how the latest run ended
   cycle_end_mark end_mark = mark_none;  // why the cycle ended
@@ -86,8 +88,9 @@ struct supervision_state {
   run_record run;
 };
 
-// A fresh state for the settings as parsed, which must outlive it.
-void init_supervision(supervision_state* state, const run_settings_record* settings);
+// A fresh state for the settings as parsed and our opened output queues, which must both
+// outlive it.
+void init_supervision(supervision_state* state, const run_settings_record* settings, our_outputs* outputs);
 
 // Runs the cycle; returns the exit status (exit_done, the -t status, exit_condition_unmet, or
 // exit_start_failed when the command cannot be started). Ends the process by the signal

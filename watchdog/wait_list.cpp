@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "common/monotonic_clock.h"
-#include "watchdog/output_queue.h"
 
 namespace {
 
@@ -12,16 +11,16 @@ void add(wait_list* list, int fd, unsigned want) { list->items[list->count++] = 
 
 }  // namespace
 
-wait_list list_waits(int out_fd, int err_fd, unsigned streams, std::int64_t give_up_ms) {
+wait_list list_waits(const our_outputs* outputs, int out_fd, int err_fd, unsigned streams, std::int64_t give_up_ms) {
   wait_list list;
   list.out_fd = out_fd;
   list.err_fd = err_fd;
-  if (out_fd >= 0 && !queue_full(&standard_output)) add(&list, out_fd, wait_read);
-  if (err_fd >= 0 && !queue_full(&standard_error)) add(&list, err_fd, wait_read);
+  if (out_fd >= 0 && !queue_full(&outputs->out)) add(&list, out_fd, wait_read);
+  if (err_fd >= 0 && !queue_full(&outputs->err)) add(&list, err_fd, wait_read);
   const struct {
     unsigned which;
-    output_queue* queue;
-  } ours[] = {{out_stream, &standard_output}, {err_stream, &standard_error}};
+    const output_queue* queue;
+  } ours[] = {{out_stream, &outputs->out}, {err_stream, &outputs->err}};
   for (const auto& o : ours) {
     if (!(streams & o.which) || queue_pending(o.queue) == 0 || o.queue->failed) continue;
     std::int64_t stalled = queue_stalled_ms(o.queue);

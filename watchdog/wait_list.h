@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/wait.h"
+#include "watchdog/output_queue.h"
 
 // Which of our own streams a wait considers.
 enum stream_choice : unsigned { no_stream = 0, out_stream = 1, err_stream = 2, both_streams = 3 };
@@ -17,10 +18,11 @@ struct wait_list {
   std::int64_t until_give_up = INT64_MAX;  // ms until the first listed stream is given up
 };
 
-// The run's pipes `out_fd` and `err_fd` (-1: left out) while their stream's backlog has room,
-// then each of `streams` that holds bytes its reader may still take: not once the reader has
+// The run's pipes `out_fd` and `err_fd` (-1: left out) while their stream's backlog in
+// `outputs` has room, then each of `streams` that holds bytes its reader may still take: not once the reader has
 // gone, nor once it has taken nothing for `give_up_ms`.
-wait_list list_waits(int out_fd, int err_fd, unsigned streams = both_streams, std::int64_t give_up_ms = INT64_MAX);
+wait_list list_waits(const our_outputs* outputs, int out_fd, int err_fd, unsigned streams = both_streams,
+                     std::int64_t give_up_ms = INT64_MAX);
 
 // Waits on `list` for up to `ms`: returns at once with the streams (out_stream, err_stream)
 // whose pipe holds data; otherwise waits until data arrives, one of our streams has room or

@@ -35,7 +35,7 @@ class Cycle : public ::testing::Test {
     fake_file_present = true;
     fake_looks = 0;
     monotonic_now = fake_clock;
-    init_supervision(&state, &settings);
+    init_supervision(&state, &settings, &outputs);  // not opened: lines go to stderr
     state.file_time = fake_file;
   }
   void TearDown() override { monotonic_now = real_clock; }
@@ -52,6 +52,7 @@ class Cycle : public ::testing::Test {
   }
   run_settings_record settings;
   supervision_state state;
+  our_outputs outputs;
   monotonic_clock_source real_clock = monotonic_now;  // taken before SetUp replaces it
 };
 

@@ -20,6 +20,7 @@ double seconds_of(auto&& f) {
 struct PassWait : ::testing::Test {
   int out[2] = {-1, -1};
   int err[2] = {-1, -1};
+  our_outputs outputs;  // not opened: nothing of ours is waited for
   void SetUp() override {
     ASSERT_EQ(make_pipe(out, 0), 0);
     ASSERT_EQ(make_pipe(err, 0), 0);
@@ -31,7 +32,7 @@ struct PassWait : ::testing::Test {
     }
   }
   unsigned wait(long ms, double* seconds) {
-    wait_list list = list_waits(out[0], err[0], no_stream);
+    wait_list list = list_waits(&outputs, out[0], err[0], no_stream);
     unsigned ready = 0;
     *seconds = seconds_of([&] { ready = wait_for_data(&list, ms); });
     return ready;
