@@ -17,25 +17,24 @@ char* cut_at(char* pos, char delim, int count) {
   return pos;
 }
 
-void parse_revision_keywords(char* revision_text, char* date_text) {
+version_pieces parse_revision_keywords(char* revision_text, char* date_text) {
+  version_pieces v;
   char* pos = cut_at(revision_text, ' ', 1);  // past "$Revision:"
   pos = cut_at(pos, '.', 1);                  // past the major revision
-  version_revision = pos;
+  v.revision = pos;
   cut_at(pos, ' ', 1);
   pos = cut_at(date_text, ' ', 1);  // past "$Date:"
-  version_date = pos;
+  v.date = pos;
   cut_at(pos, ' ', 1);  // the time of day is not used
+  return v;
 }
 
-void parse_header_keyword(char* header_text) {
+version_pieces parse_header_keyword(char* header_text) {
+  version_pieces v;
   char* pos = cut_at(header_text, ' ', 2);  // past "$Header:" and the file path
-  version_revision = pos;
+  v.revision = pos;
   pos = cut_at(pos, ' ', 1);
-  version_date = pos;
+  v.date = pos;
   cut_at(pos, ' ', 1);  // time, author and state are not used
-}
-
-void reset_version_record() {
-  version_revision = nullptr;
-  version_date = nullptr;
+  return v;
 }

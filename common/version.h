@@ -9,14 +9,17 @@ extern const char* version_date;
 // `count`-th one; when the text ends first, the result is its end mark.
 char* cut_at(char* pos, char delim, int count);
 
-// Fills the record from a "$Revision: M.N $" and a "$Date: D T $" keyword: revision N, date D.
-void parse_revision_keywords(char* revision_text, char* date_text);
+// The two pieces of a keyword text, pointing into it (the parse cuts it in place).
+struct version_pieces {
+  const char* revision = nullptr;
+  const char* date = nullptr;
+};
 
-// Fills the record from a "$Header: path,v REV DATE TIME author state $" keyword.
-void parse_header_keyword(char* header_text);
+// From a "$Revision: M.N $" and a "$Date: D T $" keyword: revision N, date D.
+version_pieces parse_revision_keywords(char* revision_text, char* date_text);
+
+// From a "$Header: path,v REV DATE TIME author state $" keyword.
+version_pieces parse_header_keyword(char* header_text);
 
 // Each program's own: fills the record from its keyword texts on the first call only.
 void load_version();
-
-// Clears the record, so tests can parse again.
-void reset_version_record();

@@ -8,5 +8,7 @@ char header_keyword[] = "$Header: /cvsroot/tools/framerelay/framerelay.cpp,v 0.2
 
 void load_version() {
   if (version_revision != nullptr) return;
-  parse_header_keyword(header_keyword);
+  version_pieces v = parse_header_keyword(header_keyword);
+  version_revision = v.revision;
+  version_date = v.date;
 }

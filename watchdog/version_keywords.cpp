@@ -9,5 +9,7 @@ char date_keyword[] = "$Date: 2020/06/21 06:14:02 $";
 
 void load_version() {
   if (version_revision != nullptr) return;
-  parse_revision_keywords(revision_keyword, date_keyword);
+  version_pieces v = parse_revision_keywords(revision_keyword, date_keyword);
+  version_revision = v.revision;
+  version_date = v.date;
 }

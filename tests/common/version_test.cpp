@@ -23,10 +23,9 @@ TEST(Version, RevisionAndDateKeywords) {
       {"$Revision: 42 $", "$Date: 2020/06/21 $", "", "2020/06/21"},
   };
   for (auto& r : rows) {
-    reset_version_record();
-    parse_revision_keywords(r.revision.data(), r.date.data());
-    EXPECT_STREQ(version_revision, r.want_revision.c_str());
-    EXPECT_STREQ(version_date, r.want_date.c_str());
+    version_pieces v = parse_revision_keywords(r.revision.data(), r.date.data());
+    EXPECT_STREQ(v.revision, r.want_revision.c_str());
+    EXPECT_STREQ(v.date, r.want_date.c_str());
   }
 }
 
@@ -36,15 +35,13 @@ TEST(Version, HeaderKeyword) {
       {"$Header$", "", ""},
   };
   for (auto& r : rows) {
-    reset_version_record();
-    parse_header_keyword(r.header.data());
-    EXPECT_STREQ(version_revision, r.rev.c_str());
-    EXPECT_STREQ(version_date, r.date.c_str());
+    version_pieces v = parse_header_keyword(r.header.data());
+    EXPECT_STREQ(v.revision, r.rev.c_str());
+    EXPECT_STREQ(v.date, r.date.c_str());
   }
 }
 
 TEST(Version, LoadVersionParsesOnce) {
-  reset_version_record();
   load_version();  // this binary links watchdog's keywords
   const char* rev = version_revision;
   EXPECT_STREQ(rev, "42");
