@@ -114,7 +114,8 @@ start_outcome start_fetcher(const relay_settings_record& settings, pipeline_stat
     return start_failed;
   }
   pipeline->fetch_fd = fds[0];
-  if (process_status(&pipeline->fetcher_process) != 1) std::fputs("wget process none ??\n", stderr);
+  if (process_status(&pipeline->fetcher_process) != process_state::running)
+    std::fputs("wget process none ??\n", stderr);
   return start_ok;
 }
 
@@ -142,7 +143,8 @@ start_outcome start_encoder(const relay_settings_record& settings, pipeline_stat
   }
   pipeline->feed_fd = fds[1];
   pipeline->encoder_writes_file = output_file != nullptr && std::strcmp(argv[vector.count - 1], output_file) == 0;
-  if (process_status(&pipeline->encoder_process) != 1) std::fputs("ERROR: ffmpeg process none ??\n", stderr);
+  if (process_status(&pipeline->encoder_process) != process_state::running)
+    std::fputs("ERROR: ffmpeg process none ??\n", stderr);
   return start_ok;
 }
 

@@ -105,7 +105,7 @@ feed_outcome feed_frame(void* pipeline, const unsigned char* frame, std::size_t 
   return feed_ok;
 }
 
-bool has_ended(process_handle* p) { return p->pid > 0 && process_status(p) != 1; }
+bool has_ended(process_handle* p) { return p->pid > 0 && process_status(p) != process_state::running; }
 
 // Writes the real-time packets due by `now`; the feed's count of bytes taken follows.
 feed_outcome feed_due_packets(relay_run* run, std::int64_t now) {

@@ -44,9 +44,10 @@ struct child_setup {
 int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[] = nullptr,
                   char* const quoted_argv[] = nullptr, const child_setup& setup = {});
 
-// 1 while the process runs, 0 once it has ended (exit_code filled for our own child),
-// -errno when it cannot be asked.
-int process_status(process_handle* handle);
+// What a status query found. Once a process has ended, our own child's exit_code is filled.
+enum class process_state { running, ended, not_known };  // not_known: the query failed
+
+process_state process_status(process_handle* handle);
 
 // Asks the process to end at once (SIGKILL); does not wait.
 int terminate_process(process_handle* handle);

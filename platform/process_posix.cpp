@@ -190,25 +190,25 @@ void reap_after_wake_up() {
   if (child_events_watched) reap_after_child_events();
 }
 
-int process_status(process_handle* handle) {
-  if (handle->pid <= 0) return -ESRCH;
-  if (handle->reaped) return 0;
+process_state process_status(process_handle* handle) {
+  if (handle->pid <= 0) return process_state::not_known;
+  if (handle->reaped) return process_state::ended;
   // Whatever has ended is collected in every query, the adopted process's included, so no
   // zombie of ours waits for a query about its own handle.
   reap_after_child_events();
-  if (handle->own_child) return handle->reaped ? 0 : 1;
+  if (handle->own_child) return handle->reaped ? process_state::ended : process_state::running;
   // A process that is not ours: its pidfd turns readable once it has ended.
   if (handle->pidfd >= 0) {
     struct pollfd p {handle->pidfd, POLLIN, 0};
     int n = poll(&p, 1, 0);
-    if (n < 0) return -errno;
-    if (n == 0) return 1;
+    if (n < 0) return process_state::not_known;
+    if (n == 0) return process_state::running;
     handle->reaped = true;
-    return 0;
+    return process_state::ended;
   }
-  if (kill(handle->pid, 0) == 0 || errno == EPERM) return 1;
+  if (kill(handle->pid, 0) == 0 || errno == EPERM) return process_state::running;
   handle->reaped = true;
-  return 0;
+  return process_state::ended;
 }
 
 int terminate_process(process_handle* handle) {
@@ -253,7 +253,7 @@ int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope
 
 bool process_tree_running(process_handle* handle, const stop_scope& scope) {
   reap_children();
-  if (handle->pid > 0 && process_status(handle) == 1) return true;
+  if (handle->pid > 0 && process_status(handle) == process_state::running) return true;
   if (handle->cgroup_fd >= 0) return run_cgroup_populated(handle->cgroup_fd);
   return !list_descendants(handle->pid > 0 && !handle->reaped ? handle->pid : 0, scope).empty();
 }

@@ -32,7 +32,10 @@ bool stop_process(process_handle* handle, stop_first_step first, long grace_ms, 
   // A killed process is gone within moments; one stuck in the kernel is reaped later. A run's
   // cgroup is waited for until it is empty, as its processes go with the kill.
   std::int64_t reap_deadline = monotonic_now() + reap_wait_ms;
-  auto left = [&] { return handle->cgroup_fd >= 0 ? process_tree_running(handle, scope) : process_status(handle) == 1; };
+  auto left = [&] {
+    return handle->cgroup_fd >= 0 ? process_tree_running(handle, scope)
+                                  : process_status(handle) == process_state::running;
+  };
   while (left() && monotonic_now() < reap_deadline) just_wait(20, nullptr);
   return false;
 }

@@ -123,17 +123,17 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
 
 void reap_children() {}
 
-int process_status(process_handle* handle) {
-  if (handle->system_handle == nullptr) return -EBADF;
+process_state process_status(process_handle* handle) {
+  if (handle->system_handle == nullptr) return process_state::not_known;
   DWORD code = 0;
-  if (!GetExitCodeProcess(native(handle), &code)) return -errno_from_system_code(GetLastError());
-  if (code == STILL_ACTIVE) return 1;
+  if (!GetExitCodeProcess(native(handle), &code)) return process_state::not_known;
+  if (code == STILL_ACTIVE) return process_state::running;
   // The handle keeps the answer, so every later query sees the same exit code; an adopted
   // process's exit code can be read as well as our own child's.
   handle->reaped = true;
   handle->exit_code = static_cast<int>(code);
   handle->exit_code_known = true;
-  return 0;
+  return process_state::ended;
 }
 
 int terminate_process(process_handle* handle) {
@@ -154,7 +154,7 @@ int terminate_process_tree(process_handle* handle, const stop_scope&) {
 int signal_process_tree(process_handle*, int, const stop_scope&) { return 0; }
 
 bool process_tree_running(process_handle* handle, const stop_scope&) {
-  return handle->system_handle != nullptr && process_status(handle) == 1;
+  return handle->system_handle != nullptr && process_status(handle) == process_state::running;
 }
 
 // Processes a run leaves behind are outside its job once its handles are closed.

@@ -14,9 +14,9 @@ child_query read_child_query() {
 }
 
 bool child_running(process_handle* handle, child_query* query) {
-  int r = process_status(handle);
-  if (r == 1) return true;
-  if (r < 0) return query->failure_means_running;
+  process_state state = process_status(handle);
+  if (state == process_state::running) return true;
+  if (state == process_state::not_known) return query->failure_means_running;
   if (handle->exit_code_known) query->last_exit_status = handle->exit_code;
   return false;
 }

@@ -25,7 +25,7 @@ TEST(ChildStart, ReportsWhyAProgramCannotRun) {
     process_handle h;
     EXPECT_EQ(spawn_process(&h, argv, child_stdio{}), r.rc) << r.word;
     if (r.rc == 0) {
-      while (process_status(&h) == 1) usleep(1000);
+      while (process_status(&h) == process_state::running) usleep(1000);
       EXPECT_EQ(h.exit_code, 0);
     }
     release_process(&h);

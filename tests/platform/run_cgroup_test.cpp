@@ -69,7 +69,7 @@ TEST_F(RunCgroup, FreezingKillsEverythingTheRunStarted) {
 TEST_F(RunCgroup, WhatARunThatEndedByItselfLeftIsLeftAloneUntilItEnds) {
   process_handle first, second, plain;
   start(&first, "(setsid sleep 303 &)", 1);
-  ASSERT_TRUE(within(5000, [&] { return process_status(&first) == 0; }));
+  ASSERT_TRUE(within(5000, [&] { return process_status(&first) == process_state::ended; }));
   std::string kept = where;
   pid_t daemon = processes_in_run_cgroups().at(0);
   release_process(&first);
