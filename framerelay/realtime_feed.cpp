@@ -102,10 +102,15 @@ feed_outcome take_realtime_frame(void* context, const unsigned char* frame, std:
   return feed_ok;
 }
 
+namespace {
+
+// Packets the timeline asks for by `now`: one for every interval begun since the first frame.
 long long packets_due(const realtime_feed& feed, std::int64_t now) {
   if (!feed.started || now < feed.first_frame_ms) return feed.started ? 1 : 0;
   return (now - feed.first_frame_ms) / packet_interval_ms + 1;
 }
+
+}  // namespace
 
 bool packets_owed(const realtime_feed& feed, std::int64_t now) {
   return feed.packet_written > 0 || feed.packets_done < packets_due(feed, now);

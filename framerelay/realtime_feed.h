@@ -59,9 +59,6 @@ void end_realtime_feed(realtime_feed* feed);
 // not used). A frame bigger than a packet cannot be fed: it is dropped, with one warning.
 feed_outcome take_realtime_frame(void* feed, const unsigned char* frame, std::size_t size, long long count);
 
-// Packets the timeline asks for by `now`: one for every interval begun since the first frame.
-long long packets_due(const realtime_feed& feed, std::int64_t now);
-
 // Writes packets due by `now` while `fd` takes them (it is non-blocking). feed_ok when all are
 // written or the feed is full for now (`feed_full` then says so, and a full feed is tried
 // again only after a short while or once the caller has cleared it on seeing room);

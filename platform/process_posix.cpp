@@ -174,6 +174,10 @@ void reap_children() {
   if (reaped > 0) note_processes_ended();
 }
 
+namespace {
+
+// Reaps every child that has ended since the last child event was looked at (every time when
+// child events are not watched); goes on with what a reaping cut short left.
 void reap_after_child_events() {
   // Without the watcher there is no count to go by: ask the kernel every time.
   unsigned events = child_events.load(std::memory_order_relaxed);
@@ -185,6 +189,8 @@ void reap_after_child_events() {
   // A run's cgroup may have lost its last process: looked at now and then, not every time.
   remove_empty_run_cgroups(true);
 }
+
+}  // namespace
 
 void reap_after_wake_up() {
   if (child_events_watched) reap_after_child_events();

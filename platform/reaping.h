@@ -3,9 +3,6 @@
 // for the next status query.
 #pragma once
 
-// Reaps every child that has ended since the last child event was looked at (every time when
-// child events are not watched); goes on with what a reaping cut short left.
-void reap_after_child_events();
-
-// The same, only where child events are watched; nothing otherwise.
+// Reaps every child that has ended since the last child event was looked at, where child
+// events are watched; nothing otherwise.
 void reap_after_wake_up();

@@ -526,6 +526,8 @@ void begin_run_times(supervision_state* s) {
   }
 }
 
+namespace {
+
 void look_at_watched_file(supervision_state* s) {
   if (!watching_file(s->settings)) return;
   file_time when;
@@ -539,6 +541,8 @@ void look_at_watched_file(supervision_state* s) {
     examine_watched_file(s, &when);
   }
 }
+
+}  // namespace
 
 bool timeout_due(const supervision_state* s) {
   return s->settings->timeout_sec > 0 && s->run.now - s->timeout_start >= seconds_ms(s->settings->timeout_sec);

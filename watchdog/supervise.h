@@ -99,7 +99,6 @@ int supervise(supervision_state* state);
 
 // The steps of a pass that decide, for tests that drive them with their own monotonic_now.
 void begin_run_times(supervision_state* state);  // the run's start on the monotonic clock
-void look_at_watched_file(supervision_state* state);
 bool timeout_due(const supervision_state* state);
 // The hang a pass finds (end_silence, end_error_string, end_stale_file, end_file_missing), or
 // end_none.
