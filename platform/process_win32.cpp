@@ -2,10 +2,12 @@
 // information (inheritable duplicates, closed again at once, beside the C runtime's block
 // that gives their modes; our own descriptors are never touched), the program looked up and
 // the command line joined as the runtime's spawn does it; exit codes from GetExitCodeProcess,
-// where 259 means still running; TerminateProcess with exit code 127; and a job object per
-// child, joined before the child runs, so that its descendants can be ended with it.
+// where 259 means still running; TerminateProcess with exit code 127; a job object per child,
+// joined before the child runs, so that its descendants can be ended with it; and a wait in
+// the system's thread pool per process, whose end wakes our wait up.
 #include "platform/process.h"
 #include "platform/system_error.h"
+#include "platform/wake_up.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -189,9 +191,27 @@ void join_tree(process_handle* handle) {
   handle->tree = job;
 }
 
+// The end of a process wakes the wait, as a child signal does on POSIX, once the program has
+// asked for that: the system's thread pool waits on the process handle, once, and calls this.
+bool ends_watched = false;
+
+VOID CALLBACK on_process_end(PVOID, BOOLEAN) { wake_up(); }
+
+void watch_end(process_handle* handle) {
+  if (!ends_watched) return;
+  HANDLE wait = nullptr;
+  if (RegisterWaitForSingleObject(&wait, native(handle), on_process_end, nullptr, INFINITE, WT_EXECUTEONLYONCE))
+    handle->end_watch = wait;
+}
+
 }  // namespace
 
-void watch_child_events() {}
+// Every process started or adopted from now on has its end watched; the event its end sets
+// is made here, before any thread can need it.
+void watch_child_events() {
+  wake_up_event();
+  ends_watched = true;
+}
 
 
 void become_subreaper() {}
@@ -250,6 +270,7 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
     release_process(handle);
   }
   CloseHandle(started.hThread);
+  if (rc == 0) watch_end(handle);
   return rc;
 }
 
@@ -302,10 +323,13 @@ int adopt_process(process_handle* handle, pid_t pid) {
   if (process == nullptr) return -errno_from_system_code(GetLastError());
   handle->system_handle = process;
   handle->pid = pid;
+  watch_end(handle);
   return 0;
 }
 
 void release_process(process_handle* handle) {
+  // Waits for a callback under way, so none runs after the handle is gone.
+  if (handle->end_watch != nullptr) UnregisterWaitEx(static_cast<HANDLE>(handle->end_watch), INVALID_HANDLE_VALUE);
   if (handle->system_handle != nullptr) CloseHandle(native(handle));
   if (handle->tree != nullptr) CloseHandle(static_cast<HANDLE>(handle->tree));
   *handle = process_handle{};
