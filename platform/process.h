@@ -15,6 +15,7 @@ struct process_handle {
   int end_signal = 0;       // POSIX: the signal N that ended our own child, 0 when it exited itself
   void* system_handle = nullptr;  // Windows: the process handle the status and end calls take
   void* tree = nullptr;           // Windows: the job object that holds the child's descendants
+  void* end_watch = nullptr;      // Windows: the registered wait that wakes the wait at the process's end
   int cgroup_fd = -1;             // Linux: the run's own cgroup, which holds the child and all it starts
 };
 
@@ -134,7 +135,7 @@ void reap_children();
 
 // Installs a SIGCHLD watcher: a child's end wakes the wait up, which then reaps what has
 // ended, and status queries only ask the kernel after a child event. Call once, before the
-// first spawn.
+// first spawn. (Windows: the end of every process started or adopted after it wakes the wait.)
 void watch_child_events();
 
 // Makes orphaned descendants of our children ours rather than init's, so they are reaped

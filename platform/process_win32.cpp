@@ -1,16 +1,22 @@
-// Child processes on Windows: _spawnvp without waiting, with the child's standard
-// descriptors swapped in around the start; exit codes from GetExitCodeProcess, where 259
-// means still running; TerminateProcess with exit code 127; and a job object per child so
-// that its descendants can be ended with it.
+// Child processes on Windows: CreateProcess with the child's standard handles in its start-up
+// information (inheritable duplicates, closed again at once, beside the C runtime's block
+// that gives their modes; our own descriptors are never touched), the program looked up and
+// the command line joined as the runtime's spawn does it; exit codes from GetExitCodeProcess,
+// where 259 means still running; TerminateProcess with exit code 127; a job object per child,
+// joined before the child runs, so that its descendants can be ended with it; and a wait in
+// the system's thread pool per process, whose end wakes our wait up.
 #include "platform/process.h"
 #include "platform/system_error.h"
+#include "platform/wake_up.h"
 
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
-#include <process.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -65,6 +71,115 @@ int id_of(HANDLE process) {
   return -1;
 }
 
+// The program lookup of the C runtime's spawn by search path: a name with a separator or a
+// drive colon is taken as given, any other is looked for in the current folder, then in each
+// PATH entry in order (empty ones skipped). A name without an extension in its last part is
+// tried with .com, .exe, .bat and .cmd appended in turn, never bare. Folders do not count.
+bool is_file(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool find_with_extension(const std::string& path, std::string* found) {
+  std::size_t last_part = path.find_last_of("\\/:");
+  if (path.find('.', last_part == std::string::npos ? 0 : last_part + 1) != std::string::npos) {
+    if (!is_file(path)) return false;
+    *found = path;
+    return true;
+  }
+  for (const char* extension : {".com", ".exe", ".bat", ".cmd"}) {
+    if (!is_file(path + extension)) continue;
+    *found = path + extension;
+    return true;
+  }
+  return false;
+}
+
+bool find_program(const char* name, std::string* found) {
+  if (find_with_extension(name, found)) return true;
+  const char* search_path = std::getenv("PATH");
+  if (std::strpbrk(name, "\\/:") != nullptr || search_path == nullptr) return false;
+  for (const char* entry = search_path; *entry != '\0';) {
+    const char* end = std::strchr(entry, ';');
+    if (end == nullptr) end = entry + std::strlen(entry);
+    std::string folder(entry, end);
+    entry = *end == ';' ? end + 1 : end;
+    if (folder.empty()) continue;
+    if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+    if (find_with_extension(folder + name, found)) return true;
+  }
+  return false;
+}
+
+// The child's command line: the words joined with single blanks, as the C runtime's spawn
+// joins them. The child splits it again, so quoted words survive the round trip.
+std::string joined_words(char* const words[]) {
+  std::string line;
+  for (int i = 0; words[i] != nullptr; ++i) {
+    if (i > 0) line += ' ';
+    line += words[i];
+  }
+  return line;
+}
+
+// The environment block a new process takes: every "NAME=value" ended by a zero byte, and
+// one more zero byte after the last (two when there is none).
+std::string environment_block(char* const envp[]) {
+  std::string block;
+  for (int i = 0; envp[i] != nullptr; ++i) {
+    block += envp[i];
+    block += '\0';
+  }
+  if (block.empty()) block += '\0';
+  block += '\0';
+  return block;
+}
+
+// A copy of the descriptor's handle that the child can inherit. Our pipe ends stay not
+// inheritable, so the child gets no other end of them.
+int inheritable_copy(int fd, HANDLE* copy) {
+  HANDLE original = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (original == INVALID_HANDLE_VALUE) return -EBADF;
+  if (!DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+    return -errno_from_system_code(GetLastError());
+  return 0;
+}
+
+// The C runtime in the child takes the state of its descriptors 0 to 2 from a block in its
+// start-up information: their count, a flag byte each, then a handle each, packed. The
+// runtime's spawn passes it, and so do we, so that a child still sees a binary pipe as binary
+// (its writes then carry no carriage returns). Only the flags below are given.
+constexpr unsigned char runtime_fd_open = 0x01;
+constexpr unsigned char runtime_fd_pipe = 0x08;
+constexpr unsigned char runtime_fd_device = 0x40;
+constexpr unsigned char runtime_fd_text = 0x80;
+constexpr int runtime_block_size = sizeof(int) + 3 * (1 + sizeof(HANDLE));
+
+// The flags for a handle that the descriptor `fd` of ours stands for in the child (-1: none,
+// the runtime's default mode). The runtime has no query for a descriptor's mode: setting one
+// answers with the old, so it is set on a copy of the descriptor, which has the same mode.
+unsigned char runtime_flags(int fd, HANDLE h) {
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) return 0;
+  unsigned char flags = runtime_fd_open;
+  DWORD type = GetFileType(h);
+  if (type == FILE_TYPE_CHAR) flags |= runtime_fd_device;
+  if (type == FILE_TYPE_PIPE) flags |= runtime_fd_pipe;
+  int copy = fd >= 0 && _get_osfhandle(fd) != -1 ? _dup(fd) : -1;
+  if (copy < 0 || _setmode(copy, _O_BINARY) != _O_BINARY) flags |= runtime_fd_text;
+  if (copy >= 0) _close(copy);
+  return flags;
+}
+
+void fill_runtime_block(unsigned char* block, const HANDLE handles[3], const int fds[3]) {
+  int count = 3;
+  std::memcpy(block, &count, sizeof count);
+  for (int i = 0; i < 3; ++i) {
+    block[sizeof count + i] = runtime_flags(fds[i], handles[i]);
+    HANDLE h = block[sizeof count + i] != 0 ? handles[i] : INVALID_HANDLE_VALUE;
+    std::memcpy(block + sizeof count + 3 + i * sizeof(HANDLE), &h, sizeof h);
+  }
+}
+
 // A job for the new child, so that ending it can take everything it started along.
 void join_tree(process_handle* handle) {
   HANDLE job = CreateJobObjectA(nullptr, nullptr);
@@ -76,9 +191,27 @@ void join_tree(process_handle* handle) {
   handle->tree = job;
 }
 
+// The end of a process wakes the wait, as a child signal does on POSIX, once the program has
+// asked for that: the system's thread pool waits on the process handle, once, and calls this.
+bool ends_watched = false;
+
+VOID CALLBACK on_process_end(PVOID, BOOLEAN) { wake_up(); }
+
+void watch_end(process_handle* handle) {
+  if (!ends_watched) return;
+  HANDLE wait = nullptr;
+  if (RegisterWaitForSingleObject(&wait, native(handle), on_process_end, nullptr, INFINITE, WT_EXECUTEONLYONCE))
+    handle->end_watch = wait;
+}
+
 }  // namespace
 
-void watch_child_events() {}
+// Every process started or adopted from now on has its end watched; the event its end sets
+// is made here, before any thread can need it.
+void watch_child_events() {
+  wake_up_event();
+  ends_watched = true;
+}
 
 
 void become_subreaper() {}
@@ -87,38 +220,58 @@ void become_subreaper() {}
 int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[],
                   char* const quoted_argv[], const child_setup&) {
   *handle = process_handle{};
-  // The runtime joins the words with single blanks into the child's command line, which the
-  // child splits again: the quoted words survive that round trip.
-  char* const* words = quoted_argv != nullptr ? quoted_argv : argv;
-  // The child inherits our descriptors 0 to 2: the ones it must get instead are put there
-  // for the moment of the start, and ours are put back after it.
-  const int wanted[3] = {stdio.in, stdio.out, stdio.err};
-  int saved[3] = {-1, -1, -1};
-  for (int fd = 0; fd < 3; ++fd) {
-    if (wanted[fd] < 0) continue;
-    saved[fd] = _dup(fd);  // -1 when we have no such descriptor: it is closed again after
-    // Our saved copy must not reach the child.
-    if (saved[fd] >= 0) SetHandleInformation(reinterpret_cast<HANDLE>(_get_osfhandle(saved[fd])), HANDLE_FLAG_INHERIT, 0);
-    _dup2(wanted[fd], fd);
-  }
-  intptr_t started = envp != nullptr ? _spawnvpe(_P_NOWAIT, words[0], words, envp)
-                                     : _spawnvp(_P_NOWAIT, words[0], words);
-  int err = errno;
-  for (int fd = 0; fd < 3; ++fd) {
-    if (wanted[fd] < 0) continue;
-    if (saved[fd] < 0) {
-      _close(fd);  // we must not keep the child's pipe end in its place
-      continue;
+  // The plain first word is looked up: its quoted form may carry quotes.
+  std::string program;
+  if (!find_program(argv[0], &program)) return -ENOENT;
+  std::string command_line = joined_words(quoted_argv != nullptr ? quoted_argv : argv);
+  std::string environment = envp != nullptr ? environment_block(envp) : std::string();
+  STARTUPINFOA start{};
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  const int given[3] = {stdio.in, stdio.out, stdio.err};
+  const DWORD own[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  HANDLE slots[3];
+  int modes_from[3];  // our descriptor whose mode the child's takes
+  HANDLE copies[3] = {nullptr, nullptr, nullptr};
+  int rc = 0;
+  for (int i = 0; i < 3 && rc == 0; ++i) {
+    if (given[i] < 0) {
+      slots[i] = GetStdHandle(own[i]);
+      modes_from[i] = i;
+    } else {
+      rc = inheritable_copy(given[i], &copies[i]);
+      slots[i] = copies[i];
+      modes_from[i] = given[i];
     }
-    _dup2(saved[fd], fd);
-    _close(saved[fd]);
   }
-  if (started == 0 || started == -1) return -(err != 0 ? err : ENOENT);
-  handle->system_handle = reinterpret_cast<void*>(started);
+  unsigned char runtime_block[runtime_block_size];
+  if (rc == 0) fill_runtime_block(runtime_block, slots, modes_from);
+  start.hStdInput = slots[0];
+  start.hStdOutput = slots[1];
+  start.hStdError = slots[2];
+  start.cbReserved2 = runtime_block_size;
+  start.lpReserved2 = runtime_block;
+  // Started suspended, so that it is in its job before it can start anything itself.
+  PROCESS_INFORMATION started{};
+  if (rc == 0 && !CreateProcessA(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                 envp != nullptr ? environment.data() : nullptr, nullptr, &start, &started))
+    rc = -errno_from_system_code(GetLastError());
+  for (HANDLE copy : copies) {
+    if (copy != nullptr) CloseHandle(copy);
+  }
+  if (rc < 0) return rc;
+  handle->system_handle = started.hProcess;
   handle->own_child = true;
-  handle->pid = id_of(native(handle));
+  handle->pid = static_cast<pid_t>(started.dwProcessId);
   join_tree(handle);
-  return 0;
+  if (ResumeThread(started.hThread) == static_cast<DWORD>(-1)) {
+    rc = -errno_from_system_code(GetLastError());
+    TerminateProcess(started.hProcess, terminated_exit_code);
+    release_process(handle);
+  }
+  CloseHandle(started.hThread);
+  if (rc == 0) watch_end(handle);
+  return rc;
 }
 
 void reap_children() {}
@@ -170,10 +323,13 @@ int adopt_process(process_handle* handle, pid_t pid) {
   if (process == nullptr) return -errno_from_system_code(GetLastError());
   handle->system_handle = process;
   handle->pid = pid;
+  watch_end(handle);
   return 0;
 }
 
 void release_process(process_handle* handle) {
+  // Waits for a callback under way, so none runs after the handle is gone.
+  if (handle->end_watch != nullptr) UnregisterWaitEx(static_cast<HANDLE>(handle->end_watch), INVALID_HANDLE_VALUE);
   if (handle->system_handle != nullptr) CloseHandle(native(handle));
   if (handle->tree != nullptr) CloseHandle(static_cast<HANDLE>(handle->tree));
   *handle = process_handle{};

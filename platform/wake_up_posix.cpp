@@ -15,6 +15,8 @@ int wake_up_descriptor() {
   return wake_fds[0];
 }
 
+void* wake_up_event() { return nullptr; }
+
 void wake_up() {
   if (wake_fds[1] < 0) return;
   int saved = errno;

@@ -1,11 +1,14 @@
 // Status query and termination over real Windows child processes: exit codes come from
 // GetExitCodeProcess, where 259 means still running, and a terminated child ends with 127.
 #include <windows.h>
+#include <io.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
+#include "platform/pipe.h"
 #include "tests/watchdog/child_wait.h"
 
 namespace {
@@ -55,6 +58,42 @@ TEST(ChildStatusWin32, ExitCode259CountsAsRunning) {
   EXPECT_TRUE(child_running(&h, &query));
   end_child(&h);
   release_process(&h);
+}
+
+// The program is found by its full name, and along PATH with ".exe" appended (entries with
+// and without a closing separator; empty and missing ones passed over); the child writes
+// into the binary pipe it is given without carriage returns, while our own standard
+// descriptors stay what they were.
+TEST(ChildStartWin32, FindsTheProgramAndLeavesOurStandardDescriptors) {
+  const std::string saved_path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+  std::string program = test_child_path();
+  std::string folder = program.substr(0, program.find_last_of("\\/") + 1);
+  struct { std::string word, search_path; } rows[] = {
+      {program, ""},
+      {"test_child", "Z:\\no_such_folder;;" + folder},
+      {"test_child", folder.substr(0, folder.size() - 1)},
+  };
+  for (auto& r : rows) {
+    _putenv_s("PATH", r.search_path.c_str());
+    intptr_t before[3] = {_get_osfhandle(0), _get_osfhandle(1), _get_osfhandle(2)};
+    int fds[2];
+    ASSERT_EQ(make_pipe(fds, 0), 0);
+    child_stdio stdio;
+    stdio.out = fds[1];
+    char* argv[] = {r.word.data(), const_cast<char*>("print"), const_cast<char*>("hi"), nullptr};
+    process_handle h;
+    EXPECT_EQ(spawn_process(&h, argv, stdio), 0) << r.word << " " << r.search_path;
+    close_fd(&fds[1]);
+    for (int fd = 0; fd < 3; ++fd) EXPECT_EQ(_get_osfhandle(fd), before[fd]) << fd;
+    char got[16] = "";
+    ssize_t n = read_some(fds[0], got, sizeof got - 1);
+    EXPECT_STREQ(got, "hi\n") << r.word << " " << n;
+    close_fd(&fds[0]);
+    child_query query;
+    EXPECT_EQ(wait_for_end(&h, 1000, &query), 0);
+    release_process(&h);
+  }
+  _putenv_s("PATH", saved_path.c_str());
 }
 
 TEST(ChildStatusWin32, OwnProcessIdIsTheSystemOne) {
