@@ -27,8 +27,8 @@ void list_vector(const char* title, const char* const argv[], const char* url) {
 }
 
 // A pipe for one child; a failure is reported and leaves nothing made.
-bool make_child_pipe(int fds[2], int buffer_size) {
-  int rc = make_pipe(fds, buffer_size);
+bool make_child_pipe(int fds[2], int buffer_size, pipe_reader reader) {
+  int rc = make_pipe(fds, buffer_size, reader);
   if (rc < 0) std::fprintf(stderr, "CreatePipe() %s\n", system_error_text(-rc));
   return rc == 0;
 }
@@ -102,7 +102,7 @@ start_outcome start_fetcher(const relay_settings_record& settings, pipeline_stat
   build_fetcher_vector(settings, argv);
   list_vector("wget", argv, settings.url);
   int fds[2];
-  if (!make_child_pipe(fds, pipe_buffer_size)) return start_no_pipe;
+  if (!make_child_pipe(fds, pipe_buffer_size, read_by_us)) return start_no_pipe;
   child_stdio stdio;
   stdio.out = fds[1];
   int rc = spawn_process(&pipeline->fetcher_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
@@ -130,7 +130,8 @@ start_outcome start_encoder(const relay_settings_record& settings, pipeline_stat
   int fds[2];
   // The real-time feed writes a whole raw picture per packet: a larger pipe takes it in
   // fewer writes.
-  if (!make_child_pipe(fds, settings.realtime ? realtime_pipe_buffer_size : pipe_buffer_size)) return start_no_pipe;
+  if (!make_child_pipe(fds, settings.realtime ? realtime_pipe_buffer_size : pipe_buffer_size, read_by_child))
+    return start_no_pipe;
   child_stdio stdio;
   stdio.in = fds[0];
   int rc = spawn_process(&pipeline->encoder_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,

@@ -4,9 +4,14 @@
 #include <cstddef>
 #include <sys/types.h>
 
+// Who reads a pipe: we do, or a child that gets the read end as its standard input. Windows
+// makes a read end of ours one that the wait can sleep on, which a child could not read
+// with its ordinary reads; POSIX makes both alike.
+enum pipe_reader { read_by_us, read_by_child };
+
 // fds[0] read end, fds[1] write end. `buffer_size` > 0 asks for that pipe capacity
 // (ignored where refused). Returns 0 or -errno.
-int make_pipe(int fds[2], int buffer_size);
+int make_pipe(int fds[2], int buffer_size, pipe_reader reader = read_by_us);
 
 // Closes *fd when it is open and marks it closed (-1).
 void close_fd(int* fd);

@@ -13,7 +13,7 @@
 
 #include <cstdio>
 
-int make_pipe(int fds[2], int buffer_size) {
+int make_pipe(int fds[2], int buffer_size, pipe_reader) {
   if (pipe2(fds, O_CLOEXEC) != 0) return -errno;
   if (buffer_size > 0) {
     (void)fcntl(fds[1], F_SETPIPE_SZ, buffer_size);

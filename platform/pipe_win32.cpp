@@ -33,7 +33,7 @@ void set_byte_mode(HANDLE h) {
 
 }  // namespace
 
-int make_pipe(int fds[2], int buffer_size) {
+int make_pipe(int fds[2], int buffer_size, pipe_reader) {
   if (buffer_size <= 0) {
     // The runtime's pipe with the system's default size: binary, not inheritable.
     return _pipe(fds, 0, _O_BINARY | _O_NOINHERIT) == 0 ? 0 : -errno;
