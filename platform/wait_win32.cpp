@@ -1,17 +1,21 @@
-// The wait on Windows: it sleeps on the wake-up event (a stop request, a process's end). An
-// anonymous pipe cannot be waited on, so while a read end is wanted the wait peeks into each
-// between short naps on the event; without one it sleeps on the event until the deadline. A
-// write end always counts as writable: a pipe write returns once the reader has taken
-// enough, or fails when the reader has gone.
+// The wait on Windows: it sleeps on the wake-up event (a stop request, a process's end) and
+// on the watch event of each wanted read end of ours, which a zero-byte read pending on it
+// sets once data arrives or the writer has gone; so an idle pipe costs no wake-ups and data
+// is seen at once. Any other read end (a pipe we were given, a file) cannot be waited on:
+// while one is wanted the wait also peeks into it between short naps. Once woken it peeks
+// into every wanted read end to tell what each holds. A write end always counts as
+// writable: a pipe write returns once the reader has taken enough, or fails when the reader
+// has gone.
 #include <windows.h>
 #include <io.h>
 
+#include "platform/pipe_watch_win32.h"
 #include "platform/wait.h"
 #include "platform/wake_up.h"
 
 namespace {
 
-constexpr long nap_ms = 20;  // how soon a wait notices data in a pipe
+constexpr long nap_ms = 20;  // how soon a wait notices data in a read end it cannot wait on
 
 // 1: holds data, 0: empty but open, -1: can never hold data (no writer, not a pipe).
 int peek(int fd) {
@@ -37,18 +41,28 @@ int look(wait_item* items, int count) {
   return ready;
 }
 
-bool peeks_needed(const wait_item* items, int count) {
+// The events to sleep on: each wanted read end's watch, then the wake-up event. Returns their
+// count; *naps_needed tells whether a wanted read end has no watch and must be peeked into.
+DWORD gather_events(const wait_item* items, int count, HANDLE wake_up_event_handle, HANDLE* events,
+                    bool* naps_needed) {
+  DWORD n = 0;
+  *naps_needed = false;
   for (int i = 0; i < count; ++i) {
-    if (items[i].fd >= 0 && (items[i].want & wait_read)) return true;
+    if (items[i].fd < 0 || !(items[i].want & wait_read)) continue;
+    // One slot stays for the wake-up event; read ends beyond what one wait takes are peeked.
+    HANDLE watch = n + 1 < MAXIMUM_WAIT_OBJECTS ? static_cast<HANDLE>(read_watch_event(items[i].fd)) : nullptr;
+    if (watch != nullptr) events[n++] = watch;
+    else *naps_needed = true;
   }
-  return false;
+  if (wake_up_event_handle != nullptr) events[n++] = wake_up_event_handle;
+  return n;
 }
 
 }  // namespace
 
 int wait_for_events(wait_item* items, int count, long timeout_ms) {
   HANDLE wake_up_event_handle = static_cast<HANDLE>(wake_up_event());
-  bool peeking = peeks_needed(items, count);
+  HANDLE events[MAXIMUM_WAIT_OBJECTS];
   DWORD start = GetTickCount();
   for (;;) {
     int ready = look(items, count);
@@ -58,12 +72,16 @@ int wait_for_events(wait_item* items, int count, long timeout_ms) {
     if (timeout_ms >= 0 && waited >= timeout_ms) return 0;
     long left = timeout_ms < 0 ? -1 : timeout_ms - waited;
     DWORD nap = left < 0 ? INFINITE : static_cast<DWORD>(left);
-    if (peeking && (left < 0 || left > nap_ms)) nap = nap_ms;
-    if (wake_up_event_handle == nullptr) {
-      Sleep(nap == INFINITE ? nap_ms : nap);  // no event could be made: naps alone
+    bool naps_needed = false;
+    DWORD n = gather_events(items, count, wake_up_event_handle, events, &naps_needed);
+    if ((naps_needed || wake_up_event_handle == nullptr) && (left < 0 || left > nap_ms)) nap = nap_ms;
+    if (n == 0) {
+      Sleep(nap);  // no event could be made: naps alone
       continue;
     }
     // The wake-up that ends the sleep is taken by it; what the items hold is still told.
-    if (WaitForSingleObject(wake_up_event_handle, nap) == WAIT_OBJECT_0) return look(items, count);
+    DWORD woken = WaitForMultipleObjects(n, events, FALSE, nap);
+    if (wake_up_event_handle != nullptr && woken == WAIT_OBJECT_0 + n - 1) return look(items, count);
+    if (woken == WAIT_FAILED) Sleep(nap_ms);  // cannot happen with live events; no busy loop if it does
   }
 }
