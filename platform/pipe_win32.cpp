@@ -160,13 +160,12 @@ int make_pipe(int fds[2], int buffer_size, pipe_reader reader) {
   HANDLE watch_event = r != nullptr ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
   HANDLE read_event = r != nullptr ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
   if (watch_event == nullptr || read_event == nullptr) {
-    // Without its record the end could not be read at all: nothing is kept.
+    // Without its record the end could not be read: an anonymous pipe, peeked into, serves.
     if (watch_event != nullptr) CloseHandle(watch_event);
     if (read_event != nullptr) CloseHandle(read_event);
     _close(fds[0]);
     _close(fds[1]);
-    fds[0] = fds[1] = -1;
-    return r == nullptr ? -EMFILE : -ENOMEM;
+    return make_anonymous_pipe(fds, buffer_size);
   }
   *r = descriptor_record{};
   r->overlapped = true;
