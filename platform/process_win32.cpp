@@ -95,15 +95,22 @@ bool find_with_extension(const std::string& path, std::string* found) {
   return false;
 }
 
+// PATH entries are cut at ';' outside double quotes, and the quotes go: an installer may
+// write "C:\Program Files\tool;s" as one entry.
 bool find_program(const char* name, std::string* found) {
   if (find_with_extension(name, found)) return true;
   const char* search_path = std::getenv("PATH");
   if (std::strpbrk(name, "\\/:") != nullptr || search_path == nullptr) return false;
-  for (const char* entry = search_path; *entry != '\0';) {
-    const char* end = std::strchr(entry, ';');
-    if (end == nullptr) end = entry + std::strlen(entry);
-    std::string folder(entry, end);
-    entry = *end == ';' ? end + 1 : end;
+  for (const char* p = search_path; *p != '\0';) {
+    std::string folder;
+    bool quoted = false;
+    for (; *p != '\0' && (quoted || *p != ';'); ++p) {
+      if (*p == '"')
+        quoted = !quoted;
+      else
+        folder += *p;
+    }
+    if (*p == ';') ++p;
     if (folder.empty()) continue;
     if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
     if (find_with_extension(folder + name, found)) return true;
@@ -230,8 +237,8 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
   start.dwFlags = STARTF_USESTDHANDLES;
   const int given[3] = {stdio.in, stdio.out, stdio.err};
   const DWORD own[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-  HANDLE slots[3];
-  int modes_from[3];  // our descriptor whose mode the child's takes
+  HANDLE slots[3] = {nullptr, nullptr, nullptr};
+  int modes_from[3] = {0, 1, 2};  // our descriptor whose mode the child's takes
   HANDLE copies[3] = {nullptr, nullptr, nullptr};
   int rc = 0;
   for (int i = 0; i < 3 && rc == 0; ++i) {

@@ -61,17 +61,22 @@ TEST(ChildStatusWin32, ExitCode259CountsAsRunning) {
 }
 
 // The program is found by its full name, and along PATH with ".exe" appended (entries with
-// and without a closing separator; empty and missing ones passed over); the child writes
+// and without a closing separator or quotes; empty and missing ones passed over); the child writes
 // into the binary pipe it is given without carriage returns, while our own standard
 // descriptors stay what they were.
 TEST(ChildStartWin32, FindsTheProgramAndLeavesOurStandardDescriptors) {
-  const std::string saved_path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+  // PATH is put back however the test ends.
+  struct path_restore {
+    std::string saved = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    ~path_restore() { _putenv_s("PATH", saved.c_str()); }
+  } restore;
   std::string program = test_child_path();
   std::string folder = program.substr(0, program.find_last_of("\\/") + 1);
   struct { std::string word, search_path; } rows[] = {
       {program, ""},
       {"test_child", "Z:\\no_such_folder;;" + folder},
       {"test_child", folder.substr(0, folder.size() - 1)},
+      {"test_child", "\"Z:\\no;such\";\"" + folder + "\""},
   };
   for (auto& r : rows) {
     _putenv_s("PATH", r.search_path.c_str());
@@ -93,7 +98,6 @@ TEST(ChildStartWin32, FindsTheProgramAndLeavesOurStandardDescriptors) {
     EXPECT_EQ(wait_for_end(&h, 1000, &query), 0);
     release_process(&h);
   }
-  _putenv_s("PATH", saved_path.c_str());
 }
 
 TEST(ChildStatusWin32, OwnProcessIdIsTheSystemOne) {
