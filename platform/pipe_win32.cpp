@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -41,10 +42,16 @@ struct descriptor_record {
   HANDLE read_event = nullptr;
 };
 
-constexpr int record_limit = 256;
-descriptor_record records[record_limit];
+// Kept by descriptor number, however high; a record never moves while it lives, so a watch's
+// pending read keeps its OVERLAPPED in place.
+std::map<int, descriptor_record> records;
 
-descriptor_record* record_of(int fd) { return fd >= 0 && fd < record_limit ? &records[fd] : nullptr; }
+descriptor_record* record_of(int fd) {
+  auto found = records.find(fd);
+  return found != records.end() ? &found->second : nullptr;
+}
+
+descriptor_record* new_record(int fd) { return fd >= 0 ? &records[fd] : nullptr; }
 
 bool is_nonblocking(int fd) {
   descriptor_record* r = record_of(fd);
@@ -86,12 +93,16 @@ int make_anonymous_pipe(int fds[2], int buffer_size) {
   return open_descriptors(fds, read_end, write_end);
 }
 
-// The server end, for overlapped reads, under a name of its own: this process's id and a
-// count. A name some other program holds already is passed over for the next count.
+// The server end, for overlapped reads, under a name of its own: this process's id, the
+// time it made its first pipe, and a count, so that a process that had our id before and
+// left pipes behind (a client end kept by a detached child) does not hold our names. A name
+// held already is passed over for the next count.
 HANDLE make_overlapped_read_end(DWORD buffer_size, char* name, std::size_t name_size) {
+  static unsigned long long first_use = GetTickCount64();
   static unsigned long count = 0;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    std::snprintf(name, name_size, "\\\\.\\pipe\\tools-pipe-%lu-%lu", GetCurrentProcessId(), ++count);
+  for (int attempt = 0; attempt < 256; ++attempt) {
+    std::snprintf(name, name_size, "\\\\.\\pipe\\tools-pipe-%lu-%llu-%lu", GetCurrentProcessId(), first_use,
+                  ++count);
     HANDLE h = CreateNamedPipeA(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
                                 buffer_size, 0, nullptr);
@@ -112,7 +123,7 @@ void release_record(int fd) {
   }
   if (r->watch_event != nullptr) CloseHandle(r->watch_event);
   if (r->read_event != nullptr) CloseHandle(r->read_event);
-  *r = descriptor_record{};
+  records.erase(fd);
 }
 
 // One read of an overlapped read end, waited for. A non-blocking descriptor asks only for
@@ -147,8 +158,9 @@ int make_pipe(int fds[2], int buffer_size, pipe_reader reader) {
   DWORD size = buffer_size > 0 ? static_cast<DWORD>(buffer_size) : default_buffer_size;
   HANDLE read_end = make_overlapped_read_end(size, name, sizeof name);
   if (read_end == INVALID_HANDLE_VALUE) return -errno_from_system_code(GetLastError());
-  // Opening the name connects the write end; nobody else can, there being one instance.
-  HANDLE write_end = CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  // Opening the name connects the write end; nobody else can, there being one instance. It
+  // has the rights of an anonymous pipe's write end: a child may ask about its stdout.
+  HANDLE write_end = CreateFileA(name, GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (write_end == INVALID_HANDLE_VALUE) {
     DWORD err = GetLastError();
     CloseHandle(read_end);
@@ -156,13 +168,14 @@ int make_pipe(int fds[2], int buffer_size, pipe_reader reader) {
   }
   int rc = open_descriptors(fds, read_end, write_end);
   if (rc < 0) return rc;
-  descriptor_record* r = record_of(fds[0]);
+  descriptor_record* r = new_record(fds[0]);
   HANDLE watch_event = r != nullptr ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
   HANDLE read_event = r != nullptr ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
   if (watch_event == nullptr || read_event == nullptr) {
     // Without its record the end could not be read: an anonymous pipe, peeked into, serves.
     if (watch_event != nullptr) CloseHandle(watch_event);
     if (read_event != nullptr) CloseHandle(read_event);
+    records.erase(fds[0]);
     _close(fds[0]);
     _close(fds[1]);
     return make_anonymous_pipe(fds, buffer_size);
@@ -218,7 +231,7 @@ ssize_t write_some(int fd, const void* buf, std::size_t len) {
 ssize_t write_some_constant(int fd, const void* buf, std::size_t len) { return write_some(fd, buf, len); }
 
 void set_nonblocking(int fd) {
-  if (descriptor_record* r = record_of(fd)) r->nonblocking = true;
+  if (descriptor_record* r = new_record(fd)) r->nonblocking = true;
 }
 
 void set_binary_mode(int fd) { _setmode(fd, _O_BINARY); }
@@ -260,7 +273,11 @@ void* read_watch_event(int fd) {
   ResetEvent(r->watch_event);
   static char no_bytes;
   r->watch_pending = ReadFile(h, &no_bytes, 0, nullptr, &r->watch) || GetLastError() == ERROR_IO_PENDING;
-  // A read that could not start (the writer has gone) leaves the event set: the wait looks.
-  if (!r->watch_pending) SetEvent(r->watch_event);
+  if (r->watch_pending) return r->watch_event;
+  // A read that could not start because the writer has gone leaves the event set: the wait
+  // looks, and sees the end. For any other reason the end is peeked into like one we were given.
+  DWORD err = GetLastError();
+  if (err != ERROR_BROKEN_PIPE && err != ERROR_PIPE_NOT_CONNECTED) return nullptr;
+  SetEvent(r->watch_event);
   return r->watch_event;
 }

@@ -16,6 +16,9 @@
 namespace {
 
 constexpr long nap_ms = 20;  // how soon a wait notices data in a read end it cannot wait on
+// Watches that end with nothing to show (the pipe empty, its writer there) before the wait
+// stops sleeping on them and peeks instead: a watch that keeps ending must not make it spin.
+constexpr int idle_wake_limit = 3;
 
 // 1: holds data, 0: empty but open, -1: can never hold data (no writer, not a pipe).
 int peek(int fd) {
@@ -41,16 +44,18 @@ int look(wait_item* items, int count) {
   return ready;
 }
 
-// The events to sleep on: each wanted read end's watch, then the wake-up event. Returns their
-// count; *naps_needed tells whether a wanted read end has no watch and must be peeked into.
-DWORD gather_events(const wait_item* items, int count, HANDLE wake_up_event_handle, HANDLE* events,
-                    bool* naps_needed) {
+// The events to sleep on: each wanted read end's watch (with `use_watches`), then the wake-up
+// event. Returns their count; *naps_needed tells whether a wanted read end has no watch and
+// must be peeked into.
+DWORD gather_events(const wait_item* items, int count, bool use_watches, HANDLE wake_up_event_handle,
+                    HANDLE* events, bool* naps_needed) {
   DWORD n = 0;
   *naps_needed = false;
   for (int i = 0; i < count; ++i) {
     if (items[i].fd < 0 || !(items[i].want & wait_read)) continue;
     // One slot stays for the wake-up event; read ends beyond what one wait takes are peeked.
-    HANDLE watch = n + 1 < MAXIMUM_WAIT_OBJECTS ? static_cast<HANDLE>(read_watch_event(items[i].fd)) : nullptr;
+    HANDLE watch = use_watches && n + 1 < MAXIMUM_WAIT_OBJECTS ? static_cast<HANDLE>(read_watch_event(items[i].fd))
+                                                                : nullptr;
     if (watch != nullptr) events[n++] = watch;
     else *naps_needed = true;
   }
@@ -64,6 +69,7 @@ int wait_for_events(wait_item* items, int count, long timeout_ms) {
   HANDLE wake_up_event_handle = static_cast<HANDLE>(wake_up_event());
   HANDLE events[MAXIMUM_WAIT_OBJECTS];
   DWORD start = GetTickCount();
+  int idle_wakes = 0;
   for (;;) {
     int ready = look(items, count);
     if (ready > 0) return ready;
@@ -73,7 +79,7 @@ int wait_for_events(wait_item* items, int count, long timeout_ms) {
     long left = timeout_ms < 0 ? -1 : timeout_ms - waited;
     DWORD nap = left < 0 ? INFINITE : static_cast<DWORD>(left);
     bool naps_needed = false;
-    DWORD n = gather_events(items, count, wake_up_event_handle, events, &naps_needed);
+    DWORD n = gather_events(items, count, idle_wakes < idle_wake_limit, wake_up_event_handle, events, &naps_needed);
     if ((naps_needed || wake_up_event_handle == nullptr) && (left < 0 || left > nap_ms)) nap = nap_ms;
     if (n == 0) {
       Sleep(nap);  // no event could be made: naps alone
@@ -82,6 +88,8 @@ int wait_for_events(wait_item* items, int count, long timeout_ms) {
     // The wake-up that ends the sleep is taken by it; what the items hold is still told.
     DWORD woken = WaitForMultipleObjects(n, events, FALSE, nap);
     if (wake_up_event_handle != nullptr && woken == WAIT_OBJECT_0 + n - 1) return look(items, count);
+    // A watch ended: the look above tells what came; if nothing did, the wake was idle.
+    if (woken < WAIT_OBJECT_0 + n) ++idle_wakes;
     if (woken == WAIT_FAILED) Sleep(nap_ms);  // cannot happen with live events; no busy loop if it does
   }
 }
