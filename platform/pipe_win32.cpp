@@ -1,5 +1,5 @@
 // Pipes and descriptor I/O on Windows. Pipes are made not inheritable and in binary mode;
-// a child only gets the end swapped onto one of its standard descriptors at its start.
+// a child gets an inheritable copy of its end for the moment of its start.
 //
 // A read end that we read is the server end of a named pipe opened for overlapped I/O, so
 // the wait can sleep until it holds data (an anonymous pipe cannot be waited on, only peeked
@@ -126,29 +126,6 @@ void release_record(int fd) {
   records.erase(fd);
 }
 
-// One read of an overlapped read end, waited for. A non-blocking descriptor asks only for
-// what the pipe holds, so its read ends at once.
-ssize_t read_overlapped(int fd, descriptor_record* r, void* buf, DWORD len) {
-  HANDLE h = system_handle_of(fd);
-  if (is_nonblocking(fd)) {
-    int held = bytes_available(fd);
-    if (held == 0) return -EAGAIN;
-    if (held > 0 && static_cast<DWORD>(held) < len) len = static_cast<DWORD>(held);
-  }
-  OVERLAPPED read{};
-  read.hEvent = r->read_event;
-  DWORD got = 0;
-  if (!ReadFile(h, buf, len, nullptr, &read) && GetLastError() != ERROR_IO_PENDING) {
-    DWORD err = GetLastError();
-    return err == ERROR_BROKEN_PIPE ? 0 : -errno_from_system_code(err);
-  }
-  if (!GetOverlappedResult(h, &read, &got, TRUE)) {
-    DWORD err = GetLastError();
-    return err == ERROR_BROKEN_PIPE ? 0 : -errno_from_system_code(err);
-  }
-  return static_cast<ssize_t>(got);
-}
-
 }  // namespace
 
 int make_pipe(int fds[2], int buffer_size, pipe_reader reader) {
@@ -194,16 +171,30 @@ void close_fd(int* fd) {
 }
 
 // ReadFile on the descriptor's handle: a pipe whose writer has gone reports a broken pipe,
-// which is the end of the stream.
+// which is the end of the stream. A non-blocking descriptor asks only for what the pipe holds,
+// so its read ends at once; an overlapped read end passes an OVERLAPPED and waits for that
+// read alone.
 ssize_t read_some(int fd, void* buf, std::size_t len) {
   HANDLE h = system_handle_of(fd);
   if (h == INVALID_HANDLE_VALUE) return -EBADF;
   // One read takes at most what its DWORD count can say; a shorter read is normal.
-  if (descriptor_record* r = overlapped_record(fd))
-    return read_overlapped(fd, r, buf, static_cast<DWORD>(len < max_read ? len : max_read));
-  if (is_nonblocking(fd) && bytes_available(fd) == 0) return -EAGAIN;
+  DWORD want = static_cast<DWORD>(len < max_read ? len : max_read);
+  if (is_nonblocking(fd)) {
+    int held = bytes_available(fd);
+    if (held == 0) return -EAGAIN;
+    if (held > 0 && static_cast<DWORD>(held) < want) want = static_cast<DWORD>(held);
+  }
   DWORD got = 0;
-  if (!ReadFile(h, buf, static_cast<DWORD>(len < max_read ? len : max_read), &got, nullptr)) {
+  bool done = false;
+  if (descriptor_record* r = overlapped_record(fd)) {
+    OVERLAPPED read{};
+    read.hEvent = r->read_event;
+    done = (ReadFile(h, buf, want, nullptr, &read) || GetLastError() == ERROR_IO_PENDING) &&
+           GetOverlappedResult(h, &read, &got, TRUE);
+  } else {
+    done = ReadFile(h, buf, want, &got, nullptr);
+  }
+  if (!done) {
     DWORD err = GetLastError();
     if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
     return -errno_from_system_code(err);

@@ -7,8 +7,8 @@
 // writable: a pipe write returns once the reader has taken enough, or fails when the reader
 // has gone.
 #include <windows.h>
-#include <io.h>
 
+#include "platform/pipe.h"
 #include "platform/pipe_watch_win32.h"
 #include "platform/wait.h"
 #include "platform/wake_up.h"
@@ -20,23 +20,17 @@ constexpr long nap_ms = 20;  // how soon a wait notices data in a read end it ca
 // stops sleeping on them and peeks instead: a watch that keeps ending must not make it spin.
 constexpr int idle_wake_limit = 3;
 
-// 1: holds data, 0: empty but open, -1: can never hold data (no writer, not a pipe).
-int peek(int fd) {
-  DWORD available = 0;
-  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-  if (h == INVALID_HANDLE_VALUE || !PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr)) return -1;
-  return available != 0 ? 1 : 0;
-}
-
 int look(wait_item* items, int count) {
   int ready = 0;
   for (int i = 0; i < count; ++i) {
     items[i].got = 0;
     if (items[i].fd < 0) continue;
     if (items[i].want & wait_read) {
-      int state = peek(items[i].fd);
-      if (state > 0) items[i].got |= wait_read;
-      if (state < 0) items[i].got |= wait_hangup;
+      // A read end that cannot be peeked into has no writer, or is no pipe: it can never
+      // hold data.
+      int held = bytes_available(items[i].fd);
+      if (held > 0) items[i].got |= wait_read;
+      if (held < 0) items[i].got |= wait_hangup;
     }
     if (items[i].want & wait_write) items[i].got |= wait_write;
     if (items[i].got != 0) ++ready;
