@@ -48,8 +48,7 @@ void take_owed(owed_output* o) {
 // is empty or has taken nothing for `give_up_ms`, or `stop()` holds.
 void drain_output_queues(our_outputs* outputs, long give_up_ms, bool (*stop)()) {
   for (;;) {
-    queue_flush(&outputs->out);
-    queue_flush(&outputs->err);
+    flush_outputs(outputs);
     wait_list waits = list_waits(outputs, -1, -1, both_streams, give_up_ms);
     if (waits.count == 0 || (stop != nullptr && stop())) return;
     wait_for_events(waits.items, waits.count, static_cast<long>(waits.until_give_up));
@@ -78,8 +77,7 @@ void relay_what_pipes_hold(our_outputs* outputs, int out_fd, int err_fd, const r
     std::int64_t now = monotonic_now();
     if (now >= wait.deadline) return;
     wait_for_events(waits.items, waits.count, static_cast<long>(std::min(waits.until_give_up, wait.deadline - now)));
-    queue_flush(&outputs->out);
-    queue_flush(&outputs->err);
+    flush_outputs(outputs);
   }
 }
 

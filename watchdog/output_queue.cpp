@@ -76,6 +76,11 @@ void queue_flush(output_queue* q) {
   if (q->begin == q->end) q->begin = q->end = 0;
 }
 
+void flush_outputs(our_outputs* outputs) {
+  queue_flush(&outputs->out);
+  queue_flush(&outputs->err);
+}
+
 void queue_put(output_queue* q, const char* bytes, std::size_t len) {
   if (q->data == nullptr || len == 0) return;
   if (q->failed) {

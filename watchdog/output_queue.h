@@ -43,6 +43,9 @@ std::size_t queue_room(const output_queue* q);
 // Writes what the stream takes now.
 void queue_flush(output_queue* q);
 
+// The same for both of our streams.
+void flush_outputs(our_outputs* outputs);
+
 std::size_t queue_pending(const output_queue* q);
 
 // True while the backlog is at its limit: the child's pipe for this stream is left unread.

@@ -197,11 +197,6 @@ void relay_remaining(int fd, output_queue* queue, long limit) {
   }
 }
 
-void flush_outputs(our_outputs* outputs) {
-  queue_flush(&outputs->out);
-  queue_flush(&outputs->err);
-}
-
 // Waits up to `ms`, writing held-back output as our readers take it; with `stop_ends_it`, a
 // stop request ends it early.
 void wait_writing_output(our_outputs* outputs, long ms, bool stop_ends_it = true) {
