@@ -197,14 +197,14 @@ void relay_remaining(int fd, output_queue* queue, long limit) {
   }
 }
 
-// Waits up to `ms`, writing held-back output as our readers take it; with `stop_ends_it`, a
-// stop request ends it early.
-void wait_writing_output(our_outputs* outputs, long ms, bool stop_ends_it = true) {
+// Waits up to `ms`, writing held-back output as our readers take it; a stop request ends it
+// early.
+void wait_writing_output(our_outputs* outputs, long ms) {
   std::int64_t deadline = monotonic_now() + ms;
   for (;;) {
     flush_outputs(outputs);
     std::int64_t left = deadline - monotonic_now();
-    if (left <= 0 || (stop_ends_it && termination_requested())) return;
+    if (left <= 0 || termination_requested()) return;
     wait_list waits = list_waits(outputs, -1, -1);
     wait_for_events(waits.items, waits.count, static_cast<long>(left));
   }
@@ -311,10 +311,16 @@ run_end_reason test_silence(const run_settings_record* settings, const run_recor
   return end_none;
 }
 
-// Milliseconds until the -t deadline on the monotonic clock; effectively never without -t.
-std::int64_t until_deadline(const supervision_state* s) {
+// The -t deadline on the monotonic clock; never (INT64_MAX) without -t or before the first run.
+std::int64_t timeout_deadline(const supervision_state* s) {
   if (s->settings->timeout_sec <= 0 || !s->timeout_started) return INT64_MAX;
-  return s->timeout_start + seconds_ms(s->settings->timeout_sec) - monotonic_now();
+  return s->timeout_start + seconds_ms(s->settings->timeout_sec);
+}
+
+// Milliseconds until the -t deadline; effectively never without -t.
+std::int64_t until_deadline(const supervision_state* s) {
+  std::int64_t deadline = timeout_deadline(s);
+  return deadline == INT64_MAX ? INT64_MAX : deadline - monotonic_now();
 }
 
 void declare_timeout(supervision_state* s) {
@@ -332,10 +338,13 @@ bool silence_watched(const run_settings_record* settings) {
 // The silence test's view of the child: it is not silent while bytes enter its pipes, nor
 // while it waits to write to a pipe we leave unread for our own stalled reader. A read of
 // ours is no sign: what it takes may have waited in the pipe for long. Bytes are seen at most
-// a pass late, so silence is never found early.
-void look_for_output(run_record* run, bool out_unread, bool err_unread) {
+// a pass late, so silence is never found early. Standard error is looked at only where its
+// silence counts.
+void look_for_output(const run_settings_record* settings, run_record* run, bool out_unread, bool err_unread) {
   if (child_wrote(&run->out_activity, run->out_fd, out_unread)) run->last_out = run->now;
-  if (child_wrote(&run->err_activity, run->err_fd, err_unread)) run->last_err = run->now;
+  if (settings->monitor_mode == stream_scope::output_and_error &&
+      child_wrote(&run->err_activity, run->err_fd, err_unread))
+    run->last_err = run->now;
 }
 
 // The wait of an idle pass: a second, or less when the timeout falls due before. A pipe left
@@ -343,8 +352,7 @@ void look_for_output(run_record* run, bool out_unread, bool err_unread) {
 // passes come more often, and the child's writes are seen on time.
 long pass_wait(const supervision_state* s, bool pipe_left_unread) {
   std::int64_t wait = pipe_left_unread && silence_watched(s->settings) ? unread_wait_ms : pass_wait_ms;
-  if (s->settings->timeout_sec > 0)
-    wait = std::min(wait, s->timeout_start + seconds_ms(s->settings->timeout_sec) - s->run.now);
+  wait = std::min(wait, timeout_deadline(s) - s->run.now);
   return static_cast<long>(std::max<std::int64_t>(wait, 0));
 }
 
@@ -397,7 +405,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
   }
   // Between the reads of a flowing stream the child is surely not silent; the look waits for
   // a pass that waited.
-  if (polled && !run->adopted && silence_watched(s->settings)) look_for_output(run, !read_out, !read_err);
+  if (polled && !run->adopted && silence_watched(s->settings)) look_for_output(s->settings, run, !read_out, !read_err);
 
   if (timeout_due(s)) {
     declare_timeout(s);
@@ -417,15 +425,10 @@ pass_outcome monitoring_pass(supervision_state* s) {
   return pass_killed;
 }
 
-bool stop_requested() { return termination_requested(); }
-
 // How long output is waited for at a normal end: while our readers keep taking bytes, up to
 // 10 s in which they take nothing, ended at once by a stop request and by the -t deadline.
 reader_wait normal_end_wait(const supervision_state* s) {
-  reader_wait w{end_wait_ms, stop_requested, INT64_MAX};
-  std::int64_t left = until_deadline(s);
-  if (left != INT64_MAX) w.deadline = monotonic_now() + left;
-  return w;
+  return reader_wait{end_wait_ms, termination_requested, timeout_deadline(s)};
 }
 
 // After a timeout or a stop request the wait stays short.
@@ -540,7 +543,7 @@ void look_at_watched_file(supervision_state* s) {
 }  // namespace
 
 bool timeout_due(const supervision_state* s) {
-  return s->settings->timeout_sec > 0 && s->run.now - s->timeout_start >= seconds_ms(s->settings->timeout_sec);
+  return s->run.now >= timeout_deadline(s);
 }
 
 run_end_reason hang_tests(supervision_state* s) {
