@@ -123,7 +123,7 @@ long ms_to_next_packet(const realtime_feed& feed, std::int64_t now) {
   return next > now ? static_cast<long>(next - now) : 0;
 }
 
-feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now) {
+feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now, unsigned long long* fed) {
   // A flowing camera stream keeps the caller reading without a wait: a full feed is not
   // asked again on every read.
   if (feed->feed_full && now < feed->retry_at_ms) return feed_ok;
@@ -147,7 +147,7 @@ feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now) {
     }
     if (n <= 0) return feed_encoder_gone;
     feed->packet_written += n;
-    feed->bytes_fed += static_cast<unsigned long long>(n);
+    *fed += static_cast<unsigned long long>(n);
     if (feed->packet_written == feed->packet_size) {
       feed->packet_written = 0;
       ++feed->packets_done;

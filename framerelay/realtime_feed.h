@@ -40,7 +40,6 @@ struct realtime_feed {
   bool started = false;            // the first frame has arrived: the timeline runs
   std::int64_t first_frame_ms = 0; // the monotonic clock at the first frame
   long long packets_done = 0;      // whole packets written
-  unsigned long long bytes_fed = 0;  // every byte the feed has taken
   bool warned_oversize = false;
   bool feed_full = false;          // the feed took nothing at the last try
   std::int64_t retry_at_ms = 0;    // while full, when to try again unless the wait says it has room
@@ -62,8 +61,8 @@ feed_outcome take_realtime_frame(void* feed, const unsigned char* frame, std::si
 // Writes packets due by `now` while `fd` takes them (it is non-blocking). feed_ok when all are
 // written or the feed is full for now (`feed_full` then says so, and a full feed is tried
 // again only after a short while or once the caller has cleared it on seeing room);
-// feed_encoder_gone when the encoder has stopped reading.
-feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now);
+// feed_encoder_gone when the encoder has stopped reading. Every byte written is added to *fed.
+feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now, unsigned long long* fed);
 
 // True while packets due by `now` are still to be written.
 bool packets_owed(const realtime_feed& feed, std::int64_t now);

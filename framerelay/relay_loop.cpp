@@ -107,11 +107,9 @@ feed_outcome feed_frame(void* pipeline, const unsigned char* frame, std::size_t 
 
 bool has_ended(process_handle* p) { return p->pid > 0 && process_status(p) != process_state::running; }
 
-// Writes the real-time packets due by `now`; the feed's count of bytes taken follows.
+// Writes the real-time packets due by `now`, counted in the pipeline's bytes fed.
 feed_outcome feed_due_packets(relay_run* run, std::int64_t now) {
-  feed_outcome outcome = write_due_packets(run->realtime, run->pipeline.feed_fd, now);
-  run->pipeline.fed_bytes = run->realtime->bytes_fed;
-  return outcome;
+  return write_due_packets(run->realtime, run->pipeline.feed_fd, now, &run->pipeline.fed_bytes);
 }
 
 // Reads while bytes flow and waits only when the pipe is empty: the fetch pipe is

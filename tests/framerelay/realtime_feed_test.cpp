@@ -24,6 +24,7 @@ TEST(RealtimeFeed, PacketIsOneRawPictureOfTheSize) {
 // A 16x16 picture: packets of 384 bytes, many of which the pipe holds.
 struct feed_fixture {
   realtime_feed feed;
+  unsigned long long fed = 0;  // bytes the feed wrote
   int fds[2] = {-1, -1};
   feed_fixture() {
     monotonic_now = fake_clock;
@@ -41,9 +42,9 @@ struct feed_fixture {
   }
   void frame_at(std::int64_t t, const std::string& jpeg, bool feed_takes = true) {
     fake_now = t;
-    if (feed_takes) write_due_packets(&feed, fds[1], t);
+    if (feed_takes) write_due_packets(&feed, fds[1], t, &fed);
     take_realtime_frame(&feed, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), 1);
-    if (feed_takes) write_due_packets(&feed, fds[1], t);
+    if (feed_takes) write_due_packets(&feed, fds[1], t, &fed);
   }
   // The frames the packets written so far hold, one letter each; each packet must be the
   // frame followed by nothing but zero bytes.
@@ -89,7 +90,7 @@ TEST(RealtimeFeed, PacketsFollowTheClockFromTheFirstFrame) {
       if (e.frame != 0)
         f.frame_at(e.at, jpeg(e.frame), e.feed_takes);
       else
-        write_due_packets(&f.feed, f.fds[1], fake_now = e.at);
+        write_due_packets(&f.feed, f.fds[1], fake_now = e.at, &f.fed);
     }
     EXPECT_EQ(f.packets(), r.packets) << r.name;
   }
