@@ -8,7 +8,8 @@
 
 // Starts argv[0], found along our PATH like execvp, with `envp` as its environment. A failure
 // to set the child up or to run the program is known here: -errno, and the child is gone;
-// *cgroup_refused (when given) tells whether it was the move into setup.cgroup_fd that failed.
+// The child moves itself into the cgroup folder `cgroup_fd` (-1: none) before it runs its
+// program; *cgroup_refused (when given) tells whether it was that move that failed.
 // On success *pid is the child's.
 int start_child(char* const argv[], char* const envp[], const child_stdio& stdio, const child_setup& setup,
-                pid_t* pid, bool* cgroup_refused = nullptr);
+                int cgroup_fd, pid_t* pid, bool* cgroup_refused = nullptr);

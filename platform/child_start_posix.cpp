@@ -59,7 +59,7 @@ int install_descriptor(int from, int to) {
 
 // Runs in the child, from the fork to the exec.
 [[noreturn]] void run_child(char* const argv[], char* const envp[], const child_stdio& stdio, const child_setup& setup,
-                            const std::vector<std::string>& candidates, pid_t parent, int report_fd) {
+                            int cgroup_fd, const std::vector<std::string>& candidates, pid_t parent, int report_fd) {
   // Every signal at its default action and none blocked, as the new program expects; our
   // handlers must not run here.
   struct sigaction dfl {};
@@ -76,8 +76,8 @@ int install_descriptor(int from, int to) {
     // The parent may have ended before the request was made: then it never comes.
     if (getppid() != parent) _exit(128 + setup.parent_death_signal);
   }
-  if (setup.cgroup_fd >= 0) {
-    int procs = openat(setup.cgroup_fd, "cgroup.procs", O_WRONLY | O_CLOEXEC);
+  if (cgroup_fd >= 0) {
+    int procs = openat(cgroup_fd, "cgroup.procs", O_WRONLY | O_CLOEXEC);
     if (procs < 0) fail_child(report_fd, -errno);
     if (write(procs, "0\n", 2) != 2) fail_child(report_fd, errno != 0 ? -errno : -EIO);
     close(procs);
@@ -106,7 +106,7 @@ int install_descriptor(int from, int to) {
 }  // namespace
 
 int start_child(char* const argv[], char* const envp[], const child_stdio& stdio, const child_setup& setup,
-                pid_t* pid, bool* cgroup_refused) {
+                int cgroup_fd, pid_t* pid, bool* cgroup_refused) {
   if (cgroup_refused != nullptr) *cgroup_refused = false;
   const std::vector<std::string> candidates = program_candidates(argv[0]);
   int report[2];
@@ -119,7 +119,7 @@ int start_child(char* const argv[], char* const envp[], const child_stdio& stdio
   pid_t child = fork();
   if (child == 0) {
     close(report[0]);
-    run_child(argv, envp, stdio, setup, candidates, parent, report[1]);
+    run_child(argv, envp, stdio, setup, cgroup_fd, candidates, parent, report[1]);
   }
   int fork_error = errno;
   sigprocmask(SIG_SETMASK, &saved, nullptr);

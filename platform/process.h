@@ -29,7 +29,6 @@ struct child_stdio {
 // What a child is given at its start besides its descriptors (Linux; elsewhere ignored).
 struct child_setup {
   int parent_death_signal = 0;  // sent to the child when we end, however we end (0: none)
-  int cgroup_fd = -1;           // a cgroup folder the child is moved into before it runs its program
   // A new cgroup of its own instead, where runs are held in cgroups (run_cgroup.h); the handle
   // keeps it, and the tree operations then reach exactly what it holds.
   bool own_cgroup = false;

@@ -115,20 +115,16 @@ void become_subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
 int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[],
                   char* const* /*quoted_argv*/, const child_setup& setup) {
   *handle = process_handle{};
-  child_setup with = setup;
   int cgroup = -1;
-  if (setup.own_cgroup && run_cgroups_in_use()) {
-    cgroup = std::max(make_run_cgroup(), -1);  // none could be made: the run goes without one
-    with.cgroup_fd = cgroup;
-  }
+  // None could be made: the run goes without one.
+  if (setup.own_cgroup && run_cgroups_in_use()) cgroup = std::max(make_run_cgroup(), -1);
   pid_t pid = 0;
   bool refused = false;
-  int rc = start_child(argv, envp ? envp : environ, stdio, with, &pid, &refused);
+  int rc = start_child(argv, envp ? envp : environ, stdio, setup, cgroup, &pid, &refused);
   if (refused && cgroup >= 0) {
     // The cgroup could not be entered after all: the run goes without one.
     release_run_cgroup(&cgroup);
-    with.cgroup_fd = setup.cgroup_fd;
-    rc = start_child(argv, envp ? envp : environ, stdio, with, &pid);
+    rc = start_child(argv, envp ? envp : environ, stdio, setup, -1, &pid);
   }
   if (setup.own_cgroup && run_cgroups_in_use() && cgroup < 0) note_run_without_cgroup();
   if (rc < 0) {
