@@ -121,6 +121,22 @@ bool wait_for_event(int cgroup, const char* line, long ms) {
   return seen;
 }
 
+// The names of the folders (cgroups) right below the folder `dir`, read through a copy of it.
+std::vector<std::string> subfolders(int dir) {
+  std::vector<std::string> names;
+  int copy = fcntl(dir, F_DUPFD_CLOEXEC, 0);
+  DIR* listing = copy >= 0 ? fdopendir(copy) : nullptr;
+  if (listing == nullptr) {
+    if (copy >= 0) close(copy);
+    return names;
+  }
+  while (dirent* d = readdir(listing))
+    if (d->d_type == DT_DIR && std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
+      names.emplace_back(d->d_name);
+  closedir(listing);
+  return names;
+}
+
 // The processes in the cgroup, with `below` those in cgroups below it too.
 void members(int cgroup, std::vector<pid_t>* pids, bool below) {
   std::string procs;
@@ -133,36 +149,17 @@ void members(int cgroup, std::vector<pid_t>* pids, bool below) {
     }
   }
   if (!below) return;
-  int copy = dup(cgroup);
-  DIR* dir = copy >= 0 ? fdopendir(copy) : nullptr;
-  if (dir == nullptr) {
-    if (copy >= 0) close(copy);
-    return;
-  }
-  while (dirent* d = readdir(dir)) {
-    if (d->d_type != DT_DIR || std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
-    int sub = openat(cgroup, d->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (const std::string& name : subfolders(cgroup)) {
+    int sub = openat(cgroup, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (sub < 0) continue;
     members(sub, pids, true);
     close(sub);
   }
-  closedir(dir);
 }
 
 // Removes the empty cgroups below `cgroup` (a program of the run may have made its own).
 void remove_cgroups_below(int cgroup) {
-  int copy = dup(cgroup);
-  DIR* dir = copy >= 0 ? fdopendir(copy) : nullptr;
-  if (dir == nullptr) {
-    if (copy >= 0) close(copy);
-    return;
-  }
-  std::vector<std::string> names;
-  while (dirent* d = readdir(dir))
-    if (d->d_type == DT_DIR && std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
-      names.emplace_back(d->d_name);
-  closedir(dir);
-  for (const std::string& name : names) {
+  for (const std::string& name : subfolders(cgroup)) {
     int sub = openat(cgroup, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (sub < 0) continue;
     remove_cgroups_below(sub);
@@ -323,17 +320,10 @@ std::string process_trees(const std::string& why) { return "runs held as process
 constexpr long stale_after_s = 60;
 
 void remove_stale_cgroups(const std::string& program) {
-  int dup = fcntl(cgroups.base, F_DUPFD_CLOEXEC, 0);
-  DIR* d = dup >= 0 ? fdopendir(dup) : nullptr;
-  if (d == nullptr) {
-    if (dup >= 0) close(dup);
-    return;
-  }
   std::vector<std::string> stale;
   const std::string lead = program + "-";
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (e->d_type != DT_DIR || name.rfind(lead, 0) != 0) continue;
+  for (const std::string& name : subfolders(cgroups.base)) {
+    if (name.rfind(lead, 0) != 0) continue;
     char* end = nullptr;
     long owner = std::strtol(name.c_str() + lead.size(), &end, 10);
     if (owner <= 0 || owner == getpid() || *end != '-') continue;
@@ -343,7 +333,6 @@ void remove_stale_cgroups(const std::string& program) {
     if (!owner_gone && !old) continue;
     stale.push_back(name);
   }
-  closedir(d);
   for (const std::string& name : stale) remove_cgroup(name, false);
 }
 
