@@ -49,6 +49,9 @@ int build_fetcher_vector(const relay_settings_record& settings, const char* argv
   int n = 0;
   argv[n++] = "wget";
   argv[n++] = "--auth-no-challenge";
+  // One request per start: on a lost connection wget would otherwise ask again from the byte
+  // where it stopped, which a live camera answers with a new stream that wget then cuts.
+  argv[n++] = "--tries=1";
   if (!settings.fetcher_verbose) {
     argv[n++] = "-q";
     argv[n++] = "-nv";

@@ -110,7 +110,7 @@ TEST_F(Framerelay, FeedsEachFrameTheFixedCountAndDropsJunk) {
   program_result p = relay({"-r3", "-s320,240", "http://cam/video"}, options());
   EXPECT_EQ(p.status, 0) << p.err;
   EXPECT_TRUE(read_file(dir + "/fed.bin") == repeated(a, 3) + repeated(b, 3) + repeated(c, 3));
-  EXPECT_EQ(read_file(dir + "/wget.args"), "--auth-no-challenge\n-q\n-nv\n-O\n-\nhttp://cam/video\n");
+  EXPECT_EQ(read_file(dir + "/wget.args"), "--auth-no-challenge\n--tries=1\n-q\n-nv\n-O\n-\nhttp://cam/video\n");
   EXPECT_EQ(read_file(dir + "/ffmpeg.args"),
             "-v\n0\n-s\n320x240\n-f\nrawvideo\n-vcodec\nmjpeg\n-i\npipe:0\n-f\nasf\n-vcodec\nmjpeg\n-acodec\ncopy\npipe:1\n");
   EXPECT_NE(p.err.find("wget execute\n   0 : wget\n   1 : --auth-no-challenge\n"), std::string::npos);
@@ -122,7 +122,7 @@ TEST_F(Framerelay, FeedsEachFrameTheFixedCountAndDropsJunk) {
 TEST_F(Framerelay, VerboseBitsListsAndMarkerTrace) {
   write_file(dir + "/stream.bin", frame('x', 10) + frame('y', 10) + "\xFF\xD8" "open");
   program_result p = relay({"-d32", "-r1", "-1", "-an", ";", "-2", "-r", "5", ";", "u"}, options());
-  EXPECT_EQ(read_file(dir + "/wget.args"), "--auth-no-challenge\n-O\n-\nu\n");
+  EXPECT_EQ(read_file(dir + "/wget.args"), "--auth-no-challenge\n--tries=1\n-O\n-\nu\n");
   EXPECT_EQ(read_file(dir + "/ffmpeg.args"),
             "-s\n640x480\n-f\nrawvideo\n-vcodec\nmjpeg\n-i\npipe:0\n-an\n-f\nasf\n-vcodec\nmjpeg\n-acodec\ncopy\n-r\n5\npipe:1\n");
   EXPECT_NE(p.err.find("[# 0 SOI]\n[EOI]\n[# 1 SOI]\n[EOI]\n[# 2 SOI]\n"), std::string::npos);

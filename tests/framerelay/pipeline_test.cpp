@@ -21,14 +21,14 @@ TEST(Pipeline, FetcherVector) {
   relay_settings_record relay_settings;
   relay_settings.url = "http://cam/video";
   const char* argv[vector_room];
-  EXPECT_EQ(build_fetcher_vector(relay_settings, argv), 7);
-  EXPECT_EQ(joined(argv), "wget --auth-no-challenge -q -nv -O - http://cam/video");
+  EXPECT_EQ(build_fetcher_vector(relay_settings, argv), 8);
+  EXPECT_EQ(joined(argv), "wget --auth-no-challenge --tries=1 -q -nv -O - http://cam/video");
   relay_settings.fetcher_verbose = true;
-  EXPECT_EQ(build_fetcher_vector(relay_settings, argv), 5);
-  EXPECT_EQ(joined(argv), "wget --auth-no-challenge -O - http://cam/video");
-  relay_settings.url = "-ofile";  // a URL, not wget's -o option
   EXPECT_EQ(build_fetcher_vector(relay_settings, argv), 6);
-  EXPECT_EQ(joined(argv), "wget --auth-no-challenge -O - -- -ofile");
+  EXPECT_EQ(joined(argv), "wget --auth-no-challenge --tries=1 -O - http://cam/video");
+  relay_settings.url = "-ofile";  // a URL, not wget's -o option
+  EXPECT_EQ(build_fetcher_vector(relay_settings, argv), 7);
+  EXPECT_EQ(joined(argv), "wget --auth-no-challenge --tries=1 -O - -- -ofile");
 }
 
 TEST(Pipeline, EncoderVector) {
