@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <cctype>
 #include <initializer_list>
+#include <string_view>
 
 #include "platform/file_status.h"
 #include "platform/pipe.h"
@@ -18,9 +21,8 @@ namespace {
 void list_vector(const char* title, const char* const argv[], const char* url) {
   std::fprintf(stderr, "%s execute\n", title);
   for (int i = 0; argv[i] != nullptr; ++i) {
-    std::size_t start = 0, length = 0;
-    if (argv[i] == url && find_url_password(argv[i], &start, &length))
-      std::fprintf(stderr, "  %2d : %.*s***%s\n", i, static_cast<int>(start), argv[i], argv[i] + start + length);
+    if (argv[i] == url)
+      std::fprintf(stderr, "  %2d : %s\n", i, masked_url(url).c_str());
     else
       std::fprintf(stderr, "  %2d : %s\n", i, argv[i]);
   }
@@ -152,6 +154,10 @@ start_outcome start_encoder(const relay_settings_record& settings, pipeline_stat
   return start_ok;
 }
 
+namespace {
+
+// Where the password of a `user:password@` part of `url` lies: true with its offset and
+// length, false when the URL holds no password.
 bool find_url_password(const char* url, std::size_t* start, std::size_t* length) {
   // The authority runs from after "scheme://" (when the URL starts with one) to the first
   // '/', '?' or '#'; its last '@' ends the user part, whose first ':' starts the password.
@@ -169,6 +175,43 @@ bool find_url_password(const char* url, std::size_t* start, std::size_t* length)
   *start = static_cast<std::size_t>(password - url);
   *length = static_cast<std::size_t>(at - password);
   return true;
+}
+
+// A query parameter whose name holds one of these words, in any case, carries a secret
+// (cameras take `pwd=`, `password=`, `user_key=`, `token=`, `auth=` ...).
+bool names_a_secret(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* word : {"pass", "pwd", "key", "token", "auth", "secret"})
+    if (lower.find(word) != std::string::npos) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string masked_url(const char* url) {
+  std::string shown = url;
+  std::size_t start = 0, length = 0;
+  if (find_url_password(url, &start, &length)) shown.replace(start, length, "***");
+  // The query runs from the first '?' to the fragment; its parameters are split at '&' or ';'.
+  const std::size_t query = shown.find('?');
+  if (query == std::string::npos) return shown;
+  const std::size_t end = std::min(shown.find('#', query), shown.size());
+  const std::string_view all(shown);
+  std::string masked(all.substr(0, query + 1));
+  for (std::size_t at = query + 1;;) {
+    std::size_t next = std::min(shown.find_first_of("&;", at), end);
+    std::string_view parameter = all.substr(at, next - at);
+    std::size_t equals = parameter.find('=');
+    if (equals != std::string_view::npos && names_a_secret(parameter.substr(0, equals)))
+      masked.append(parameter.substr(0, equals + 1)).append("***");
+    else
+      masked.append(parameter);
+    if (next >= end) break;
+    masked += shown[next];
+    at = next + 1;
+  }
+  return masked.append(all.substr(end));
 }
 
 const char* fetcher_exit_meaning(int status) {

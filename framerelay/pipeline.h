@@ -2,6 +2,7 @@
 // it and write them into the feed pipe, which ffmpeg reads as its standard input.
 #pragma once
 #include <cstddef>
+#include <string>
 
 #include "framerelay/relay_settings.h"
 #include "platform/process.h"
@@ -47,12 +48,13 @@ enum start_outcome {
 
 // List and start wget / ffmpeg on their pipes; nothing is ended or exited here. Both end with
 // us, even when we are killed outright: wget at once, ffmpeg after closing its recording.
-start_outcome start_fetcher(const relay_settings_record& settings, pipeline_state* pipeline);
+// wget's words are listed at its first start only (`list`), not at every reconnection.
+start_outcome start_fetcher(const relay_settings_record& settings, pipeline_state* pipeline, bool list = true);
 start_outcome start_encoder(const relay_settings_record& settings, pipeline_state* pipeline);
 
-// Where the password of a `user:password@` part of `url` lies: true with its offset and
-// length, false when the URL holds no password.
-bool find_url_password(const char* url, std::size_t* start, std::size_t* length);
+// The URL as listings show it: the password of a `user:password@` part and the values of
+// query parameters whose names suggest a secret (password, pwd, key, token, auth ...) read "***".
+std::string masked_url(const char* url);
 
 // What a nonzero exit status of wget means, from its documented codes; null for others.
 const char* fetcher_exit_meaning(int status);
