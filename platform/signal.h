@@ -17,7 +17,8 @@ void install_stop_requests(void (*on_stop)(int sig));
 // the real-time signals. Windows has none of these: nothing is installed there.
 void install_end_requests(void (*on_end)(int sig));
 
-// `report` runs for SIGABRT, SIGFPE, SIGILL, SIGSEGV and SIGQUIT and the program goes on.
+// `report` runs for SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGQUIT, SIGBUS, SIGTRAP and SIGSYS and
+// the program goes on.
 // After a real fault raised by the program itself the default action is put back first, so
 // the program ends instead of faulting again forever.
 void install_signal_reports(void (*report)(int sig));

@@ -13,7 +13,9 @@
 namespace {
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGQUIT};
+// Besides the faults, the signals whose default would end us with a core dump: sent from
+// elsewhere, each is reported and the program goes on.
+constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGQUIT, SIGBUS, SIGTRAP, SIGSYS};
 // Signals that would end us at their default action but are neither stop requests nor faults.
 // Ending by them would leave our children running.
 constexpr int ending_signals[] = {
