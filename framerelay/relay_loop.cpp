@@ -200,6 +200,9 @@ void report_lost_encoder(const process_handle& encoder, long long unread, unsign
   else if (ended_itself && encoder.exit_code != 0 && took_nothing)
     std::fprintf(stderr, "ERROR: ffmpeg refused its settings (exit status %d); %s\n", encoder.exit_code,
                  encoder_verbose ? "its reasons are above" : "run with -d20 to see ffmpeg's own messages");
+  else if (ended_itself && encoder.exit_code != 0 && standard_output_device_full())
+    std::fprintf(stderr, "ERROR: ffmpeg ended early (exit status %d): no space left on the device of standard output\n",
+                 encoder.exit_code);
   else if (ended_itself)
     std::fprintf(stderr, "ERROR: ffmpeg ended early (exit status %d)\n", encoder.exit_code);
   else

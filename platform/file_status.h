@@ -24,3 +24,7 @@ const char* standard_output_file_name();
 // Moves descriptor 1's position to the end of its file, where a child that wrote the file under
 // its own name left off, so that whoever writes to this output next goes on after it.
 void standard_output_to_end();
+
+// True when our standard output is a regular file whose file system has no room left for a
+// writer with our rights (under 1 MiB); false for anything else or when the system cannot tell.
+bool standard_output_device_full();

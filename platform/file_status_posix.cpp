@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "platform/file_status.h"
@@ -32,3 +33,12 @@ const char* standard_output_file_name() {
 }
 
 void standard_output_to_end() { (void)lseek(1, 0, SEEK_END); }
+
+bool standard_output_device_full() {
+  struct stat out {};
+  struct statvfs fs {};
+  if (fstat(1, &out) != 0 || !S_ISREG(out.st_mode) || fstatvfs(1, &fs) != 0) return false;
+  // The superuser may also fill the blocks kept back for it.
+  unsigned long long blocks = geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
+  return blocks * fs.f_frsize < (1ULL << 20);
+}

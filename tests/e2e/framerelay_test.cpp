@@ -708,6 +708,21 @@ TEST_F(RealPipeline, SignalsLeaveNoChildAndAWholeRecording) {
   }
 }
 
+// A recording that fills its disk says so (a file system of 300 KB of our own, where we may
+// mount one).
+TEST_F(RealPipeline, FullDiskIsNamed) {
+  if (getuid() != 0 || run_program({"unshare", "-m", "true"}).status != 0) GTEST_SKIP() << "no mount namespace of our own";
+  int port = 0;
+  pid_t cam = start_camera("", &port, 0, false);
+  ASSERT_EQ(mkdir((dir + "/small").c_str(), 0700), 0);
+  program_result p = run_program({"unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=300k t small && exec " + binary +
+                                  " -R http://127.0.0.1:" + std::to_string(port) + "/video > small/rec.asf"}, real());
+  stop_camera(cam);
+  EXPECT_EQ(p.status, 3) << p.err;
+  EXPECT_NE(p.err.find("ERROR: ffmpeg ended early (exit status 1): no space left on the device of standard output\n"),
+            std::string::npos) << p.err;
+}
+
 // A URL that begins with '-' reaches wget as its URL, not as an option.
 TEST_F(RealPipeline, UrlThatLooksLikeAnOptionIsTheUrl) {
   program_result p = run_program({binary, "-", "-ofile"}, real());
