@@ -33,6 +33,7 @@ feed_outcome emit_frame(pacing_state* pacing, const scan_settings& settings, con
   if (!pacing->log_checked) open_pacing_log(pacing);
   feed_outcome outcome = feed_ok;
   if (size > 0) {
+    ++pacing->frames;
     // Intervals on the monotonic clock: a step of the time of day changes no count.
     std::int64_t now = monotonic_now();
     if (!pacing->have_previous) pacing->previous_frame_ms = now;

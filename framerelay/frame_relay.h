@@ -32,6 +32,7 @@ struct pacing_state {
   bool log_checked = false;             // DEBUG_XX has been looked at
   std::FILE* pacing_log = nullptr;
   int log_line = 0;
+  long long frames = 0;                 // frames emitted in this run
 };
 
 // Set by the stop handler, which can reach nothing that is handed down: the one flag of the

@@ -21,18 +21,9 @@ constexpr unsigned char end_of_image = 0xD9;
 // two-byte big-endian length that counts itself and the segment after it.
 bool carries_length(unsigned char code) { return code > 0x01 && (code < 0xD0 || code > end_of_image); }
 
-// Forgets the open frame; the scanner goes on looking for the next start marker.
-void forget_frame(scanner_state* scanner) {
-  scanner->in_frame = false;
-  scanner->after_ff = false;
-  scanner->length_bytes = 0;
-  scanner->segment_left = 0;
-  scanner->frame_fill = 0;
-}
-
 void drop_overlong_frame(scanner_state* scanner) {
   std::fprintf(stderr, "Warning: frame over %zu bytes without EOI dropped\n", frame_size_limit);
-  forget_frame(scanner);
+  forget_open_frame(scanner);
 }
 
 // Keeps `count` more bytes of the open frame in the frame buffer, which grows as needed. The
@@ -47,7 +38,7 @@ bool hold_frame_bytes(scanner_state* scanner, const unsigned char* bytes, std::s
     auto* grown = static_cast<unsigned char*>(std::realloc(scanner->frame, room));
     if (grown == nullptr) {
       std::fprintf(stderr, "Warning: no memory for a frame of %zu bytes, dropped\n", need);
-      forget_frame(scanner);
+      forget_open_frame(scanner);
       return false;
     }
     scanner->frame = grown;
@@ -148,12 +139,20 @@ feed_outcome scan_bytes(scanner_state* scanner, pacing_state* pacing, const scan
       frame = scanner->frame;
       size = scanner->frame_fill;
     }
-    forget_frame(scanner);
+    forget_open_frame(scanner);
     feed_outcome outcome = emit_frame(pacing, settings, sink, frame, size);
     if (outcome != feed_ok) return outcome;
   }
   if (scanner->in_frame && count > begin) hold_frame_bytes(scanner, bytes + begin, count - begin);
   return feed_ok;
+}
+
+void forget_open_frame(scanner_state* scanner) {
+  scanner->in_frame = false;
+  scanner->after_ff = false;
+  scanner->length_bytes = 0;
+  scanner->segment_left = 0;
+  scanner->frame_fill = 0;
 }
 
 void end_scanner(scanner_state* scanner) {

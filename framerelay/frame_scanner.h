@@ -31,5 +31,9 @@ struct scanner_state {
 feed_outcome scan_bytes(scanner_state* scanner, pacing_state* pacing, const scan_settings& settings,
                         const frame_sink& sink, const unsigned char* bytes, std::size_t count);
 
+// Forgets the open frame (a new stream begins: its rest will not come); the scanner goes on
+// looking for the next start marker.
+void forget_open_frame(scanner_state* scanner);
+
 // Gives the frame buffer back and puts the scanner back to the start of a stream.
 void end_scanner(scanner_state* scanner);

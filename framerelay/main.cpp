@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
   }
   if (!encoder_vector_fits(settings)) {
     std::fprintf(stderr, "ERROR: too many ffmpeg arguments (max %d words in -1 and -2 together)\n",
-                 vector_room - 1 - (settings.encoder_verbose ? 16 : 18));
+                 vector_room - 1 - fixed_encoder_words(settings));
     return 1;
   }
   // A write to an encoder that has gone fails instead of ending us.

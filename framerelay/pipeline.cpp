@@ -17,7 +17,8 @@
 
 namespace {
 
-// One line per word; the camera's password never shows (the listing ends up in logs).
+// One line per word; the camera's password and the secrets of its query never show (the
+// listing ends up in logs).
 void list_vector(const char* title, const char* const argv[], const char* url) {
   std::fprintf(stderr, "%s execute\n", title);
   for (int i = 0; argv[i] != nullptr; ++i) {
@@ -34,8 +35,6 @@ bool make_child_pipe(int fds[2], int buffer_size, pipe_reader reader) {
   if (rc < 0) std::fprintf(stderr, "CreatePipe() %s\n", system_error_text(-rc));
   return rc == 0;
 }
-
-int fixed_encoder_words(const relay_settings_record& settings) { return settings.encoder_verbose ? 16 : 18; }
 
 // Sent to a child when we end without ending it first (killed outright): wget ends at once,
 // ffmpeg finishes its recording and ends.
@@ -67,6 +66,11 @@ int build_fetcher_vector(const relay_settings_record& settings, const char* argv
   return n;
 }
 
+int fixed_encoder_words(const relay_settings_record& settings) {
+  int words = settings.realtime ? 16 : 18;
+  return settings.encoder_verbose ? words - 2 : words;
+}
+
 bool encoder_vector_fits(const relay_settings_record& settings) {
   return fixed_encoder_words(settings) + settings.encoder_args_1.count + settings.encoder_args_2.count <
          vector_room;
@@ -83,10 +87,16 @@ bool build_encoder_vector(const relay_settings_record& settings, encoder_vector*
     argv[n++] = "-v";
     argv[n++] = "0";
   }
-  const char* size = vector->size_word;
-  for (const char* w : {"-s", size, "-f", "rawvideo", "-vcodec", "mjpeg", "-i", "pipe:0"}) argv[n++] = w;
+  // The real-time feed hands ffmpeg whole JPEGs, 25 to a second, which it records as they
+  // are: the camera's own picture, at its own size, whatever its quality.
+  const char* const realtime_input[] = {"-f", "mjpeg", "-framerate", "25", "-i", "pipe:0"};
+  const char* const raw_input[] = {"-s", vector->size_word, "-f", "rawvideo", "-vcodec", "mjpeg", "-i", "pipe:0"};
+  if (settings.realtime)
+    for (const char* w : realtime_input) argv[n++] = w;
+  else
+    for (const char* w : raw_input) argv[n++] = w;
   for (int i = 0; i < settings.encoder_args_1.count; ++i) argv[n++] = settings.encoder_args_1.words[i];
-  for (const char* w : {"-f", "asf", "-vcodec", "mjpeg", "-acodec", "copy"}) argv[n++] = w;
+  for (const char* w : {"-f", "asf", "-vcodec", settings.realtime ? "copy" : "mjpeg", "-acodec", "copy"}) argv[n++] = w;
   for (int i = 0; i < settings.encoder_args_2.count; ++i) argv[n++] = settings.encoder_args_2.words[i];
   // ffmpeg refuses to open a file that exists unless told it may ("-y"); it would not ask
   // anyone, its standard input being the feed. Without room for that word it writes to the
@@ -102,10 +112,10 @@ bool build_encoder_vector(const relay_settings_record& settings, encoder_vector*
   return true;
 }
 
-start_outcome start_fetcher(const relay_settings_record& settings, pipeline_state* pipeline) {
+start_outcome start_fetcher(const relay_settings_record& settings, pipeline_state* pipeline, bool list) {
   const char* argv[vector_room];
   build_fetcher_vector(settings, argv);
-  list_vector("wget", argv, settings.url);
+  if (list) list_vector("wget", argv, settings.url);
   int fds[2];
   if (!make_child_pipe(fds, pipe_buffer_size, read_by_us)) return start_no_pipe;
   child_stdio stdio;
@@ -133,8 +143,8 @@ start_outcome start_encoder(const relay_settings_record& settings, pipeline_stat
   if (!build_encoder_vector(settings, &vector, output_file)) return start_failed;  // refused before any child started
   list_vector("ffmpeg", argv, settings.url);
   int fds[2];
-  // The real-time feed writes a whole raw picture per packet: a larger pipe takes it in
-  // fewer writes.
+  // The real-time feed writes 25 whole JPEGs a second, of up to a few MB each for HD
+  // cameras: a larger pipe takes them in fewer writes.
   if (!make_child_pipe(fds, settings.realtime ? realtime_pipe_buffer_size : pipe_buffer_size, read_by_child))
     return start_no_pipe;
   child_stdio stdio;
@@ -229,6 +239,18 @@ const char* fetcher_exit_meaning(int status) {
   };
   if (status < 1 || status > 8) return nullptr;
   return meanings[status];
+}
+
+bool describe_fetch_failure(const process_handle& fetcher, char* text, std::size_t size) {
+  if (!fetcher.exit_code_known || fetcher.kill_sent || fetcher.exit_code == 0) return false;
+  const char* meaning = fetcher_exit_meaning(fetcher.exit_code);
+  if (fetcher.end_signal != 0)
+    std::snprintf(text, size, "wget killed by signal %d", fetcher.end_signal);
+  else if (meaning != nullptr)
+    std::snprintf(text, size, "wget ended with exit status %d (%s)", fetcher.exit_code, meaning);
+  else
+    std::snprintf(text, size, "wget ended with exit status %d", fetcher.exit_code);
+  return true;
 }
 
 const char* system_error_text(int code) {

@@ -37,6 +37,9 @@ struct encoder_vector {
 bool build_encoder_vector(const relay_settings_record& settings, encoder_vector* vector,
                           const char* output_file = nullptr);
 
+// The encoder's words besides the two extra lists (its output name included).
+int fixed_encoder_words(const relay_settings_record& settings);
+
 // True when the encoder's vector, with both extra lists, fits its room.
 bool encoder_vector_fits(const relay_settings_record& settings);
 
@@ -58,6 +61,11 @@ std::string masked_url(const char* url);
 
 // What a nonzero exit status of wget means, from its documented codes; null for others.
 const char* fetcher_exit_meaning(int status);
+
+// How wget failed, as the messages tell it ("wget ended with exit status 4 (network failure)",
+// "wget killed by signal 3"), into `text`. False, with nothing written, when it ended well, was
+// ended by us, or has not been seen to end.
+bool describe_fetch_failure(const process_handle& fetcher, char* text, std::size_t size);
 
 // The system's text for an error code (0: the current errno), trailing blanks and line ends
 // removed; one 256-byte buffer rewritten by every call.

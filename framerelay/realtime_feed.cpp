@@ -17,13 +17,6 @@ namespace {
 // 100 MB/s), seldom enough to cost nothing while the stream keeps the loop reading.
 constexpr std::int64_t full_feed_retry_ms = 10;
 
-// Zero bytes that pad each packet; written from one area, never filled per packet.
-constexpr std::size_t zero_block_size = 256 * 1024;
-const unsigned char* zero_block() {
-  static const unsigned char* zeros = static_cast<const unsigned char*>(std::calloc(zero_block_size, 1));
-  return zeros;
-}
-
 bool hold(held_frame* held, const unsigned char* bytes, std::size_t size) {
   if (size > held->room) {
     auto* grown = static_cast<unsigned char*>(std::realloc(held->bytes, size));
@@ -36,29 +29,30 @@ bool hold(held_frame* held, const unsigned char* bytes, std::size_t size) {
   return true;
 }
 
-// Writes on from `written` bytes into the packet: the frame, then the padding. Returns the
-// bytes the descriptor took, -EAGAIN when it took none, or -errno.
-long long write_packet_part(const realtime_feed& feed, int fd, long long written) {
-  const held_frame& frame = feed.current;
-  const long long frame_size = static_cast<long long>(frame.size);
-  if (written < frame_size)
-    return write_some(fd, frame.bytes + written, static_cast<std::size_t>(frame_size - written));
-  long long left = feed.packet_size - written;
-  std::size_t chunk = left < static_cast<long long>(zero_block_size) ? static_cast<std::size_t>(left) : zero_block_size;
-  return write_some_constant(fd, zero_block(), chunk);
+// The recording announces the first frame's size; a camera whose pictures differ from it, or
+// from the size the command line expects, is reported once, naming both sizes.
+void check_picture_size(realtime_feed* feed, const unsigned char* frame, std::size_t size) {
+  picture_size picture;
+  if (feed->warned_size || !read_picture_size(frame, size, &picture)) return;
+  const picture_size& expected = feed->expected;
+  if (feed->recorded.width == 0) {
+    feed->recorded = picture;
+    if (expected.width == 0 || expected == picture) return;
+    std::fprintf(stderr, "Warning: the camera's picture is %dx%d, not the %dx%d of -s; it is recorded at its own size\n",
+                 picture.width, picture.height, expected.width, expected.height);
+  } else {
+    if (picture == feed->recorded) return;
+    std::fprintf(stderr, "Warning: the camera's picture changed from %dx%d to %dx%d; its frames are recorded as they come\n",
+                 feed->recorded.width, feed->recorded.height, picture.width, picture.height);
+  }
+  feed->warned_size = true;
 }
 
 }  // namespace
 
-long long raw_packet_size(int width, int height) {
-  if (width <= 0 || height <= 0) return 0;
-  long long w = width, h = height;
-  return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
-}
-
-void begin_realtime_feed(realtime_feed* feed, int width, int height) {
+void begin_realtime_feed(realtime_feed* feed, picture_size expected) {
   *feed = realtime_feed{};
-  feed->packet_size = raw_packet_size(width, height);
+  feed->expected = expected;
 }
 
 void end_realtime_feed(realtime_feed* feed) {
@@ -69,15 +63,7 @@ void end_realtime_feed(realtime_feed* feed) {
 
 feed_outcome take_realtime_frame(void* context, const unsigned char* frame, std::size_t size, long long) {
   auto* feed = static_cast<realtime_feed*>(context);
-  if (static_cast<long long>(size) > feed->packet_size) {
-    if (!feed->warned_oversize)
-      std::fprintf(stderr,
-                   "Warning: a frame of %zu bytes does not fit the encoder's picture of %lld bytes; "
-                   "such frames are dropped: check -s\n",
-                   size, feed->packet_size);
-    feed->warned_oversize = true;
-    return feed_ok;
-  }
+  check_picture_size(feed, frame, size);
   std::int64_t now = monotonic_now();
   if (!feed->started) {
     feed->started = true;
@@ -139,16 +125,17 @@ feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now, un
       feed->queue_first = (feed->queue_first + 1) % frame_queue_room;
       --feed->queue_count;
     }
-    long long n = write_packet_part(*feed, fd, feed->packet_written);
+    const held_frame& frame = feed->current;
+    ssize_t n = write_some(fd, frame.bytes + feed->packet_written, frame.size - feed->packet_written);
     if (n == -EAGAIN) {
       feed->feed_full = true;
       feed->retry_at_ms = now + full_feed_retry_ms;
       return feed_ok;
     }
     if (n <= 0) return feed_encoder_gone;
-    feed->packet_written += n;
+    feed->packet_written += static_cast<std::size_t>(n);
     *fed += static_cast<unsigned long long>(n);
-    if (feed->packet_written == feed->packet_size) {
+    if (feed->packet_written == frame.size) {
       feed->packet_written = 0;
       ++feed->packets_done;
     }

@@ -1,15 +1,15 @@
-// The real-time feed (-R): the encoder reads our feed as raw video of the -s size, cut into
-// packets of one picture each, 25 packets to a second of its timeline. So that the recording
-// follows the wall clock for any camera, frame size and scene, we write exactly 25 packets per
-// second of camera time, from the first frame on; each packet holds the newest complete JPEG
-// followed by zero bytes up to the packet size (the decoder reads the first whole JPEG of a
-// packet and ignores the rest). A camera faster than 25 frames a second has frames left out,
-// one that pauses has its last frame held.
+// The real-time feed (-R): the encoder reads our feed as a sequence of whole JPEGs, each one
+// packet of its timeline, 25 packets to a second, and records them as they are. So that the
+// recording follows the wall clock for any camera, frame size and scene, we write exactly 25
+// packets per second of camera time, from the first frame on; each packet is the newest
+// complete JPEG. A camera faster than 25 frames a second has frames left out, one that pauses
+// (or is away while we connect again) has its last frame held.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "framerelay/frame_relay.h"
+#include "framerelay/picture_size.h"
 
 constexpr std::int64_t packet_interval_ms = 40;  // the encoder's raw-video rate: 25 a second
 
@@ -30,32 +30,29 @@ struct held_frame {
 };
 
 struct realtime_feed {
-  long long packet_size = 0;       // the encoder's packet: one raw picture of the -s size
+  picture_size expected;           // the size -s gave (0 by 0: none given)
+  picture_size recorded;           // the size of the first frame, which the recording announces
+  bool warned_size = false;        // a frame of another size has been reported
   held_frame queue[frame_queue_room];  // frames newer than `current`, oldest first, as a ring
   int queue_first = 0;
   int queue_count = 0;
   std::size_t queue_size = 0;      // bytes of the frames in the queue
   held_frame current;              // the frame of the packet being written
-  long long packet_written = 0;    // bytes of that packet written; 0: none begun
+  std::size_t packet_written = 0;  // bytes of that packet written; 0: none begun
   bool started = false;            // the first frame has arrived: the timeline runs
   std::int64_t first_frame_ms = 0; // the monotonic clock at the first frame
   long long packets_done = 0;      // whole packets written
-  bool warned_oversize = false;
   bool feed_full = false;          // the feed took nothing at the last try
   std::int64_t retry_at_ms = 0;    // while full, when to try again unless the wait says it has room
 };
 
-// The size of one packet for a picture of width x height: the raw planar 4:2:0 picture the
-// encoder's input format holds (a full-size plane and two planes of half width and height,
-// rounded up). Zero or less for a size that is not a picture.
-long long raw_packet_size(int width, int height);
-
-void begin_realtime_feed(realtime_feed* feed, int width, int height);
+// `expected` is the picture size the command line gave, 0 by 0 when it gave none.
+void begin_realtime_feed(realtime_feed* feed, picture_size expected);
 void end_realtime_feed(realtime_feed* feed);
 
 // The frame sink of the real-time feed: holds a copy of the frame for the first packet that
-// falls due after it has arrived (the count is
-// not used). A frame bigger than a packet cannot be fed: it is dropped, with one warning.
+// falls due after it has arrived (the count is not used). A frame of any size is taken; one
+// whose picture differs from the expected size or from the first frame's is reported, once.
 feed_outcome take_realtime_frame(void* feed, const unsigned char* frame, std::size_t size, long long count);
 
 // Writes packets due by `now` while `fd` takes them (it is non-blocking). feed_ok when all are

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/monotonic_clock.h"
+#include "framerelay/camera_link.h"
 #include "framerelay/frame_relay.h"
 #include "framerelay/frame_scanner.h"
 #include "framerelay/pipeline.h"
@@ -22,10 +23,9 @@
 namespace {
 
 constexpr long encoder_grace_ms = 3000;  // the encoder's time to write its last frames
-constexpr long fetcher_grace_ms = 3000;  // wget has closed its output: it is on its way out
 
 // How the relaying part of a run ended.
-enum run_end { run_stream_ended, run_stopped, run_encoder_gone, run_not_started };
+enum run_end { run_stream_ended, run_stopped, run_encoder_gone, run_not_started, run_no_frame };
 
 // What one run holds while it relays: its settings, the children and their pipes, where the
 // marker scanner stands, the pacing of the frames, and the real-time feed when there is one.
@@ -35,6 +35,7 @@ struct relay_run {
   scanner_state scanner;
   pacing_state pacing;
   realtime_feed* realtime = nullptr;  // null without -R
+  camera_link link;                   // -R: the connection to the camera, made again when lost
 };
 
 // A stop request from the terminal or the system, or another signal that would end us: the
@@ -52,17 +53,20 @@ void report_signal(int sig) {
 
 // Waits until the fetch pipe has data or has hung up, a child has ended, or a stop is
 // requested; each of these ends the wait at once. With the real-time feed it also ends when
-// the next packet falls due, or, while packets are owed, when the feed has room for them.
+// the next packet falls due, or, while packets are owed, when the feed has room for them, and
+// when the connection to the camera needs a look (its stall time, wget's end, the next
+// connection).
 void wait_for_fetch_data(relay_run* run) {
   realtime_feed* realtime = run->realtime;
   wait_item items[2] = {{run->pipeline.fetch_fd, wait_read, 0}, {run->pipeline.feed_fd, 0, 0}};
   long timeout = -1;
   if (realtime != nullptr) {
     std::int64_t now = monotonic_now();
+    timeout = static_cast<long>(std::max<std::int64_t>(0, link_deadline(run->link, run->settings) - now));
     if (packets_owed(*realtime, now))
       items[1].want = wait_write;
-    else
-      timeout = ms_to_next_packet(*realtime, now);
+    else if (realtime->started)
+      timeout = std::min(timeout, ms_to_next_packet(*realtime, now));
   }
   wait_for_events(items, 2, timeout);
   if (items[1].got != 0) realtime->feed_full = false;
@@ -112,10 +116,69 @@ feed_outcome feed_due_packets(relay_run* run, std::int64_t now) {
   return write_due_packets(run->realtime, run->pipeline.feed_fd, now, &run->pipeline.fed_bytes);
 }
 
+// What one step of the relay came to.
+enum class relay_step { go_on, wait, ended };
+
+// One read of the fetch pipe, scanned. An empty pipe asks for a wait, unless the encoder has
+// ended meanwhile or (-R) the camera has sent nothing for the stall time; the pipe's end ends
+// the stream, or (-R) the connection.
+relay_step read_fetch_pipe(relay_run* run, const scan_settings& settings, const frame_sink& sink,
+                           std::vector<unsigned char>* block, run_end* end) {
+  ssize_t n = read_some(run->pipeline.fetch_fd, block->data(), block->size());
+  std::int64_t now = run->realtime != nullptr ? monotonic_now() : 0;
+  if (n == -EAGAIN) {
+    // An encoder that has ended while the camera is silent ends the run now, not at the
+    // next frame.
+    if (has_ended(&run->pipeline.encoder_process)) {
+      *end = run_encoder_gone;
+      return relay_step::ended;
+    }
+    if (run->realtime != nullptr && link_stalled(&run->link, &run->pipeline, run->settings, now)) {
+      forget_open_frame(&run->scanner);
+      return relay_step::go_on;
+    }
+    return relay_step::wait;
+  }
+  if (n <= 0) {
+    // A read cut short by a stop request is no error.
+    if (stop_requested.load()) {
+      *end = run_stopped;
+      return relay_step::ended;
+    }
+    if (run->realtime != nullptr) {
+      link_fetch_ended(&run->link, &run->pipeline, now);
+      forget_open_frame(&run->scanner);
+      return relay_step::go_on;
+    }
+    // End of file means wget has gone: the same broken pipe a failed read reports.
+    std::fprintf(stderr, "ReadFile() error (%s)\n", system_error_text(n == 0 ? broken_pipe_error : static_cast<int>(-n)));
+    *end = run_stream_ended;
+    return relay_step::ended;
+  }
+  if (run->realtime != nullptr) run->link.last_byte_ms = now;
+  feed_outcome outcome = scan_bytes(&run->scanner, &run->pacing, settings, sink, block->data(), static_cast<std::size_t>(n));
+  if (outcome == feed_ok) return relay_step::go_on;
+  *end = outcome == feed_encoder_gone ? run_encoder_gone : run_stopped;
+  return relay_step::ended;
+}
+
+// -R: while the camera is away, the connection is looked after instead of read.
+relay_step tend_camera_link(relay_run* run, run_end* end) {
+  switch (step_link(&run->link, &run->pipeline, run->settings, run->pacing.frames, monotonic_now())) {
+    case link_step::wait:
+      return relay_step::wait;
+    case link_step::no_frame:
+      *end = run_no_frame;
+      return relay_step::ended;
+    default:
+      return relay_step::go_on;
+  }
+}
+
 // Reads while bytes flow and waits only when the pipe is empty: the fetch pipe is
 // non-blocking, so a flowing stream costs one system call per block. With the real-time feed
-// (the run has one) the frames go to it, and the packets that fall due are written between
-// the reads.
+// (the run has one) the frames go to it, the packets that fall due are written between the
+// reads, and a lost connection to the camera is made again.
 run_end relay_stream(relay_run* run) {
   std::vector<unsigned char> block(read_block_size);
   const relay_settings_record& given = run->settings;
@@ -125,49 +188,30 @@ run_end relay_stream(relay_run* run) {
                                               : frame_sink{feed_frame, &run->pipeline};
   set_nonblocking(run->pipeline.fetch_fd);
   set_nonblocking(run->pipeline.feed_fd);
+  link_connected(&run->link, 0, monotonic_now());
+  run_end end = run_stopped;
   while (!stop_requested.load()) {
     if (realtime != nullptr && feed_due_packets(run, monotonic_now()) != feed_ok) return run_encoder_gone;
-    ssize_t n = read_some(run->pipeline.fetch_fd, block.data(), block.size());
-    if (n == -EAGAIN) {
-      // An encoder that has ended while the camera is silent ends the run now, not at the
-      // next frame.
-      if (has_ended(&run->pipeline.encoder_process)) return run_encoder_gone;
-      wait_for_fetch_data(run);
-      continue;
-    }
-    if (n <= 0) {
-      // A read cut short by a stop request is no error.
-      if (stop_requested.load()) return run_stopped;
-      // End of file means wget has gone: the same broken pipe a failed read reports.
-      std::fprintf(stderr, "ReadFile() error (%s)\n", system_error_text(n == 0 ? broken_pipe_error : static_cast<int>(-n)));
-      return run_stream_ended;
-    }
-    feed_outcome outcome =
-        scan_bytes(&run->scanner, &run->pacing, settings, sink, block.data(), static_cast<std::size_t>(n));
-    if (outcome == feed_encoder_gone) return run_encoder_gone;
-    if (outcome == feed_stopped) return run_stopped;
+    relay_step step = run->link.state == link_state::connected ? read_fetch_pipe(run, settings, sink, &block, &end)
+                                                               : tend_camera_link(run, &end);
+    if (step == relay_step::ended) return end;
+    if (step == relay_step::wait) wait_for_fetch_data(run);
   }
   return run_stopped;
 }
 
-// At the end of a stream or on a stop, the last frame is fed up to that moment, so the
-// recording lasts as long as the run did. An encoder that takes nothing for a while ends
-// this, and so does one that takes too long for all that is owed (a stop must end the run).
-void finish_realtime_feed(relay_run* run) {
+// On a stop, the last frame is fed up to that moment, so the recording lasts as long as the
+// run did; up to `deadline`, the end of the encoder's time to finish, which an encoder that
+// takes nothing (a stalled one) uses up.
+void finish_realtime_feed(relay_run* run, std::int64_t deadline) {
   realtime_feed* realtime = run->realtime;
   const std::int64_t end = monotonic_now();
-  const std::int64_t last_chance = end + 3 * encoder_grace_ms;
-  std::int64_t deadline = end + encoder_grace_ms;
   while (packets_owed(*realtime, end)) {
-    if (feed_due_packets(run, end) != feed_ok) return;
-    if (!packets_owed(*realtime, end)) return;
+    if (feed_due_packets(run, end) != feed_ok || !packets_owed(*realtime, end)) return;
     std::int64_t now = monotonic_now();
     if (now >= deadline) return;
     wait_item feed{run->pipeline.feed_fd, wait_write, 0};
-    if (wait_for_events(&feed, 1, static_cast<long>(deadline - now)) > 0) {
-      realtime->feed_full = false;
-      deadline = std::min(monotonic_now() + encoder_grace_ms, last_chance);
-    }
+    if (wait_for_events(&feed, 1, static_cast<long>(deadline - now)) > 0) realtime->feed_full = false;
   }
 }
 
@@ -175,16 +219,17 @@ bool has_started(const process_handle& p) { return p.pid > 0; }
 
 // The fetcher ended by itself with a failure: the fetch failed, and the run says so.
 bool report_failed_fetch(const process_handle& fetcher) {
-  if (!fetcher.exit_code_known || fetcher.kill_sent || fetcher.exit_code == 0) return false;
-  if (fetcher.end_signal != 0) {
-    std::fprintf(stderr, "ERROR: wget killed by signal %d\n", fetcher.end_signal);
-    return true;
-  }
-  const char* meaning = fetcher_exit_meaning(fetcher.exit_code);
-  if (meaning != nullptr)
-    std::fprintf(stderr, "ERROR: wget ended with exit status %d (%s)\n", fetcher.exit_code, meaning);
-  else
-    std::fprintf(stderr, "ERROR: wget ended with exit status %d\n", fetcher.exit_code);
+  char text[160];
+  if (!describe_fetch_failure(fetcher, text, sizeof text)) return false;
+  std::fprintf(stderr, "ERROR: %s\n", text);
+  return true;
+}
+
+// A stream that ended without a single frame recorded nothing: a failure, however wget ended.
+bool report_empty_recording(const relay_run& run) {
+  if (run.pacing.frames > 0) return false;
+  if (run.link.stalled) std::fprintf(stderr, "ERROR: the camera sent no byte for %d s\n", run.settings.stall_seconds);
+  std::fputs("ERROR: no JPEG frame came from the camera\n", stderr);
   return true;
 }
 
@@ -209,17 +254,14 @@ void report_lost_encoder(const process_handle& encoder, long long unread, unsign
     std::fputs("ERROR: ffmpeg stopped reading its input\n", stderr);
 }
 
-// Closes our pipe ends, so ffmpeg sees the end of its input; learns how wget ended when the
-// stream ended by itself (otherwise ends it at once); lets ffmpeg finish its recording; reaps
-// both. Returns the exit status of the run.
-int wind_down(relay_run* run, run_end end) {
-  pipeline_state* pipeline = &run->pipeline;
-  long long unread = pipeline->feed_fd >= 0 ? bytes_available(pipeline->feed_fd) : -1;
-  close_fd(&pipeline->fetch_fd);
-  close_fd(&pipeline->feed_fd);
-  process_handle* fetcher = &pipeline->fetcher_process;
-  process_handle* encoder = &pipeline->encoder_process;
-  int status = end == run_not_started ? relay_exit_start_failure : relay_exit_done;
+// Learns how wget ended when the stream ended by itself (otherwise ends it at once) and says
+// how the fetch failed; a stream that brought no frame is a failure too.
+int end_fetch(relay_run* run, run_end end) {
+  process_handle* fetcher = &run->pipeline.fetcher_process;
+  // Ctrl-C reaches wget too, and may end its stream just before our own handler runs: a
+  // stop request seen by now makes its end no failure.
+  bool fetch_over = (end == run_stream_ended || end == run_no_frame) && !stop_requested.load();
+  int status = relay_exit_done;
   if (has_started(*fetcher)) {
     // After the end of its stream wget is given the time to end by itself, so its exit status
     // tells whether the fetch succeeded; otherwise it is ended at once.
@@ -227,14 +269,29 @@ int wind_down(relay_run* run, run_end end) {
       stop_process(fetcher, already_asked, fetcher_grace_ms);
     else
       stop_process(fetcher, kill_at_once, 0);
-    // Ctrl-C reaches wget too, and may end its stream just before our own handler runs: a
-    // stop request seen by now makes its end no failure.
-    if (end == run_stream_ended && !stop_requested.load() && report_failed_fetch(*fetcher))
-      status = relay_exit_fetch_failed;
+    if (fetch_over && report_failed_fetch(*fetcher)) status = relay_exit_fetch_failed;
     release_process(fetcher);
   }
+  if (fetch_over && report_empty_recording(*run)) status = relay_exit_fetch_failed;
+  return status;
+}
+
+// Closes our pipe ends, so ffmpeg sees the end of its input; ends wget; lets ffmpeg finish
+// its recording, after a stop up to `encoder_deadline`; reaps both. Returns the exit status
+// of the run.
+int wind_down(relay_run* run, run_end end, std::int64_t encoder_deadline) {
+  pipeline_state* pipeline = &run->pipeline;
+  long long unread = pipeline->feed_fd >= 0 ? bytes_available(pipeline->feed_fd) : -1;
+  close_fd(&pipeline->fetch_fd);
+  close_fd(&pipeline->feed_fd);
+  int status = end_fetch(run, end);
+  if (end == run_not_started) status = relay_exit_start_failure;
+  process_handle* encoder = &pipeline->encoder_process;
   if (has_started(*encoder)) {
-    stop_process(encoder, already_asked, encoder_grace_ms);
+    // A stop leaves the encoder the rest of its time; a stream that ended gives it all of it.
+    long grace = end == run_stopped ? static_cast<long>(std::max<std::int64_t>(0, encoder_deadline - monotonic_now()))
+                                    : encoder_grace_ms;
+    stop_process(encoder, already_asked, grace);
     if (end == run_encoder_gone && !stop_requested.load()) {
       report_lost_encoder(*encoder, unread, pipeline->fed_bytes, run->settings.encoder_verbose);
       status = relay_exit_encoder_gone;
@@ -257,28 +314,32 @@ int relay_loop(const relay_settings_record& settings) {
   // A child's end wakes the waits up: a lost encoder is noticed at once, and the grace
   // waits end as soon as the child has gone.
   watch_child_events();
-  relay_run run{settings, {}, {}, {}, nullptr};
+  relay_run run{settings, {}, {}, {}, nullptr, {}};
   if (start_fetcher(settings, &run.pipeline) == start_failed) return relay_exit_start_failure;
   start_outcome encoder_start = start_encoder(settings, &run.pipeline);
   // Standard output carries the encoder's stream alone; untranslated, as ffmpeg writes it.
   set_binary_mode(1);
   // A pipe that could not be made, or an encoder that could not be started, ends the run.
   run_end end = run_not_started;
+  std::int64_t encoder_deadline = 0;
   if (encoder_start == start_ok && run.pipeline.fetch_fd >= 0 && run.pipeline.feed_fd >= 0) {
     if (settings.realtime) {
       realtime_feed realtime;
-      begin_realtime_feed(&realtime, settings.width, settings.height);
+      begin_realtime_feed(&realtime, settings.size_given ? picture_size{settings.width, settings.height} : picture_size{});
       run.realtime = &realtime;
       end = relay_stream(&run);
-      if (end == run_stopped || end == run_stream_ended) finish_realtime_feed(&run);
+      encoder_deadline = monotonic_now() + encoder_grace_ms;
+      if (end == run_stopped) finish_realtime_feed(&run, encoder_deadline);
       run.realtime = nullptr;
       end_realtime_feed(&realtime);
     } else {
       end = relay_stream(&run);
+      encoder_deadline = monotonic_now() + encoder_grace_ms;
     }
   }
   if (run.scanner.in_frame && (settings.debug & debug_marker_trace) != 0) std::fputs("Caution: no EOI\n", stderr);
   end_scanner(&run.scanner);
+  int status = wind_down(&run, end, encoder_deadline);
   end_pacing(&run.pacing);
-  return wind_down(&run, end);
+  return status;
 }

@@ -24,8 +24,18 @@ relay_parse_outcome parse_option(const char* word, parse_mode* mode, relay_setti
   const char* rest = word + 2;
   switch (word[1]) {
     case 's':
-      std::sscanf(rest, "%d,%d", &settings->width, &settings->height);
+      settings->size_given = std::sscanf(rest, "%d,%d", &settings->width, &settings->height) > 0 || settings->size_given;
       break;
+    case 'm': {
+      int seconds = 0;
+      if (std::sscanf(rest, "%d", &seconds) != 1) break;
+      if (seconds < 1) {
+        std::fputs("Warning: -m bad value\n", stderr);
+        seconds = default_stall_seconds;
+      }
+      settings->stall_seconds = seconds;
+      break;
+    }
     case 'r': {
       int value = 0;
       settings->adaptive = false;

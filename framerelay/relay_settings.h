@@ -5,6 +5,7 @@ constexpr int max_list_words = 128;
 constexpr int default_width = 640;
 constexpr int default_height = 480;
 constexpr int default_repeat = 40;
+constexpr int default_stall_seconds = 10;
 
 // Bits of the -d mask.
 constexpr unsigned debug_marker_trace = 0x02;     // the start and end markers on stderr
@@ -21,9 +22,11 @@ struct relay_settings_record {
   const char* url = nullptr;       // the camera's stream URL, handed to the fetcher
   int width = default_width;       // -s<w,h>: frame size handed to the encoder
   int height = default_height;
+  bool size_given = false;         // -s was given: under -R, the size the camera is expected to send
   int repeat = default_repeat;     // -r: times each frame is fed, or the adaptive base
   bool adaptive = false;           // -r with a negative value: count follows frame spacing
   bool realtime = false;           // -R: the recording follows the wall clock (the last of -r/-R wins)
+  int stall_seconds = default_stall_seconds;  // -m: under -R, the camera is lost after this long without a byte
   unsigned debug = 0;              // -d: a mask of the debug_* bits
   bool fetcher_verbose = false;
   bool encoder_verbose = false;

@@ -1,11 +1,18 @@
 // A test camera: serves a motion-JPEG stream over HTTP on 127.0.0.1, one image/jpeg part per
 // frame with its Content-Length, from a set of JPEG files, at a chosen frame rate, for a
-// chosen number of frames or forever, optionally behind HTTP basic authentication.
+// chosen number of frames or forever, optionally behind HTTP basic authentication. Like a live
+// camera it serves each connection from its first frame, whatever Range it is asked for, and
+// several connections at once.
 //
 //   test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once]
-//               [--pause N,S] frame.jpg ...
+//               [--pause N,S] [--reset-after N] [--html] frame.jpg ...
 //
-// --pause N,S: after the Nth frame the camera sends nothing for S seconds, then goes on.
+// --pause N,S: after the Nth frame of a connection the camera sends nothing for S seconds, then
+//              goes on.
+// --reset-after N: after the Nth frame the camera ends the connection with a TCP reset.
+// --html: the camera answers an HTML page instead of its stream.
+// On stderr: one line for each request that asks for a Range, and for each connection that
+// ends, the frames it was sent.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -18,6 +25,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,8 +41,12 @@ struct camera_options {
   bool once = false;
   long pause_after = 0;    // frames sent before the pause; 0: no pause
   double pause_seconds = 0;
+  long reset_after = 0;    // frames sent before a reset; 0: no reset
+  bool html = false;
   std::vector<std::string> frames;
 };
+
+std::mutex log_lock;
 
 std::string base64(const std::string& in) {
   static const char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -88,35 +100,75 @@ bool authorised(const std::string& request, const camera_options& opt) {
   return at != std::string::npos && request.compare(at + expected.size(), 2, "\r\n") == 0;
 }
 
-void serve(int client, const camera_options& opt, const std::vector<std::string>& frames) {
-  std::string request = read_request(client);
-  if (!authorised(request, opt)) {
-    const char* deny =
-        "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"camera\"\r\nContent-Length: 0\r\n\r\n";
-    send_all(client, deny, std::strlen(deny));
-    return;
-  }
+// The Range a request asks for, or an empty text.
+std::string asked_range(const std::string& request) {
+  std::size_t at = request.find("\r\nRange:");
+  if (at == std::string::npos) return "";
+  return request.substr(at + 2, request.find("\r\n", at + 2) - at - 2);
+}
+
+// Sends the stream; returns the number of frames sent, or -1 after a reset.
+long send_stream(int client, const camera_options& opt, const std::vector<std::string>& frames) {
   const char* head = "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=frame\r\n\r\n";
-  if (!send_all(client, head, std::strlen(head))) return;
+  if (!send_all(client, head, std::strlen(head))) return 0;
   auto period = std::chrono::duration<double>(1.0 / opt.fps);
   auto next = std::chrono::steady_clock::now();
-  for (long i = 0; opt.count == 0 || i < opt.count; ++i) {
+  long i = 0;
+  for (; opt.count == 0 || i < opt.count; ++i) {
+    if (opt.reset_after > 0 && i == opt.reset_after) {
+      linger abrupt{1, 0};  // closing now sends a reset instead of the end of the stream
+      setsockopt(client, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
+      return -i;
+    }
     const std::string& frame = frames[static_cast<std::size_t>(i) % frames.size()];
     char part[160];
     std::snprintf(part, sizeof part, "--frame\r\nContent-Type: image/jpeg\r\nContent-Length: %zu\r\n\r\n",
                   frame.size());
     if (!send_all(client, part, std::strlen(part)) || !send_all(client, frame.data(), frame.size()) ||
         !send_all(client, "\r\n", 2))
-      return;
+      break;
     next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
     if (i + 1 == opt.pause_after)
       next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(opt.pause_seconds));
     std::this_thread::sleep_until(next);
   }
+  return i;
+}
+
+// Serves one request; true when the connection is to end with a reset.
+bool serve(int client, const camera_options& opt, const std::vector<std::string>& frames) {
+  std::string request = read_request(client);
+  std::string range = asked_range(request);
+  if (!range.empty()) {
+    std::lock_guard<std::mutex> hold(log_lock);
+    std::fprintf(stderr, "test_camera: asked for %s\n", range.c_str());
+  }
+  if (!authorised(request, opt)) {
+    const char* deny =
+        "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"camera\"\r\nContent-Length: 0\r\n\r\n";
+    send_all(client, deny, std::strlen(deny));
+    return false;
+  }
+  if (opt.html) {
+    const char* page = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html><body>Log in</body></html>\n";
+    send_all(client, page, std::strlen(page));
+    return false;
+  }
+  long sent = send_stream(client, opt, frames);
+  std::lock_guard<std::mutex> hold(log_lock);
+  std::fprintf(stderr, "test_camera: connection ended%s after %ld frames\n", sent < 0 ? " by a reset" : "",
+               sent < 0 ? -sent : sent);
+  return sent < 0;
+}
+
+void serve_and_close(int client, const camera_options& opt, const std::vector<std::string>& frames) {
+  if (!serve(client, opt, frames)) shutdown(client, SHUT_RDWR);
+  close(client);
 }
 
 [[noreturn]] void usage_exit() {
-  std::fputs("usage: test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once] [--pause N,S] frame.jpg ...\n",
+  std::fputs("usage: test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once] "
+             "[--pause N,S] [--reset-after N] [--html] frame.jpg ...\n",
              stderr);
   std::exit(2);
 }
@@ -138,6 +190,8 @@ int main(int argc, char** argv) {
     else if (a == "--auth") opt.auth = value();
     else if (a == "--once") opt.once = true;
     else if (a == "--pause") std::sscanf(value().c_str(), "%ld,%lf", &opt.pause_after, &opt.pause_seconds);
+    else if (a == "--reset-after") opt.reset_after = std::atol(value().c_str());
+    else if (a == "--html") opt.html = true;
     else if (a.rfind("--", 0) == 0) usage_exit();
     else opt.frames.push_back(a);
   }
@@ -181,10 +235,12 @@ int main(int argc, char** argv) {
   for (;;) {
     int client = accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
-    serve(client, opt, frames);
-    shutdown(client, SHUT_RDWR);
-    close(client);
-    if (opt.once) break;
+    if (opt.once) {
+      serve_and_close(client, opt, frames);
+      break;
+    }
+    // Each connection is served on its own, as a live camera serves its viewers.
+    std::thread(serve_and_close, client, std::cref(opt), std::cref(frames)).detach();
   }
   close(server);
   return 0;

@@ -238,21 +238,21 @@ TEST_F(Framerelay, HostileStreams) {
   }
   std::string endless = "\xFF\xD8" + std::string(300000, 'q');  // no end marker at all
   std::string huge = frame('h', 1000000);                        // far over 65536 bytes
+  // A stream that brings no whole frame recorded nothing: a failure, said so.
   struct { std::string stream; std::size_t fed; const char* what; } rows[] = {
       {endless, 0, "an open frame never goes out"},
       {huge, 2 * huge.size(), "a long frame goes out whole, by the count"},
       {huge.substr(0, 500000), 0, "a stream that stops mid-frame"},
+      {random_bytes, 0, "random bytes"},
   };
   for (const auto& r : rows) {
     write_file(dir + "/stream.bin", r.stream);
     program_result p = relay({"-r2", "-d2", "u"}, options());
-    EXPECT_EQ(p.status, 0) << r.what;
+    EXPECT_EQ(p.status, r.fed > 0 ? 0 : 2) << r.what;
     EXPECT_EQ(read_file(dir + "/fed.bin").size(), r.fed) << r.what;
+    EXPECT_NE(p.err.find("ReadFile() error (Broken pipe)"), std::string::npos);
+    EXPECT_EQ(count_lines_with(p.err, "ERROR: no JPEG frame came from the camera"), r.fed > 0 ? 0 : 1) << r.what;
   }
-  write_file(dir + "/stream.bin", random_bytes);
-  program_result p = relay({"-r2", "u"}, options());
-  EXPECT_EQ(p.status, 0);
-  EXPECT_NE(p.err.find("ReadFile() error (Broken pipe)"), std::string::npos);
 }
 
 TEST_F(Framerelay, FetcherEndedFromOutside) {
@@ -328,7 +328,7 @@ TEST_F(Framerelay, FailedFetchIsAFailure) {
     EXPECT_EQ(p.status, 2) << r.status;
     EXPECT_NE(p.err.find("ReadFile() error (Broken pipe)\n" + r.message), std::string::npos) << p.err;
   }
-  write_file(dir + "/stream.bin", "");
+  write_file(dir + "/stream.bin", frame('a', 10));
   program_result ok = relay({"u"}, options());
   EXPECT_EQ(ok.status, 0) << "a stream that simply ended";
   EXPECT_EQ(ok.err.find("ERROR"), std::string::npos) << ok.err;
@@ -355,6 +355,7 @@ TEST_F(Framerelay, StopRequestEndsABusyOrStalledRun) {
       {{"-r1", "u"}, {{"FAKE_WGET_LOOP", "1"}, {"FAKE_FFMPEG_NO_READ", "1"}}, "an encoder that never reads"},
       {{"-r1", "u"}, {{"FAKE_WGET_LOOP", "1"}, {"FAKE_FFMPEG_STOPPED", "1"}}, "an encoder stopped by SIGSTOP"},
       {{"-r2147483647", "u"}, {{"FAKE_WGET_LOOP", "1"}}, "a count without end"},
+      {{"-R", "u"}, {{"FAKE_WGET_LOOP", "1"}, {"FAKE_FFMPEG_STOPPED", "1"}}, "-R, an encoder stopped by SIGSTOP"},
   };
   for (const auto& r : rows) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {

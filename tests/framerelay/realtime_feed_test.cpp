@@ -1,5 +1,5 @@
 // The real-time feed on a driven clock: which frame each packet of the encoder's timeline
-// holds, and how the packets are laid out.
+// holds, and what is said of pictures of an unexpected size.
 #include "framerelay/realtime_feed.h"
 
 #include <gtest/gtest.h>
@@ -15,22 +15,15 @@ namespace {
 std::int64_t fake_now = 0;
 std::int64_t fake_clock() { return fake_now; }
 
-TEST(RealtimeFeed, PacketIsOneRawPictureOfTheSize) {
-  struct { int w, h; long long size; } rows[] = {
-      {640, 480, 460800}, {1920, 1080, 3110400}, {641, 481, 463043}, {1, 1, 3}, {0, 480, 0}, {-3, 7, 0}};
-  for (const auto& r : rows) EXPECT_EQ(raw_packet_size(r.w, r.h), r.size) << r.w << "x" << r.h;
-}
-
-// A 16x16 picture: packets of 384 bytes, many of which the pipe holds.
 struct feed_fixture {
   realtime_feed feed;
   unsigned long long fed = 0;  // bytes the feed wrote
   int fds[2] = {-1, -1};
-  feed_fixture() {
+  explicit feed_fixture(picture_size expected = {}) {
     monotonic_now = fake_clock;
     fake_now = 1000;
-    begin_realtime_feed(&feed, 16, 16);
-    make_pipe(fds, 0);
+    begin_realtime_feed(&feed, expected);
+    make_pipe(fds, 1 << 20);  // room for a big frame's packet
     set_nonblocking(fds[0]);
     set_nonblocking(fds[1]);
   }
@@ -46,27 +39,26 @@ struct feed_fixture {
     take_realtime_frame(&feed, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(), 1);
     if (feed_takes) write_due_packets(&feed, fds[1], t, &fed);
   }
-  // The frames the packets written so far hold, one letter each; each packet must be the
-  // frame followed by nothing but zero bytes.
+  // The frames the packets written so far hold, one letter each (the byte after their frame
+  // header); each packet must be a whole frame, as it came.
   std::string packets() {
     std::string all, chunk(65536, '\0');
     for (ssize_t n; (n = read_some(fds[0], chunk.data(), chunk.size())) > 0;) all.append(chunk.data(), n);
     std::string letters;
-    for (std::size_t at = 0; at < all.size(); at += 384) {
-      std::string packet = all.substr(at, 384);
-      EXPECT_EQ(packet.size(), 384u);
-      std::size_t end = packet.find("\xFF\xD9");
-      EXPECT_EQ(packet.compare(0, 2, "\xFF\xD8"), 0);
-      EXPECT_NE(end, std::string::npos);
-      EXPECT_EQ(packet.find_first_not_of('\0', end + 2), std::string::npos) << "padding is zeros";
-      letters += packet[2];
+    for (std::size_t at = 0, end; at < all.size(); at = end + 2) {
+      end = all.find("\xFF\xD9", at);
+      EXPECT_EQ(all.compare(at, 2, "\xFF\xD8"), 0);
+      if (end == std::string::npos) break;
+      letters += all[at + 15];
     }
     return letters;
   }
 };
 
-std::string jpeg(char letter, std::size_t size = 100) {
-  return "\xFF\xD8" + std::string(size - 4, letter) + "\xFF\xD9";
+// A frame of `size` bytes whose frame header gives the picture as w x h.
+std::string jpeg(char letter, std::size_t size = 100, int w = 16, int h = 16) {
+  const char header[] = {'\xFF', '\xC0', 0, 11, 8, char(h >> 8), char(h), char(w >> 8), char(w), 1, 1, 0x11, 0};
+  return "\xFF\xD8" + std::string(header, sizeof header) + std::string(size - 17, letter) + "\xFF\xD9";
 }
 
 TEST(RealtimeFeed, PacketsFollowTheClockFromTheFirstFrame) {
@@ -96,17 +88,28 @@ TEST(RealtimeFeed, PacketsFollowTheClockFromTheFirstFrame) {
   }
 }
 
-TEST(RealtimeFeed, AFrameBiggerThanAPacketIsDroppedWithOneWarning) {
-  feed_fixture f;
-  testing::internal::CaptureStderr();
-  f.frame_at(1000, jpeg('x', 385));
-  f.frame_at(1010, jpeg('y', 400));
-  f.frame_at(1020, jpeg('a', 384));
-  std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(err,
-            "Warning: a frame of 385 bytes does not fit the encoder's picture of 384 bytes; such frames are "
-            "dropped: check -s\n");
-  EXPECT_EQ(f.packets(), "a");
+// Frames of any size are fed whole; a picture size other than the expected one (-s), or a
+// change of size, is reported once, naming both sizes.
+TEST(RealtimeFeed, AnySizeIsFedAndAnUnexpectedPictureIsReportedOnce) {
+  struct { const char* name; picture_size expected; int second_w, second_h; std::string err; } rows[] = {
+      {"as expected", {16, 16}, 16, 16, ""},
+      {"no -s", {}, 16, 16, ""},
+      {"changed", {}, 32, 24,
+       "Warning: the camera's picture changed from 16x16 to 32x24; its frames are recorded as they come\n"},
+      {"not as -s", {32, 24}, 32, 24,
+       "Warning: the camera's picture is 16x16, not the 32x24 of -s; it is recorded at its own size\n"},
+  };
+  for (const auto& r : rows) {
+    feed_fixture f(r.expected);
+    testing::internal::CaptureStderr();
+    f.frame_at(1000, jpeg('a', 300000));
+    f.frame_at(1030, jpeg('b', 100, r.second_w, r.second_h));
+    f.frame_at(1070, jpeg('c', 100, r.second_w, r.second_h));
+    f.frame_at(1110, jpeg('d', 100, r.second_w, r.second_h));
+    f.frame_at(1150, jpeg('e'));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), r.err) << r.name;
+    EXPECT_EQ(f.packets(), "abcd") << r.name;
+  }
 }
 
 }  // namespace
