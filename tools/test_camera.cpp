@@ -7,8 +7,8 @@
 //   test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once]
 //               [--pause N,S] [--reset-after N] [--html] frame.jpg ...
 //
-// --pause N,S: after the Nth frame of a connection the camera sends nothing for S seconds, then
-//              goes on.
+// --pause N,S: after the Nth frame of a connection (0: before the first) the camera sends
+//              nothing for S seconds, then goes on.
 // --reset-after N: after the Nth frame the camera ends the connection with a TCP reset.
 // --html: the camera answers an HTML page instead of its stream.
 // On stderr: one line for each request that asks for a Range, and for each connection that
@@ -39,7 +39,7 @@ struct camera_options {
   long count = 0;  // 0: forever
   std::string auth;
   bool once = false;
-  long pause_after = 0;    // frames sent before the pause; 0: no pause
+  long pause_after = -1;   // frames sent before the pause (0: silent from the start); -1: no pause
   double pause_seconds = 0;
   long reset_after = 0;    // frames sent before a reset; 0: no reset
   bool html = false;
@@ -112,9 +112,14 @@ long send_stream(int client, const camera_options& opt, const std::vector<std::s
   const char* head = "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=frame\r\n\r\n";
   if (!send_all(client, head, std::strlen(head))) return 0;
   auto period = std::chrono::duration<double>(1.0 / opt.fps);
+  auto pause = std::chrono::duration<double>(opt.pause_seconds);
   auto next = std::chrono::steady_clock::now();
   long i = 0;
   for (; opt.count == 0 || i < opt.count; ++i) {
+    if (i == opt.pause_after) {
+      next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(pause);
+      std::this_thread::sleep_until(next);
+    }
     if (opt.reset_after > 0 && i == opt.reset_after) {
       linger abrupt{1, 0};  // closing now sends a reset instead of the end of the stream
       setsockopt(client, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
@@ -128,8 +133,6 @@ long send_stream(int client, const camera_options& opt, const std::vector<std::s
         !send_all(client, "\r\n", 2))
       break;
     next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
-    if (i + 1 == opt.pause_after)
-      next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(opt.pause_seconds));
     std::this_thread::sleep_until(next);
   }
   return i;

@@ -1,4 +1,5 @@
-// Fuzz target: the framerelay command line and the encoder vector built from it.
+// Fuzz target: the framerelay command line, the encoder vector built from it, and the URL as
+// the listing masks it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (parse_relay_command_line(line.argc(), line.argv.data(), &settings) == relay_parse_ok) {
     const char* fetcher[vector_room];
     build_fetcher_vector(settings, fetcher);
+    if (masked_url(settings.url).empty() && settings.url[0] != '\0') __builtin_trap();
     encoder_vector encoder;
     if (build_encoder_vector(settings, &encoder) &&
         (encoder.count >= vector_room || encoder.argv[encoder.count] != nullptr))

@@ -1,12 +1,14 @@
 // Fuzz target: the marker scanner. Whatever the stream and however it is split into reads,
 // the bytes fed to the encoder are those of the scanner's rules applied one byte at a time,
-// and every frame handed over runs from a start marker to an end marker.
+// and every frame handed over runs from a start marker to an end marker; its picture size is
+// read from it, within its bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "framerelay/frame_scanner.h"
+#include "framerelay/picture_size.h"
 #include "tests/framerelay/scanner_reference.h"
 
 namespace {
@@ -14,6 +16,8 @@ namespace {
 feed_outcome collect(void* context, const unsigned char* frame, size_t size, long long count) {
   if (size < 4 || frame[0] != 0xFF || frame[1] != 0xD8 || frame[size - 2] != 0xFF || frame[size - 1] != 0xD9)
     std::abort();
+  picture_size picture;
+  read_picture_size(frame, size, &picture);
   auto* out = static_cast<std::string*>(context);
   for (long long i = 0; i < count; ++i) out->append(reinterpret_cast<const char*>(frame), size);
   return feed_ok;
