@@ -18,11 +18,18 @@ rm -rf "$demo" && mkdir -p "$demo"
 ffmpeg -nostdin -v error -f lavfi -i testsrc=size=320x240:rate=10 -frames:v 30 -q:v 5 "$demo/frame%03d.jpg"
 "$bin/test_camera" --port-file "$demo/port" --fps 10 --count 30 --once "$demo"/frame*.jpg &
 camera=$!
-trap 'kill $camera 2>/dev/null || true' EXIT
+relay=""
+trap 'kill $camera $relay 2>/dev/null || true' EXIT
 while [ ! -s "$demo/port" ]; do sleep 0.1; done
 start=$(date +%s.%N)
-# -R: the recording follows the wall clock, so it lasts as long as the camera ran.
-"$bin/framerelay" -R -s320,240 "http://127.0.0.1:$(cat "$demo/port")/video" > "$demo/camera.asf"
+# -R: the recording follows the wall clock and holds the camera's own pictures. When the camera
+# has sent its 30 frames and gone, framerelay would hold the last one and connect again until
+# the camera is back: the demo stops it then, as one stops a recording.
+"$bin/framerelay" -R "http://127.0.0.1:$(cat "$demo/port")/video" > "$demo/camera.asf" &
+relay=$!
+wait $camera
+kill -TERM $relay
+wait $relay
 end=$(date +%s.%N)
 echo
 echo "=== ffprobe $demo/camera.asf"
