@@ -47,6 +47,10 @@ int bytes_available(int fd);
 // -errno when the system cannot tell.
 int pipe_writer_would_wait(int read_fd);
 
+// True when every writer of the pipe whose read end is `read_fd` has closed it (Windows: and
+// it holds nothing more).
+bool pipe_writers_gone(int read_fd);
+
 // Opens /dev/null on any of descriptors 0, 1, 2 that is closed, so no pipe of ours can land
 // on a standard descriptor number.
 void ensure_standard_descriptors();

@@ -106,6 +106,11 @@ int pipe_writer_would_wait(int read_fd) {
   return (p.revents & POLLOUT) ? 0 : 1;
 }
 
+bool pipe_writers_gone(int read_fd) {
+  struct pollfd r {read_fd, POLLIN, 0};
+  return poll(&r, 1, 0) >= 0 && (r.revents & POLLHUP) != 0;
+}
+
 void ensure_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) >= 0) continue;

@@ -237,6 +237,13 @@ int bytes_available(int fd) {
 // An anonymous pipe does not tell its reader whether a writer waits.
 int pipe_writer_would_wait(int) { return -ENOSYS; }
 
+// A peek into a pipe whose writer has gone fails once it holds nothing more.
+bool pipe_writers_gone(int read_fd) {
+  DWORD available = 0;
+  return !PeekNamedPipe(system_handle_of(read_fd), nullptr, 0, nullptr, &available, nullptr) &&
+         GetLastError() == ERROR_BROKEN_PIPE;
+}
+
 // A console program always has its three standard descriptors from the runtime.
 void ensure_standard_descriptors() {}
 

@@ -13,6 +13,7 @@ struct process_handle {
   bool kill_sent = false;   // our termination request went out
   int exit_code = -1;       // exit status, 127 after our kill, 128+N after signal N from elsewhere
   int end_signal = 0;       // POSIX: the signal N that ended our own child, 0 when it exited itself
+  bool core_dumped = false; // POSIX: that signal left a core dump
   void* system_handle = nullptr;  // Windows: the process handle the status and end calls take
   void* tree = nullptr;           // Windows: the job object that holds the child's descendants
   void* end_watch = nullptr;      // Windows: the registered wait that wakes the wait at the process's end
@@ -25,6 +26,8 @@ struct child_stdio {
   int out = -1;
   int err = -1;
 };
+
+constexpr int kill_signal = 9;  // SIGKILL (a name Windows does not have)
 
 // What a child is given at its start besides its descriptors (Linux; elsewhere ignored).
 struct child_setup {
@@ -51,6 +54,9 @@ process_state process_status(process_handle* handle);
 
 // Asks the process to end at once (SIGKILL); does not wait.
 int terminate_process(process_handle* handle);
+
+// Sends `sig` to the process alone (Windows: nothing, -ENOSYS).
+int signal_process(process_handle* handle, int sig);
 
 constexpr int spared_limit = 1024;
 
@@ -113,12 +119,14 @@ constexpr stop_first_step kill_at_once{stop_action::kill_at_once, 0};
 constexpr stop_first_step ask_with_signal(int sig) { return {stop_action::ask_with_signal, sig}; }
 
 // Ends a process in order, the one way both programs do it: takes the `first` step with the
-// process and every process in `scope`, then waits up to grace_ms until none of them runs (the wait ends early when they are gone; `while_waiting`, when given, does the
-// waiting in steps of at most the milliseconds it is passed, with `context`, so the caller can
-// go on relaying output), then kills whatever still runs and reaps the process. Returns true
-// when everything ended within the grace.
+// process and every process in `scope`, then waits up to grace_ms until none of them runs (the
+// wait ends early when they are gone; `while_waiting`, when given, does the waiting in steps of
+// at most the milliseconds it is passed, with `context`, so the caller can go on relaying
+// output), then kills whatever still runs and reaps the process. Returns true when everything
+// ended within the grace. A `while_waiting` that returns false ends the grace at once: nothing
+// more is done, and false is returned (the caller has something more urgent to do).
 bool stop_process(process_handle* handle, stop_first_step first, long grace_ms, const stop_scope& scope = {},
-                  void (*while_waiting)(long ms, void* context) = nullptr, void* context = nullptr);
+                  bool (*while_waiting)(long ms, void* context) = nullptr, void* context = nullptr);
 
 // Takes hold of a running process by pid. Fails with -errno when it does not exist or is
 // not ours to signal.

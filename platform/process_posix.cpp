@@ -81,6 +81,7 @@ void record_end(process_handle* h, int status) {
   h->reaped = true;
   h->exit_code = code_from_wait_status(h, status);
   h->end_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  h->core_dumped = WIFSIGNALED(status) && WCOREDUMP(status);
   h->exit_code_known = true;
 }
 
@@ -135,6 +136,7 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
   handle->own_child = true;
   handle->pidfd = open_pidfd(pid);
   handle->cgroup_fd = cgroup;
+  if (cgroup >= 0) keep_run_cgroup(cgroup);
   register_handle(handle);
   return 0;
 }
@@ -219,6 +221,8 @@ int terminate_process(process_handle* handle) {
   return send_signal(handle, SIGKILL);
 }
 
+int signal_process(process_handle* handle, int sig) { return send_signal(handle, sig); }
+
 int terminate_process_tree(process_handle* handle, const stop_scope& scope) {
   bool alive = handle->pid > 0 && !handle->reaped;
   if (handle->cgroup_fd >= 0) {
@@ -277,6 +281,7 @@ int adopt_process(process_handle* handle, pid_t pid) {
 
 void release_process(process_handle* handle) {
   unregister_handle(handle);
+  if (handle->cgroup_fd >= 0) keep_run_cgroup(-1);
   close_pidfd(handle);
   release_run_cgroup(&handle->cgroup_fd);
   *handle = process_handle{};

@@ -9,11 +9,14 @@ namespace {
 constexpr long status_step_ms = 100;  // the longest a grace wait goes without looking again
 constexpr long reap_wait_ms = 1000;   // how long a killed process is given to vanish
 
-void just_wait(long ms, void*) { wait_for_events(nullptr, 0, ms); }
+bool just_wait(long ms, void*) {
+  wait_for_events(nullptr, 0, ms);
+  return true;
+}
 }  // namespace
 
 bool stop_process(process_handle* handle, stop_first_step first, long grace_ms, const stop_scope& scope,
-                  void (*while_waiting)(long ms, void* context), void* context) {
+                  bool (*while_waiting)(long ms, void* context), void* context) {
   if (while_waiting == nullptr) while_waiting = just_wait;
   if (!process_tree_running(handle, scope)) return true;
   if (first.action == stop_action::kill_at_once)
@@ -26,7 +29,7 @@ bool stop_process(process_handle* handle, stop_first_step first, long grace_ms, 
     if (!process_tree_running(handle, scope)) return true;
     std::int64_t left = deadline - monotonic_now();
     if (left <= 0) break;
-    while_waiting(left < status_step_ms ? static_cast<long>(left) : status_step_ms, context);
+    if (!while_waiting(left < status_step_ms ? static_cast<long>(left) : status_step_ms, context)) return false;
   }
   terminate_process_tree(handle, scope);
   // A killed process is gone within moments; one stuck in the kernel is reaped later. A run's

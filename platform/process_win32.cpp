@@ -302,6 +302,9 @@ int terminate_process(process_handle* handle) {
   return TerminateProcess(native(handle), terminated_exit_code) ? 0 : -errno_from_system_code(GetLastError());
 }
 
+// Windows processes take no signals.
+int signal_process(process_handle*, int) { return -ENOSYS; }
+
 // The job object holds every process the child started, detached ones included.
 int terminate_process_tree(process_handle* handle, const stop_scope&) {
   if (handle->system_handle == nullptr) return 0;

@@ -13,6 +13,14 @@
 // tree, why; later calls return the first answer.
 const char* choose_run_cgroups(bool wanted);
 
+// Makes sure that a run held in a cgroup does not outlive us, however we end: a process of
+// ours that is not below us (the run keeper) kills the cgroup of the run in progress once we
+// have gone without saying goodbye. Call after choose_run_cgroups, before become_subreaper and
+// before any signal handler is installed; nothing happens while runs are not held in cgroups.
+// (Killed outright with the keeper, or between a child's start and the keeper's hearing of its
+// cgroup, a run is left as before.)
+void start_run_keeper();
+
 // At our end: the processes still in cgroups of ours (daemons of runs that ended by themselves)
 // are moved into our own cgroup, and every cgroup we made is removed. Runs held then are ended
 // first; call it after every handle has been released.

@@ -490,6 +490,7 @@ std::vector<pid_t> processes_in_run_cgroups() {
 
 void end_run_cgroups() {
   if (!cgroups.in_use) return;
+  stop_run_keeper();
   for (held_cgroup& h : cgroups.held) {
     // A run still held at our end is ended with it.
     kill_run_cgroup(h.fd);

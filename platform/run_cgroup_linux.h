@@ -32,6 +32,12 @@ void signal_run_cgroup(int cgroup, int sig);
 int kill_run_cgroup(int cgroup);
 int kill_run_cgroup_by_freezing(int cgroup);
 
+// Tells the run keeper (run_cgroup.h) which cgroup holds the run in progress (-1: none).
+void keep_run_cgroup(int cgroup);
+
+// Says goodbye to the run keeper: it ends without ending anything.
+void stop_run_keeper();
+
 // Lets go of the cgroup's descriptor. The cgroup is removed once it is empty: now, or by a later
 // look (at every run start, and after processes have ended, at most once a second), or at our end.
 void release_run_cgroup(int* cgroup);

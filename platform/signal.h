@@ -17,14 +17,26 @@ void install_stop_requests(void (*on_stop)(int sig));
 // the real-time signals. Windows has none of these: nothing is installed there.
 void install_end_requests(void (*on_end)(int sig));
 
-// `report` runs for SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGQUIT, SIGBUS, SIGTRAP and SIGSYS and
-// the program goes on.
+// `report` runs for SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGQUIT, SIGBUS, SIGTRAP and SIGSYS (a
+// wait in progress is woken up) and the program goes on.
 // After a real fault raised by the program itself the default action is put back first, so
 // the program ends instead of faulting again forever.
 void install_signal_reports(void (*report)(int sig));
 
+// `on_forward` runs (in signal context, waking the wait) for SIGUSR1 and SIGUSR2, which a
+// supervisor passes on to its child; installed after install_end_requests, it takes them over
+// from there. Windows has neither: nothing is installed there.
+void install_forwarded_signals(void (*on_forward)(int sig));
+
+// The signal's name as the system calls it ("SIGTERM", "SIGRTMIN+2"), in a static area.
+const char* signal_name(int sig);
+
 // Ends the process the way `sig` would have ended it without a handler.
 [[noreturn]] void die_by_signal(int sig);
+
+// Ends the process as a writer to a pipe whose reader has gone ends: by SIGPIPE (exit status
+// 141 in a shell; Windows: exit status 141).
+[[noreturn]] void die_as_broken_pipe_writer();
 
 // Writes a text to a descriptor from inside a signal handler.
 void signal_safe_write(int fd, const char* text);

@@ -5,8 +5,11 @@
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
+
+#include <initializer_list>
 
 #include "platform/wake_up.h"
 
@@ -31,6 +34,7 @@ constexpr int ending_signals[] = {
 void (*stop_callback)(int) = nullptr;
 void (*end_callback)(int) = nullptr;
 void (*report_callback)(int) = nullptr;
+void (*forward_callback)(int) = nullptr;
 
 void install(int sig, void (*handler)(int, siginfo_t*, void*), bool restart) {
   struct sigaction sa {};
@@ -63,6 +67,12 @@ void on_reported_signal(int sig, siginfo_t* info, void*) {
                     info->si_code > 0;
   if (real_fault) restore_default(sig);
   report_callback(sig);
+  wake_up();
+}
+
+void on_forwarded_signal(int sig, siginfo_t*, void*) {
+  forward_callback(sig);
+  wake_up();
 }
 
 }  // namespace
@@ -90,8 +100,29 @@ void install_end_requests(void (*on_end)(int sig)) {
 
 void install_signal_reports(void (*report)(int sig)) {
   report_callback = report;
+  wake_up_descriptor();  // made before any handler can need it
   for (int sig : reported_signals) install(sig, on_reported_signal, true);
 }
+
+void install_forwarded_signals(void (*on_forward)(int sig)) {
+  forward_callback = on_forward;
+  wake_up_descriptor();  // made before any handler can need it
+  for (int sig : {SIGUSR1, SIGUSR2}) install(sig, on_forwarded_signal, true);
+}
+
+const char* signal_name(int sig) {
+  static char name[32];
+  const char* abbreviation = sigabbrev_np(sig);
+  if (abbreviation != nullptr)
+    snprintf(name, sizeof name, "SIG%s", abbreviation);
+  else if (sig >= SIGRTMIN && sig <= SIGRTMAX)
+    snprintf(name, sizeof name, "SIGRTMIN+%d", sig - SIGRTMIN);
+  else
+    snprintf(name, sizeof name, "signal %d", sig);
+  return name;
+}
+
+void die_as_broken_pipe_writer() { die_by_signal(SIGPIPE); }
 
 void die_by_signal(int sig) {
   restore_default(sig);

@@ -57,6 +57,23 @@ void install_stop_requests(void (*on_stop)(int sig)) {
 // The runtime raises none of the signals meant here.
 void install_end_requests(void (*)(int)) {}
 
+void install_forwarded_signals(void (*)(int)) {}
+
+const char* signal_name(int sig) {
+  switch (sig) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGBREAK: return "SIGBREAK";
+    case SIGABRT: return "SIGABRT";
+    case SIGFPE: return "SIGFPE";
+    case SIGILL: return "SIGILL";
+    case SIGSEGV: return "SIGSEGV";
+    default: return "a signal";
+  }
+}
+
+[[noreturn]] void die_as_broken_pipe_writer() { ExitProcess(141); }
+
 void install_signal_reports(void (*report)(int sig)) {
   report_callback = report;
   for (int sig : reported_signals) std::signal(sig, on_reported_signal);
