@@ -47,6 +47,8 @@ int main(int argc, char** argv) {
   if (no_cgroup != nullptr) std::sscanf(no_cgroup, "%d", &tree_asked);
   const char* held = choose_run_cgroups(tree_asked == 0);
   if (settings.debug_mask & 1) std::fprintf(stderr, "%s\n", held);
+  // Before we become a subreaper and install handlers: the keeper must not be below us.
+  start_run_keeper();
 
   watch_child_events();
   become_subreaper();

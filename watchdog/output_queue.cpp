@@ -102,6 +102,16 @@ void queue_put(output_queue* q, const char* bytes, std::size_t len) {
     }
     if (len == 0) return;
   }
+  queue_hold(q, bytes, len);
+}
+
+void queue_hold(output_queue* q, const char* bytes, std::size_t len) {
+  if (q->data == nullptr || len == 0) return;
+  if (q->failed) {
+    q->dropped += len;
+    return;
+  }
+  if (q->begin == q->end) q->waiting_since = monotonic_now();
   // Whole or not at all: a piece cut out of the middle of the stream would splice its text.
   // Relayed output never comes here beyond the room (its pipe is read only as far as there is
   // room), so only our own lines can be dropped, when our reader takes nothing for long.

@@ -37,6 +37,10 @@ void close_output_queues(our_outputs* outputs);
 // fit, not at all. Never waits.
 void queue_put(output_queue* q, const char* bytes, std::size_t len);
 
+// Appends bytes for the next flush, whole or, when they do not fit, not at all; writes
+// nothing now (a stream that keeps coming is written in batches).
+void queue_hold(output_queue* q, const char* bytes, std::size_t len);
+
 // Bytes the queue can still take.
 std::size_t queue_room(const output_queue* q);
 

@@ -51,12 +51,27 @@ number_read read_number(const char* text, bool hex, int* value, const char** end
   return number_ok;
 }
 
+// A value the option cannot take: one line naming the option, its value and why, then the
+// usage text.
+parse_outcome refuse(char letter, const char* rest, const char* why) {
+  std::fprintf(stderr, "ERROR: -%c%.64s: %s\n", letter, rest, why);
+  return parse_usage;
+}
+
+constexpr const char* beyond_range = "the number is beyond the 32-bit range";
+
+// A number that must be above 0: the seconds of -m, -t, -w, -k, the count of -n.
+parse_outcome read_positive(char letter, const char* rest, int* value, const char* what) {
+  if (read_number(rest, false, value) == number_too_big) return refuse(letter, rest, beyond_range);
+  return *value > 0 ? parse_ok : refuse(letter, rest, what);
+}
+
 // "-m" value: "%d,%s" into monitor_sec and watch_file; the file name is the text after the
 // comma up to the first white space, and a name that does not fit its field is refused.
 parse_outcome read_monitor_value(run_settings_record* settings, const char* rest) {
   const char* p = rest;
   number_read r = read_number(rest, false, &settings->monitor_sec, &p);
-  if (r == number_too_big) return parse_usage;
+  if (r == number_too_big) return refuse('m', rest, beyond_range);
   if (r == number_missing || *p != ',') return parse_ok;
   ++p;
   while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) ++p;
@@ -72,13 +87,23 @@ parse_outcome read_monitor_value(run_settings_record* settings, const char* rest
   return parse_ok;
 }
 
-// "-t" value: "%d,%d" into timeout_sec and timeout_status; the second number is read only
-// when the first was and a comma follows it.
-parse_outcome read_timeout_value(run_settings_record* settings, const char* rest) {
+// "%d,%d" into two fields (-t, -k); the second number is read only when the first was and a
+// comma follows it.
+parse_outcome read_number_pair(char letter, const char* rest, int* first, int* second) {
   const char* p = rest;
-  number_read r = read_number(rest, false, &settings->timeout_sec, &p);
-  if (r == number_ok && *p == ',') r = read_number(p + 1, false, &settings->timeout_status);
-  return r == number_too_big ? parse_usage : parse_ok;
+  number_read r = read_number(rest, false, first, &p);
+  if (r == number_ok && *p == ',') r = read_number(p + 1, false, second);
+  return r == number_too_big ? refuse(letter, rest, beyond_range) : parse_ok;
+}
+
+// "-k" value: the grace in seconds, then the signal that asks for the end.
+parse_outcome read_gentle_kill(run_settings_record* settings, const char* rest) {
+  if (read_number_pair('k', rest, &settings->gentle_kill_sec, &settings->gentle_kill_signal) != parse_ok)
+    return parse_usage;
+  if (settings->gentle_kill_sec <= 0) return refuse('k', rest, "the seconds must be a number above 0");
+  if (settings->gentle_kill_signal < 1 || settings->gentle_kill_signal > 64)
+    return refuse('k', rest, "the signal must be a number from 1 to 64");
+  return parse_ok;
 }
 
 // Handles the option letters of one word. Returns parse_ok to go on.
@@ -99,7 +124,7 @@ parse_outcome parse_option_word(run_settings_record* settings, const char* word,
         settings->match_mode = stream_scope::output_and_error;
         break;
       case 'X':
-        if (*rest == '\0') return parse_usage;
+        if (*rest == '\0') return refuse('X', rest, "the file name is missing");
         settings->end_on_file = true;
         settings->end_file = rest;
         return parse_ok;
@@ -108,7 +133,7 @@ parse_outcome parse_option_word(run_settings_record* settings, const char* word,
         break;
       case 'd':
         settings->debug_mask = 1;
-        if (read_number(rest, true, &settings->debug_mask) == number_too_big) return parse_usage;
+        if (read_number(rest, true, &settings->debug_mask) == number_too_big) return refuse('d', rest, beyond_range);
         return parse_ok;
       case 'e':
         *command_phase = true;
@@ -119,21 +144,24 @@ parse_outcome parse_option_word(run_settings_record* settings, const char* word,
         parse_outcome r = read_monitor_value(settings, rest);
         if (r != parse_ok) return r;
         if (settings->monitor_mode == stream_scope::none) settings->monitor_mode = stream_scope::output_only;
-        if (settings->monitor_sec <= 0) return parse_usage;
+        if (settings->monitor_sec <= 0) return refuse('m', rest, "the seconds must be a number above 0");
         return parse_ok;
       }
       case 'n':
-        if (read_number(rest, false, &settings->max_count) == number_too_big) return parse_usage;
-        if (settings->max_count <= 0) return parse_usage;
-        return parse_ok;
+        return read_positive('n', rest, &settings->max_count, "the count must be a number above 0");
+      case 'k':
+        return read_gentle_kill(settings, rest);
       case 'p':
-        if (read_number(rest, false, &settings->reuse_pid) == number_too_big) return parse_usage;
+        // A missing number or 0 means no adoption, so `-p$(cat app.pid)` starts the command
+        // when there is no pid file.
+        if (read_number(rest, false, &settings->reuse_pid) == number_too_big) return refuse('p', rest, beyond_range);
+        if (settings->reuse_pid < 0) return refuse('p', rest, "a process id is not negative");
         return parse_ok;
       case 'q':
         settings->quiet = true;
         break;
       case 's':
-        if (*rest == '\0') return parse_usage;
+        if (*rest == '\0') return refuse('s', rest, "the pattern is missing");
         if (settings->pattern_count >= max_patterns) {
           std::fprintf(stderr, "-s string over, max is %d\n", max_patterns);
         } else {
@@ -147,16 +175,17 @@ parse_outcome parse_option_word(run_settings_record* settings, const char* word,
         if (settings->match_mode == stream_scope::none) settings->match_mode = stream_scope::output_only;
         return parse_ok;
       case 't':
-        if (read_timeout_value(settings, rest) != parse_ok) return parse_usage;
-        if (settings->timeout_sec <= 0) return parse_usage;
+        if (read_number_pair('t', rest, &settings->timeout_sec, &settings->timeout_status) != parse_ok) return parse_usage;
+        if (settings->timeout_sec <= 0) return refuse('t', rest, "the seconds must be a number above 0");
         return parse_ok;
       case 'w':
-        if (read_number(rest, false, &settings->restart_pause_max) == number_too_big) return parse_usage;
-        if (settings->restart_pause_max <= 0) return parse_usage;
-        return parse_ok;
+        return read_positive('w', rest, &settings->restart_pause_max, "the seconds must be a number above 0");
       case 'x':
         settings->end_on_status = true;
-        if (read_number(rest, false, &settings->end_status) == number_too_big) return parse_usage;
+        if (read_number(rest, false, &settings->end_status) == number_too_big) return refuse('x', rest, beyond_range);
+        // An exit status the system can give: anything else could never end the cycle.
+        if (settings->end_status < 0 || settings->end_status > 255)
+          return refuse('x', rest, "an exit status is a number from 0 to 255");
         return parse_ok;
       default:
         std::fprintf(stderr, "Option %c ??\n", *p);

@@ -38,6 +38,8 @@ struct run_settings_record {
   int timeout_sec = 0;                       // -t: end everything this long after the first start
   int timeout_status = default_timeout_status;  // -t<sec>,<retcd>: our exit status then
   int restart_pause_max = 0;                 // -w: the restart pause grows up to this many seconds; 0: 1 s
+  int gentle_kill_sec = 0;                   // -k: a hang or timeout first sends gentle_kill_signal, then waits this long; 0: kill at once
+  int gentle_kill_signal = 15;               // -k<sec>,<signal>: that signal (SIGTERM by default)
   int debug_mask = 0;                        // -d: bit 1 matcher/words/adoption, bit 2 start/poll/read/file
   int cmd_argc = 0;
   char* cmd_argv[cmd_slots] = {};            // the display words: quoted, shown in messages and traces

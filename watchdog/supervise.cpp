@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -20,20 +22,17 @@
 #include "platform/signal.h"
 #include "platform/wait.h"
 #include "watchdog/child_status.h"
-#include "watchdog/final_output.h"
 #include "watchdog/messages.h"
 #include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/termination.h"
 #include "watchdog/chunk_match.h"
-#include "watchdog/wait_list.h"
 
 namespace {
 
 constexpr long grace_ms = 3000;                 // a killed or asked child's time to end
 constexpr long pause_ms = 1000;                 // between runs
 constexpr long pass_wait_ms = 1000;             // the longest idle wait of a pass
-constexpr unsigned flowing_passes = 8;          // passes without a wait while a stream flows
 constexpr long end_wait_ms = 10000;             // how long a normal end waits on a reader taking nothing
 constexpr long short_wait_ms = 1000;            // the same after a timeout or a stop request
 constexpr long unread_wait_ms = 250;            // the idle wait while silence is watched on an unread pipe
@@ -89,50 +88,49 @@ std::vector<char*> child_environment(const supervision_state* s, std::vector<std
   return pointers;
 }
 
-// Starts the command on two new pipes. 0, or -errno with the reason said when it cannot be
-// started.
+// Starts the command, on two new pipes when its output is relayed. 0, or -errno with the
+// reason said when it cannot be started.
 int start_command(supervision_state* s) {
   run_record* run = &s->run;
   ++s->run_count;
   std::vector<std::string> entries;
   std::vector<char*> environment = child_environment(s, &entries);
-  int out_pipe[2];
-  int err_pipe[2];
-  int rc = make_pipe(out_pipe, 0);
-  if (rc == 0) {
-    rc = make_pipe(err_pipe, 0);
-    if (rc < 0) {
-      close_fd(&out_pipe[0]);
-      close_fd(&out_pipe[1]);
+  int out_pipe[2] = {-1, -1};
+  int err_pipe[2] = {-1, -1};
+  if (redirect_mode(s->settings)) {
+    int rc = make_pipe(out_pipe, 0);
+    if (rc == 0) {
+      rc = make_pipe(err_pipe, 0);
+      if (rc < 0) {
+        close_fd(&out_pipe[0]);
+        close_fd(&out_pipe[1]);
+      }
     }
-  }
-  if (rc < 0) {
-    say(s->outputs, "ERROR: cannot make the output pipes for [%s]: %s\n", command_name(s->settings),
-        std::strerror(-rc));
-    return rc;
+    if (rc < 0) {
+      say(s->outputs, "ERROR: cannot make the output pipes for [%s]: %s\n", command_name(s->settings),
+          std::strerror(-rc));
+      return rc;
+    }
   }
   if (debug(s->settings, 2)) list_command_words(s);
 
   child_stdio stdio;
-  if (redirect_mode(s->settings)) {
-    stdio.out = out_pipe[1];
-    stdio.err = err_pipe[1];
-  }
+  stdio.out = out_pipe[1];
+  stdio.err = err_pipe[1];
   child_setup setup;
   setup.own_cgroup = true;  // where the system allows it, a cgroup holds all the run starts
-  rc = spawn_process(&run->child, s->settings->child_argv, stdio, environment.data(), s->settings->cmd_argv, setup);
+  setup.parent_death_signal = kill_signal;  // killed outright, we take the child with us
+  int rc = spawn_process(&run->child, s->settings->child_argv, stdio, environment.data(), s->settings->cmd_argv, setup);
   // The child holds the only write ends now, so reads see the end when it is gone.
   close_fd(&out_pipe[1]);
   close_fd(&err_pipe[1]);
-  run->out_fd = out_pipe[0];
-  run->err_fd = err_pipe[0];
-  // Our reads never wait: the pass's wait says when there is something.
-  set_nonblocking(run->out_fd);
-  set_nonblocking(run->err_fd);
   if (rc < 0) {
+    close_fd(&out_pipe[0]);
+    close_fd(&err_pipe[0]);
     say_error(s->outputs, command_name(s->settings), -rc);
     return rc;
   }
+  relay_run_pipes(&s->relay, out_pipe[0], err_pipe[0]);
   if (debug(s->settings, 2)) say(s->outputs, "pid: %d\n", process_id_of(&run->child));
   return 0;
 }
@@ -169,71 +167,30 @@ bool adopt_running_process(supervision_state* s) {
   return true;
 }
 
-// Reads one chunk from a pipe and relays it to `queue`. Returns the bytes read (0 when none).
-std::size_t read_and_relay(int fd, output_queue* queue, char* chunk, bool* flowing, pipe_activity* activity) {
-  ssize_t n = read_some(fd, chunk, chunk_size);
-  *flowing = n == static_cast<ssize_t>(chunk_size);
-  if (n <= 0) {
-    chunk[0] = '\0';
-    return 0;
-  }
-  note_taken(activity, static_cast<std::size_t>(n));
-  queue_put(queue, chunk, static_cast<std::size_t>(n));
-  chunk[n] = '\0';
-  return static_cast<std::size_t>(n);
-}
+// The cycle must stop now: a stop request, or a reader of ours that has gone.
+bool must_stop(const relay_unit* relay) { return termination_requested() || stream_reader_gone(relay) != no_stream; }
 
-// While a killed run's processes end, relays what a pipe holds right now, up to `limit`, without
-// the hang tests, so the last words of a dying child are not lost.
-void relay_remaining(int fd, output_queue* queue, long limit) {
-  if (fd < 0) return;
-  char buffer[4096];
-  long left = std::min<long>({bytes_available(fd), limit, static_cast<long>(queue_room(queue))});
-  while (left > 0) {
-    ssize_t n = read_some(fd, buffer, static_cast<std::size_t>(std::min<long>(left, sizeof buffer)));
-    if (n <= 0) break;
-    queue_put(queue, buffer, static_cast<std::size_t>(n));
-    left -= n;
-  }
-}
+bool stop_due(const supervision_state* s) { return must_stop(&s->relay); }
 
-// Waits up to `ms`, writing held-back output as our readers take it; a stop request ends it
-// early.
-void wait_writing_output(our_outputs* outputs, long ms) {
-  std::int64_t deadline = monotonic_now() + ms;
-  for (;;) {
-    flush_outputs(outputs);
-    std::int64_t left = deadline - monotonic_now();
-    if (left <= 0 || termination_requested()) return;
-    wait_list waits = list_waits(outputs, -1, -1);
-    wait_for_events(waits.items, waits.count, static_cast<long>(left));
-  }
-}
-
-// The room a stream's backlog has for relayed output, as in a monitoring pass.
-long backlog_room(const output_queue* q) {
-  return queue_full(q) ? 0 : static_cast<long>(backlog_limit - queue_pending(q));
-}
+// Waits up to `ms`, relaying output; a stop ends it early.
+void wait_writing_output(supervision_state* s, long ms) { relay_for(&s->relay, ms, must_stop); }
 
 // A grace wait's step: the child's output is still relayed while it ends, as far as our
-// readers take it, so the child feels their pace as in a pass.
-void relay_while_waiting(long ms, void* context) {
-  auto* s = static_cast<supervision_state*>(context);
-  run_record* run = &s->run;
-  std::int64_t deadline = monotonic_now() + ms;
-  for (;;) {
-    if (!run->adopted) {
-      relay_remaining(run->out_fd, &s->outputs->out, backlog_room(&s->outputs->out));
-      relay_remaining(run->err_fd, &s->outputs->err, backlog_room(&s->outputs->err));
-    }
-    flush_outputs(s->outputs);
-    std::int64_t left = deadline - monotonic_now();
-    if (left <= 0) return;
-    // The grace has its own deadline: a stop request does not cut its steps short.
-    wait_list waits = list_waits(s->outputs, run->adopted ? -1 : run->out_fd, run->adopted ? -1 : run->err_fd);
-    wait_for_data(&waits, static_cast<long>(left));
-  }
+// readers take it, so the child feels their pace as in a pass. This grace (the one of a stop)
+// has its own deadline: nothing cuts its steps short.
+bool relay_while_waiting(long ms, void* context) {
+  relay_for(&static_cast<supervision_state*>(context)->relay, ms, nullptr);
+  return true;
 }
+
+// The same in the grace after a hang or a timeout, which a stop ends at once.
+bool relay_until_stop(long ms, void* context) {
+  auto* s = static_cast<supervision_state*>(context);
+  return relay_for(&s->relay, ms, must_stop);
+}
+
+// The grace -k gives the run's processes after its signal (0 without -k).
+long gentle_grace_ms(const supervision_state* s) { return s->settings->gentle_kill_sec * 1000L; }
 
 void print_hang(const supervision_state* s, run_end_reason reason) {
   const run_settings_record* settings = s->settings;
@@ -281,9 +238,9 @@ bool error_string_found(const supervision_state* s) {
   const run_record* run = &s->run;
   our_outputs* trace = debug(settings, 1) ? s->outputs : nullptr;
   for (int i = 0; i < settings->pattern_count; ++i) {
-    if (chunk_matches(settings->patterns[i], run->out_chunk, run->out_len, trace)) return true;
+    if (chunk_matches(settings->patterns[i], run->chunks.out, run->chunks.out_len, trace)) return true;
     if (settings->match_mode == stream_scope::output_and_error &&
-        chunk_matches(settings->patterns[i], run->err_chunk, run->err_len, trace))
+        chunk_matches(settings->patterns[i], run->chunks.err, run->chunks.err_len, trace))
       return true;
   }
   return false;
@@ -340,10 +297,10 @@ bool silence_watched(const run_settings_record* settings) {
 // ours is no sign: what it takes may have waited in the pipe for long. Bytes are seen at most
 // a pass late, so silence is never found early. Standard error is looked at only where its
 // silence counts.
-void look_for_output(const run_settings_record* settings, run_record* run, bool out_unread, bool err_unread) {
-  if (child_wrote(&run->out_activity, run->out_fd, out_unread)) run->last_out = run->now;
-  if (settings->monitor_mode == stream_scope::output_and_error &&
-      child_wrote(&run->err_activity, run->err_fd, err_unread))
+void look_for_output(supervision_state* s) {
+  run_record* run = &s->run;
+  if (run_pipe_written(&s->relay, out_stream)) run->last_out = run->now;
+  if (s->settings->monitor_mode == stream_scope::output_and_error && run_pipe_written(&s->relay, err_stream))
     run->last_err = run->now;
 }
 
@@ -356,60 +313,63 @@ long pass_wait(const supervision_state* s, bool pipe_left_unread) {
   return static_cast<long>(std::max<std::int64_t>(wait, 0));
 }
 
+void trace_reads(const supervision_state* s, unsigned streams) {
+  const run_record* run = &s->run;
+  int out_fd = run_pipe(&s->relay, out_stream), err_fd = run_pipe(&s->relay, err_stream);
+  if (streams & out_stream) say(s->outputs, "fd:%d is valid\n", out_fd);
+  if (streams & err_stream) say(s->outputs, "fd:%d is valid\n", err_fd);
+  say(s->outputs, "%d\n", ((streams & out_stream) ? 1 : 0) + ((streams & err_stream) ? 1 : 0));
+  if (streams & out_stream) say(s->outputs, "outfd:%d read()\n", out_fd);
+  if (streams & err_stream) {
+    say(s->outputs, "errfd:%d read()\n", err_fd);
+    say(s->outputs, "|");
+    say_bytes(s->outputs, run->chunks.err, run->chunks.err_len);
+    say(s->outputs, "|\n");
+  }
+}
+
+// Passes SIGUSR1 and SIGUSR2 that reached us on to the child.
+void forward_signals(supervision_state* s) {
+  unsigned pending = take_forwarded_signals();
+  for (int sig = 1; pending != 0 && sig < 32; ++sig) {
+    if (!(pending >> sig & 1)) continue;
+    pending &= ~(1u << sig);
+    signal_process(&s->run.child, sig);
+  }
+}
+
+// The hang or the timeout is dealt with: everything the run started is killed at once, or,
+// with -k, first asked to end with the signal of -k.
+void end_run_processes(supervision_state* s) {
+  if (s->settings->gentle_kill_sec > 0)
+    signal_process_tree(&s->run.child, s->settings->gentle_kill_signal, run_scope(s));
+  else
+    end_child(&s->run.child, run_scope(s));
+}
+
 pass_outcome monitoring_pass(supervision_state* s) {
   run_record* run = &s->run;
-  if (termination_requested()) return pass_stopped;
+  if (stop_due(s)) return pass_stopped;
+  forward_signals(s);
   if (!child_running(&run->child, &s->query)) {
     s->end_reason = end_by_itself;
     return pass_child_ended;
   }
   // A stream whose backlog is full is not read: its child waits, as on a stalled reader.
-  bool read_out = !run->adopted && !queue_full(&s->outputs->out);
-  bool read_err = !run->adopted && !queue_full(&s->outputs->err);
-  ++run->passes;
-  bool flowing = (run->out_flowing && read_out) || (run->err_flowing && read_err);
-  bool polled = !(flowing && run->passes % flowing_passes != 0);
-  unsigned ready = no_stream;  // the streams whose pipe is read in this pass
-  if (!polled) {
-    // Data is still coming: read on without waiting; every few passes the wait still looks at
-    // both streams, so the quiet one is not left behind.
-    if (run->out_flowing && read_out) ready |= out_stream;
-    if (run->err_flowing && read_err) ready |= err_stream;
-  } else {
-    wait_list waits = list_waits(s->outputs, read_out ? run->out_fd : -1, read_err ? run->err_fd : -1);
-    if (debug(s->settings, 2)) say(s->outputs, "select ... ");
-    ready = wait_for_data(&waits, pass_wait(s, !run->adopted && (!read_out || !read_err)));
-    if (debug(s->settings, 2)) {
-      if (ready & out_stream) say(s->outputs, "fd:%d is valid\n", run->out_fd);
-      if (ready & err_stream) say(s->outputs, "fd:%d is valid\n", run->err_fd);
-      say(s->outputs, "%d\n", ((ready & out_stream) ? 1 : 0) + ((ready & err_stream) ? 1 : 0));
-    }
-  }
+  bool left_unread = full_streams(&s->relay) != no_stream && run_pipe(&s->relay, out_stream) >= 0;
+  if (debug(s->settings, 2)) say(s->outputs, "select ... ");
+  bool waited = false;
+  unsigned streams = relay_pass(&s->relay, pass_wait(s, left_unread), &run->chunks, &waited);
   run->now = monotonic_now();
-  flush_outputs(s->outputs);
-
-  run->out_len = run->err_len = 0;
-  run->out_chunk[0] = run->err_chunk[0] = '\0';
-  if (ready & out_stream) {
-    if (debug(s->settings, 2)) say(s->outputs, "outfd:%d read()\n", run->out_fd);
-    run->out_len = read_and_relay(run->out_fd, &s->outputs->out, run->out_chunk, &run->out_flowing, &run->out_activity);
-  }
-  if (ready & err_stream) {
-    if (debug(s->settings, 2)) say(s->outputs, "errfd:%d read()\n", run->err_fd);
-    run->err_len = read_and_relay(run->err_fd, &s->outputs->err, run->err_chunk, &run->err_flowing, &run->err_activity);
-    if (debug(s->settings, 2)) {
-      say(s->outputs, "|");
-      say_bytes(s->outputs, run->err_chunk, run->err_len);
-      say(s->outputs, "|\n");
-    }
-  }
+  if (debug(s->settings, 2)) trace_reads(s, streams);
   // Between the reads of a flowing stream the child is surely not silent; the look waits for
   // a pass that waited.
-  if (polled && !run->adopted && silence_watched(s->settings)) look_for_output(s->settings, run, !read_out, !read_err);
+  if (waited && !run->adopted && silence_watched(s->settings)) look_for_output(s);
 
+  if (stop_due(s)) return pass_stopped;
   if (timeout_due(s)) {
     declare_timeout(s);
-    end_child(&run->child, run_scope(s));
+    end_run_processes(s);
     return pass_timeout;
   }
   if (s->settings->monitor_mode == stream_scope::none && s->settings->match_mode == stream_scope::none &&
@@ -419,7 +379,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
   run_end_reason hang = hang_tests(s);
   if (hang == end_none) return pass_continue;
   if (!s->settings->quiet) print_hang(s, hang);
-  end_child(&run->child, run_scope(s));
+  end_run_processes(s);
   s->end_reason = hang;
   run->killed = true;
   return pass_killed;
@@ -434,27 +394,75 @@ reader_wait normal_end_wait(const supervision_state* s) {
 // After a timeout or a stop request the wait stays short.
 reader_wait short_end_wait() { return reader_wait{short_wait_ms, nullptr, INT64_MAX}; }
 
-// Closes the run's pipes after relaying everything they held when its processes ended, as far
-// as `wait` lets our readers take it; what they still hold is dropped, and counted.
-void close_run_pipes(supervision_state* s, const reader_wait& wait) {
-  run_record* run = &s->run;
-  relay_what_pipes_hold(s->outputs, run->out_fd, run->err_fd, wait);
-  close_pipe_counting_loss(&run->out_fd, &s->outputs->out);
-  close_pipe_counting_loss(&run->err_fd, &s->outputs->err);
+// Ends the relaying of the run's pipes after relaying everything they held when its processes
+// ended, as far as `wait` lets our readers take it; what they still hold is dropped, and
+// counted. A pipe that processes the run spared still hold stays relayed (`keep_held`).
+void close_run_pipes(supervision_state* s, const reader_wait& wait, bool keep_held = false) {
+  relay_end_run(&s->relay, keep_held, wait);
 }
 
-// We were asked to end: every process of the run gets the same signal and the grace wait,
-// while its output is still relayed; whatever still runs then is killed. Then we end by that
-// signal.
-[[noreturn]] void end_by_stop_request(supervision_state* s) {
-  int sig = termination_signal();
+// How the child ended, as the run's end line says it.
+void describe_child_end(const process_handle& child, char* text, std::size_t size) {
+  if (!child.exit_code_known)
+    std::snprintf(text, size, "ended, exit status unknown");
+  else if (child.end_signal != 0)
+    std::snprintf(text, size, "killed by signal %d%s", child.end_signal, child.core_dumped ? ", core dumped" : "");
+  else
+    std::snprintf(text, size, "exit status %d", child.exit_code);
+}
+
+void report_run_end(const supervision_state* s, const char* how) {
+  if (!s->settings->quiet)
+    say(s->outputs, "%s ****** WATCHDOG run ended (%s) [%s] ******\n", time_stamp(0), how, command_name(s->settings));
+}
+
+void report_child_end(const supervision_state* s) {
+  char how[96];
+  describe_child_end(s->run.child, how, sizeof how);
+  report_run_end(s, how);
+}
+
+void print_end(const supervision_state* s) {
+  if (s->settings->quiet) return;
+  const char* insert = s->end_mark == mark_exit_status ? "<OK-exitstatus> "
+                       : s->end_mark == mark_exit_file ? "<OK-exitfile> "
+                                                       : "";
+  say(s->outputs, "%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(s->settings), insert,
+      s->run_count);
+}
+
+bool run_in_progress(const run_record* run) { return run->child.pid > 0 || run->child.system_handle != nullptr; }
+
+// Says why we stop: the signal, or the reader of ours that has gone.
+void announce_stop(const supervision_state* s, int sig, unsigned lost_reader) {
+  if (lost_reader != no_stream) {
+    say(s->outputs, "ERROR: the reader of %s has gone: the run is stopped and watchdog ends\n",
+        lost_reader == out_stream ? "standard output" : "standard error");
+  } else if (!s->settings->quiet) {
+    say(s->outputs, "%s ****** WATCHDOG stop by signal %d (%s) [%s] ******\n", time_stamp(0), sig, signal_name(sig),
+        command_name(s->settings));
+  }
+}
+
+// We were asked to end, or a reader of ours has gone: every process of the run gets the
+// signal (SIGTERM for a lost reader) and the grace wait, while its output is still relayed;
+// whatever still runs then is killed. Then we end by that signal, or as a pipeline's writer
+// whose reader has gone ends.
+[[noreturn]] void end_by_stop(supervision_state* s) {
+  unsigned lost_reader = termination_requested() ? no_stream : stream_reader_gone(&s->relay);
+  int sig = lost_reader != no_stream ? SIGTERM : termination_signal();
+  announce_stop(s, sig, lost_reader);
   run_record* run = &s->run;
-  if (run->child.pid > 0 || run->child.system_handle != nullptr)
+  if (run_in_progress(run)) {
     stop_process(&run->child, ask_with_signal(sig), grace_ms, run_scope(s), relay_while_waiting, s);
+    report_child_end(s);
+  }
   close_run_pipes(s, short_end_wait());
   release_process(&run->child);
   end_run_cgroups();
-  finish_output(s->outputs, short_end_wait());
+  print_end(s);
+  finish_relay(&s->relay, short_end_wait());
+  if (lost_reader != no_stream) die_as_broken_pipe_writer();
   die_by_signal(sig);
 }
 
@@ -466,21 +474,21 @@ bool runs_ran_out(const supervision_state* s) {
 bool pause_before_next_run(supervision_state* s, std::int64_t run_ms) {
   if (runs_ran_out(s)) {
     // No restart follows: the pause before the end stays the second it always was.
-    wait_writing_output(s->outputs, pause_ms);
-    if (termination_requested()) end_by_stop_request(s);
+    wait_writing_output(s, pause_ms);
+    if (stop_due(s)) end_by_stop(s);
     // The runs ran out before the awaited end: that is a failure the caller must see.
     if (s->settings->end_on_status || s->settings->end_on_file) s->result = exit_condition_unmet;
     return false;
   }
   // Output dropped in the run just ended is said before the next one begins.
-  report_dropped_output(s->outputs);
+  report_dropped_output(&s->relay);
   std::int64_t pause = next_restart_pause(&s->pause, run_ms, s->settings->restart_pause_max);
   if (pause > pause_ms && !s->settings->quiet)
     say(s->outputs, "%s ****** WATCHDOG restart pause (%d sec) [%s] ******\n", time_stamp(0),
         static_cast<int>(pause / 1000), command_name(s->settings));
   // The deadline holds between runs too: it ends the pause, and no run starts after it.
-  wait_writing_output(s->outputs, static_cast<long>(std::max<std::int64_t>(0, std::min(pause, until_deadline(s)))));
-  if (termination_requested()) end_by_stop_request(s);
+  wait_writing_output(s, static_cast<long>(std::max<std::int64_t>(0, std::min(pause, until_deadline(s)))));
+  if (stop_due(s)) end_by_stop(s);
   if (until_deadline(s) <= 0) {
     declare_timeout(s);
     return false;
@@ -503,6 +511,7 @@ void init_supervision(supervision_state* state, const run_settings_record* setti
   *state = supervision_state{};
   state->settings = settings;
   state->outputs = outputs;
+  open_relay(&state->relay, outputs);
   state->query = read_child_query();
   state->adoption_pending = settings->reuse_pid != 0;
 }
@@ -559,6 +568,74 @@ run_end_reason hang_tests(supervision_state* s) {
   return state;
 }
 
+namespace {
+
+// A start that failed: said, and either the end of the cycle (false, with `*status` set) or,
+// for a reason that can pass, the pause before the next attempt (true: go on).
+bool after_failed_start(supervision_state* s, int start_error, bool* go_on) {
+  char how[128];
+  std::snprintf(how, sizeof how, "could not start: %s", std::strerror(-start_error));
+  report_run_end(s, how);
+  release_process(&s->run.child);
+  // The first start fails at once: a command that cannot start then is most likely misspelt.
+  // Later, a reason that can pass ends only this attempt, which counts as a run that lasted no
+  // time, and the start is tried again after the pause.
+  if (s->run_count == 1 || !start_failure_passes(-start_error)) return false;
+  *go_on = pause_before_next_run(s, 0);
+  return true;
+}
+
+// No grace after a timeout unless -k asked for one: what has not ended yet is killed (again)
+// and reaped.
+void end_timed_out_run(supervision_state* s) {
+  run_record* run = &s->run;
+  if (!stop_process(&run->child, already_asked, gentle_grace_ms(s), run_scope(s), relay_until_stop, s) && stop_due(s))
+    end_by_stop(s);
+  report_run_end(s, "timeout");
+  close_run_pipes(s, short_end_wait());
+  release_process(&run->child);
+}
+
+// After a hang: with -k, its grace for the signal it sent (what is left then is killed); then
+// the grace for the kill. A stop request ends the waiting at once. True when every process
+// ended.
+bool end_hung_run(supervision_state* s) {
+  run_record* run = &s->run;
+  if (s->settings->gentle_kill_sec > 0) {
+    if (stop_process(&run->child, already_asked, gentle_grace_ms(s), run_scope(s), relay_until_stop, s)) return true;
+    if (stop_due(s)) end_by_stop(s);
+  }
+  bool ended = stop_process(&run->child, already_asked, grace_ms, run_scope(s), relay_until_stop, s);
+  if (!ended && stop_due(s)) end_by_stop(s);
+  return ended;
+}
+
+// The run is over (its child ended, or it was killed for a hang): its end is said, its pipes
+// closed (or kept for what it spared), its handle released. True when the cycle ends here.
+bool finish_run(supervision_state* s) {
+  run_record* run = &s->run;
+  bool ended = !run->killed || end_hung_run(s);
+  // What a run that ended by itself left running keeps its pipes and its output.
+  close_run_pipes(s, normal_end_wait(s), !run->killed && !run->adopted);
+  if (run->killed && !ended && !s->settings->quiet)
+    say(s->outputs, "%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name(s->settings));
+  if (stop_due(s)) end_by_stop(s);
+  if (run->killed)
+    report_run_end(s, "hang kill");
+  else
+    report_child_end(s);
+  release_process(&run->child);
+  // What a run that ended by itself left running (a daemon it started) is its own business.
+  if (!run->killed && !run->adopted) spare_processes_below_us(&s->spared);
+  s->end_mark = mark_none;
+  if (run->killed) return false;
+  if (s->settings->end_on_status && s->query.last_exit_status == s->settings->end_status) s->end_mark = mark_exit_status;
+  else if (s->settings->end_on_file && file_exists(s->settings->end_file)) s->end_mark = mark_exit_file;
+  return s->end_mark != mark_none;
+}
+
+}  // namespace
+
 int supervise(supervision_state* s) {
   int runs_begun = 0;
   for (;;) {
@@ -567,20 +644,17 @@ int supervise(supervision_state* s) {
     print_start(s, runs_begun);
     ++runs_begun;
     if (debug(s->settings, 1)) list_command_words(s);
+    take_forwarded_signals();  // what came between runs was meant for a child that has gone
 
     if (s->adoption_pending) run->adopted = adopt_running_process(s);
     int start_error = run->adopted ? 0 : start_command(s);
     if (start_error != 0) {
-      close_run_pipes(s, short_end_wait());
-      release_process(&run->child);
-      // The first start fails at once: a command that cannot start then is most likely
-      // misspelt. Later, a reason that can pass ends only this attempt, which counts as a run
-      // that lasted no time, and the start is tried again after the pause.
-      if (s->run_count == 1 || !start_failure_passes(-start_error)) {
-        finish_output(s->outputs, normal_end_wait(s));
+      bool go_on = false;
+      if (!after_failed_start(s, start_error, &go_on)) {
+        finish_relay(&s->relay, normal_end_wait(s));
         return exit_start_failed;
       }
-      if (!pause_before_next_run(s, 0)) break;
+      if (!go_on) break;
       continue;
     }
     begin_run_times(s);
@@ -589,50 +663,16 @@ int supervise(supervision_state* s) {
     while (outcome == pass_continue) outcome = monitoring_pass(s);
     std::int64_t run_ms = monotonic_now() - run->started;
 
-    if (outcome == pass_stopped) end_by_stop_request(s);
+    if (outcome == pass_stopped) end_by_stop(s);
     if (outcome == pass_timeout) {
-      // No grace after a timeout: what the kill has not ended yet is killed again and reaped.
-      stop_process(&run->child, already_asked, 0, run_scope(s));
-      close_run_pipes(s, short_end_wait());
-      release_process(&run->child);
+      end_timed_out_run(s);
       break;
     }
-
-    bool ended = true;
-    if (run->killed) {
-      // The kill went out in the pass; the grace waits for the run's processes to be gone.
-      ended = stop_process(&run->child, already_asked, grace_ms, run_scope(s), relay_while_waiting, s);
-    }
-    close_run_pipes(s, normal_end_wait(s));
-    if (run->killed && !ended && !s->settings->quiet)
-      say(s->outputs, "%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name(s->settings));
-    if (termination_requested()) end_by_stop_request(s);
-    release_process(&run->child);
-    // What a run that ended by itself left running (a daemon it started) is its own business.
-    if (!run->killed && !run->adopted) spare_processes_below_us(&s->spared);
-
-    s->end_mark = mark_none;
-    if (!run->killed) {
-      if (s->settings->end_on_status && s->query.last_exit_status == s->settings->end_status) {
-        s->end_mark = mark_exit_status;
-        break;
-      }
-      if (s->settings->end_on_file && file_exists(s->settings->end_file)) {
-        s->end_mark = mark_exit_file;
-        break;
-      }
-    }
-    if (!pause_before_next_run(s, run_ms)) break;
+    if (finish_run(s) || !pause_before_next_run(s, run_ms)) break;
   }
 
   reap_children();
-  if (!s->settings->quiet) {
-    const char* insert = s->end_mark == mark_exit_status ? "<OK-exitstatus> "
-                         : s->end_mark == mark_exit_file ? "<OK-exitfile> "
-                                                         : "";
-    say(s->outputs, "%s ****** WATCHDOG END [%s] %scount:%d ******\n", time_stamp(0), command_name(s->settings), insert,
-        s->run_count);
-  }
-  finish_output(s->outputs, s->timed_out ? short_end_wait() : normal_end_wait(s));
+  print_end(s);
+  finish_relay(&s->relay, s->timed_out ? short_end_wait() : normal_end_wait(s));
   return s->result;
 }

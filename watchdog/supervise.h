@@ -7,7 +7,7 @@
 #include "platform/process.h"
 #include "watchdog/child_status.h"
 #include "watchdog/output_queue.h"
-#include "watchdog/pipe_activity.h"
+#include "watchdog/relay.h"
 #include "watchdog/restart_pause.h"
 #include "watchdog/run_settings.h"
 
@@ -29,8 +29,6 @@ constexpr int exit_done = 0;             // the cycle ended normally
 constexpr int exit_start_failed = 1;     // a command-line error, or the command cannot be started
 constexpr int exit_condition_unmet = 2;  // -x or -X was given, and the runs ran out without it
 
-constexpr std::size_t chunk_size = 1023;  // one read per stream and pass
-
 // Where the file-age test reads a file's modification time; tests replace it.
 using file_time_source = int (*)(const char* path, file_time* when);
 
@@ -51,21 +49,11 @@ struct run_record {
   process_handle child;
   bool adopted = false;
   bool killed = false;
-  int out_fd = -1;
-  int err_fd = -1;
-  char out_chunk[chunk_size + 1] = {};
-  char err_chunk[chunk_size + 1] = {};
-  std::size_t out_len = 0;
-  std::size_t err_len = 0;
-  bool out_flowing = false;  // the last read filled a chunk: read again without waiting
-  bool err_flowing = false;
-  unsigned passes = 0;
+  run_chunks chunks;         // what the pass read from the run's pipes
   std::int64_t started = 0;  // monotonic milliseconds at the run's start
   std::int64_t now = 0;      // monotonic milliseconds, taken after each poll
   std::int64_t last_out = 0;   // when the child was last seen writing to its stdout
   std::int64_t last_err = 0;
-  pipe_activity out_activity;
-  pipe_activity err_activity;
   watched_file file;
 };
 
@@ -73,6 +61,7 @@ struct run_record {
 struct supervision_state {
   const run_settings_record* settings = nullptr;  // as parsed; the cycle only reads them
   our_outputs* outputs = nullptr;  // our standard output and standard error
+  relay_unit relay;                // moves the children's output to them
   int run_count = 0;               // children started so far (adoptions do not count)
   run_end_reason end_reason = end_none;  // how the latest run ended
   cycle_end_mark end_mark = mark_none;  // why the cycle ended

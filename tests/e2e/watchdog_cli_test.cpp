@@ -43,17 +43,13 @@ TEST_F(WatchdogCli, FailureTable) {
       {{}, "ERROR: no command\n" + usage_text},
       {{"-q", "-"}, "ERROR: no command\n" + usage_text},
       {{"-e"}, "ERROR: no command\n" + usage_text},
-      {{"-k", "true"}, "Option k ??\n" + usage_text},
+      {{"-K", "true"}, "Option K ??\n" + usage_text},
       {{"--", "true"}, "Option - ??\n" + usage_text},
-      {{"-X", "true"}, usage_text},
-      {{"-s", "true"}, usage_text},
-      {{"-m0", "true"}, usage_text},
-      {{"-n", "true"}, usage_text},
-      {{"-t0", "true"}, usage_text},
-      {{"-m4294967297", "true"}, usage_text},  // would wrap to -m1
-      {{"-t4294967297", "true"}, usage_text},
-      {{"-n4294967297", "true"}, usage_text},
-      {{"-x4294967296", "true"}, usage_text},
+      {{"-X", "true"}, "ERROR: -X: the file name is missing\n" + usage_text},
+      {{"-m0", "true"}, "ERROR: -m0: the seconds must be a number above 0\n" + usage_text},
+      {{"-m4294967297", "true"}, "ERROR: -m4294967297: the number is beyond the 32-bit range\n" + usage_text},  // would wrap to -m1
+      {{"-x256", "true"}, "ERROR: -x256: an exit status is a number from 0 to 255\n" + usage_text},
+      {{"-p-1", "true"}, "ERROR: -p-1: a process id is not negative\n" + usage_text},
       {{"-S", "true"}, "ERROR: no string by -s\n"},
       {{"-S"}, "ERROR: no command\n" + usage_text},  // the command check comes first
       {{"-m1," + std::string(600, 'f'), "true"}, "ERROR: -m file name too long (max 511)\n"},

@@ -68,6 +68,31 @@ TEST_F(WatchdogCycle, SilenceKillThenRestartSeesTwoTwo) {
     }
 }
 
+// Each run's end is said: how the child ended, or that the run was killed or timed out, or
+// could not start; -k asks first with its signal, and kills what is left after its grace.
+TEST_F(WatchdogCycle, EachRunsEndIsSaid) {
+  const std::string trap = "trap 'echo asked; exit 4' TERM; echo up; while :; do sleep 0.1; done";
+  struct { std::vector<std::string> args; const char* line; const char* out; double min_seconds; } rows[] = {
+      {{"-n1", "sh", "-c", "exit 3"}, "run ended (exit status 3)", "", 0},
+      {{"-n1", "sh", "-c", "kill -SEGV $$"}, "run ended (killed by signal 11", "", 0},
+      {{"-m1", "-n1", "sh", "-c", "exec sleep 30"}, "run ended (hang kill)", "", 0},
+      {{"-t1", "sh", "-c", "exec sleep 30"}, "run ended (timeout)", "", 0},
+      {{"-n1", "/nonexistent/prog"}, "run ended (could not start: No such file or directory)", "", 0},
+      {{"-m1", "-k3", "-n1", "sh", "-c", trap}, "run ended (hang kill)", "up\nasked\n", 0},
+      {{"-m1", "-k3", "-n1", "sh", "-c", "trap '' TERM; echo up; exec sleep 30"}, "run ended (hang kill)", "up\n", 3},
+      {{"-t1", "-k3,10", "sh", "-c", "trap 'echo usr1; exit' USR1; echo up; while :; do sleep 0.1; done"},
+       "run ended (timeout)", "up\nusr1\n", 0},
+  };
+  for (const auto& r : rows) {
+    program_result p = watchdog(r.args);
+    EXPECT_EQ(count_lines_with(p.err, std::string("****** WATCHDOG ") + r.line), 1) << r.args.back() << p.err;
+    EXPECT_LT(p.err.find(r.line), p.err.find("WATCHDOG END")) << p.err;
+    EXPECT_EQ(p.out, r.out) << r.args.back();
+    EXPECT_GE(p.seconds, r.min_seconds) << r.args.back() << ": the -k grace";
+    EXPECT_EQ(count_lines_with(p.err, "can't kill"), 0) << r.args.back();
+  }
+}
+
 TEST_F(WatchdogCycle, EndedChildIsRestartedWithReasonOne) {
   program_result p = watchdog({"-n2", "sh", "-c", "echo $WATCHDOG_COUNT"});
   EXPECT_EQ(p.out, "1,0\n2,1\n");

@@ -117,27 +117,43 @@ TEST_F(WatchdogFaults, AdoptingAProcessThatIsNotOursFails) {
   waitpid(victim, nullptr, 0);
 }
 
-TEST_F(WatchdogFaults, ReaderThatGoesAwayDoesNotEndTheSupervisor) {
+// A reader that goes away ends watchdog as it ends a pipeline's writer: at once, status 141,
+// the run stopped as on SIGTERM, nothing left.
+TEST_F(WatchdogFaults, ReaderThatGoesAwayEndsTheSupervisorAsAPipelineWriter) {
   program_options o;
   o.cwd = dir;
-  program_result p =
-      run_program({"sh", "-c", std::string(WATCHDOG_BIN) + " -m5 -n2 sh -c 'seq 1 200000' | head -1"}, o);
-  EXPECT_EQ(p.out, "1\n");
-  EXPECT_EQ(count_lines_with(p.err, "END [sh] count:2"), 1) << p.err;
+  program_result p = run_program(
+      {"bash", "-c", std::string(WATCHDOG_BIN) + " -m5 yes " + token + " | head -1; echo \"status ${PIPESTATUS[0]}\" >&2"}, o);
+  EXPECT_EQ(p.out, token + "\n");
+  EXPECT_NE(p.err.find("ERROR: the reader of standard output has gone: the run is stopped and watchdog ends\n"),
+            std::string::npos) << p.err;
+  EXPECT_NE(p.err.find("status 141\n"), std::string::npos) << p.err;
+  EXPECT_LT(p.seconds, 3) << "within a second, with room for a loaded machine";
 }
 
+// Every signal that would end watchdog is a stop, passed on to the run, which watchdog names
+// before its END; SIGUSR1 and SIGUSR2 reach the child and the run goes on.
 TEST_F(WatchdogFaults, TerminationIsForwardedAndNothingIsLeft) {
-  struct { int sig; const char* name; } rows[] = {{SIGTERM, "TERM"}, {SIGINT, "INT"}, {SIGHUP, "HUP"}};
+  struct { int sig; const char* name; bool stops; } rows[] = {
+      {SIGTERM, "TERM", true}, {SIGINT, "INT", true}, {SIGHUP, "HUP", true}, {SIGQUIT, "QUIT", true},
+      {SIGALRM, "ALRM", true}, {SIGRTMIN + 2, "RTMIN+2", true}, {SIGUSR1, "USR1", false}, {SIGUSR2, "USR2", false}};
   for (const auto& r : rows) {
-    std::string script = std::string("trap 'echo got ") + r.name + "; exit 3' " + r.name +
-                         "; echo ready; while :; do sleep 0.1; done # " + token;
+    // The child's own trap: the run goes on after a passed-on signal, ends on a stop.
+    std::string script = std::string("trap 'echo got ") + r.name + (r.stops ? "; exit 3' " : "' ") + r.name +
+                         (r.stops ? "" : "; trap 'exit 3' TERM") + "; echo ready; while :; do sleep 0.1; done # " + token;
     pid_t pid = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", script}, dir + "/out", dir + "/err");
     ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "ready\n"; }));
     kill(pid, r.sig);
+    std::string got = std::string("ready\ngot ") + r.name + "\n";
+    EXPECT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == got; })) << r.name << ": " << read_file(dir + "/out");
+    if (!r.stops) kill(pid, SIGTERM);
     int status = 0;
     ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.name;
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == r.sig) << r.name;
-    EXPECT_EQ(read_file(dir + "/out"), std::string("ready\ngot ") + r.name + "\n");
+    int ended_by = r.stops ? r.sig : SIGTERM;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == ended_by) << r.name << " " << status;
+    std::string err = read_file(dir + "/err");
+    EXPECT_NE(err.find("WATCHDOG stop by signal " + std::to_string(ended_by) + " (SIG"), std::string::npos) << err;
+    EXPECT_LT(err.find("stop by signal"), err.find("WATCHDOG END [sh] count:1")) << err;
     EXPECT_TRUE(wait_until(2, [&] { return leftovers().empty(); })) << leftovers();
   }
   // A child that ignores the signal is killed after the grace wait.

@@ -233,6 +233,39 @@ TEST_P(WatchdogOwnership, NoAdoptionWhenTheAncestorsCannotBeRead) {
   }
 }
 
+// Killed outright, watchdog takes its run with it: the child always (its parent-death
+// signal), everything the run started where a cgroup holds it (the run keeper).
+TEST_P(WatchdogOwnership, AKillOutrightTakesTheRunAlong) {
+  pid_t wd = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", "(" + sleeper + " 320 &); echo up; exec " + sleeper + " 321"},
+                           dir + "/out", dir + "/err", options());
+  // This test's sleepers by their own name, "<pid> <token> <seconds>".
+  auto sleeping = [&](const char* seconds) {
+    return count_lines_with(run_program({"pgrep", "-a", "-x", token}).out, std::string(" ") + seconds);
+  };
+  ASSERT_TRUE(wait_until(10, [&] { return sleeping("320") == 1 && sleeping("321") == 1; })) << leftovers();
+  kill(wd, SIGKILL);
+  waitpid(wd, nullptr, 0);
+  EXPECT_TRUE(wait_until(3, [&] { return sleeping("321") == 0; })) << "the child lives on";
+  if (cgroups()) {
+    EXPECT_TRUE(wait_until(3, [&] { return sleeping("320") == 0; })) << "the run lives on";
+  }
+  // The process tree method leaves what detached from the child: not covered.
+  run_program({"pkill", "-KILL", "-f", token});
+}
+
+// A process that a run which ended by itself left running keeps writing through the next run:
+// its lines are relayed, and they are no output of that run, which is killed for silence.
+TEST_P(WatchdogOwnership, WhatARunLeftRunningKeepsItsOutput) {
+  std::string loop = "while :; do echo tick; " + sleeper + " 0.1; done";
+  run_watchdog({"-m2", "-n2", "sh", "-c", "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then (" + loop + ") & exit 0; fi; exec " +
+                                         sleeper + " 30"});
+  std::string err = read_file(dir + "/err");
+  EXPECT_EQ(count_lines_with(err, "--hung up-- (2 sec no output)"), 1) << err;
+  // Run 2 lasts about 3 s after a pause of 1: at 10 a second, that is some 40 lines.
+  EXPECT_GE(count_lines_with(read_file(dir + "/out"), "tick"), 20);
+  // Once watchdog has gone, the loop's next write fails and it ends.
+}
+
 INSTANTIATE_TEST_SUITE_P(BothWays, WatchdogOwnership, ::testing::Values("cgroup", "process_tree"));
 
 }  // namespace

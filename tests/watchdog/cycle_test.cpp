@@ -163,10 +163,10 @@ TEST_F(Cycle, ErrorStringSeesBytesAfterANul) {
   settings.pattern_count = 1;
   begin_run_times(&state);
   const char chunk[] = "x\0 FATAL error\n";
-  std::memcpy(state.run.out_chunk, chunk, sizeof chunk - 1);
-  state.run.out_len = sizeof chunk - 1;
+  std::memcpy(state.run.chunks.out, chunk, sizeof chunk - 1);
+  state.run.chunks.out_len = sizeof chunk - 1;
   EXPECT_EQ(pass_at(fake_now), end_error_string);
-  state.run.out_len = 1;  // only "x": the rest was not read in this pass
+  state.run.chunks.out_len = 1;  // only "x": the rest was not read in this pass
   EXPECT_EQ(pass_at(fake_now), end_none);
 }
 

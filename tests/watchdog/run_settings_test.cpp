@@ -132,13 +132,21 @@ TEST(ParseCommandLine, RejectedCommandLines) {
       {{"-"}, parse_usage, "ERROR: no command\n"},
       {{"-e"}, parse_usage, "ERROR: no command\n"},
       {{"-h", "c"}, parse_usage, ""},
-      {{"-m0", "c"}, parse_usage, ""},
-      {{"-m-5", "c"}, parse_usage, ""},
-      {{"-t", "c"}, parse_usage, ""},
-      {{"-t0", "c"}, parse_usage, ""},
-      {{"-n", "c"}, parse_usage, ""},
-      {{"-X", "c"}, parse_usage, ""},
-      {{"-s", "c"}, parse_usage, ""},
+      {{"-m0", "c"}, parse_usage, "ERROR: -m0: the seconds must be a number above 0\n"},
+      {{"-m-5", "c"}, parse_usage, "ERROR: -m-5: the seconds must be a number above 0\n"},
+      {{"-t", "c"}, parse_usage, "ERROR: -t: the seconds must be a number above 0\n"},
+      {{"-t0", "c"}, parse_usage, "ERROR: -t0: the seconds must be a number above 0\n"},
+      {{"-n", "c"}, parse_usage, "ERROR: -n: the count must be a number above 0\n"},
+      {{"-X", "c"}, parse_usage, "ERROR: -X: the file name is missing\n"},
+      {{"-s", "c"}, parse_usage, "ERROR: -s: the pattern is missing\n"},
+      {{"-p-1", "c"}, parse_usage, "ERROR: -p-1: a process id is not negative\n"},
+      {{"-x256", "c"}, parse_usage, "ERROR: -x256: an exit status is a number from 0 to 255\n"},
+      {{"-x-1", "c"}, parse_usage, "ERROR: -x-1: an exit status is a number from 0 to 255\n"},
+      {{"-k", "c"}, parse_usage, "ERROR: -k: the seconds must be a number above 0\n"},
+      {{"-k5,0", "c"}, parse_usage, "ERROR: -k5,0: the signal must be a number from 1 to 64\n"},
+      {{"-w0", "c"}, parse_usage, "ERROR: -w0: the seconds must be a number above 0\n"},
+      {{"-t5,4294967296", "c"}, parse_usage, "ERROR: -t5,4294967296: the number is beyond the 32-bit range\n"},
+      {{"-p", "-p0", "c"}, parse_ok, ""},  // no adoption: `-p$(cat app.pid)` without a pid file
       {{"--", "c"}, parse_usage, "Option - ??\n"},
       {{"-qz", "c"}, parse_usage, "Option z ??\n"},
       {{"-S", "c"}, parse_refused, "ERROR: no string by -s\n"},
@@ -154,11 +162,11 @@ TEST(ParseCommandLine, RejectedCommandLines) {
 TEST(ParseCommandLine, NumbersBeyondTheirThirtyTwoBitFieldAreRefused) {
   struct { const char* word; parse_outcome outcome; int* field; int value; } rows[] = {
       {"-m2147483648,f", parse_usage, nullptr, 0}, {"-t5,4294967296", parse_usage, nullptr, 0},
-      {"-n99999999999999999999", parse_usage, nullptr, 0}, {"-x-2147483649", parse_usage, nullptr, 0},
+      {"-n99999999999999999999", parse_usage, nullptr, 0}, {"-x2147483648", parse_usage, nullptr, 0},
       {"-p2147483648", parse_usage, nullptr, 0}, {"-d100000000", parse_usage, nullptr, 0},
       {"-w4294967297", parse_usage, nullptr, 0}, {"-w0", parse_usage, nullptr, 0},
       {"-m2147483647", parse_ok, &settings.monitor_sec, INT_MAX},
-      {"-x-2147483648", parse_ok, &settings.end_status, INT_MIN},
+      {"-x255", parse_ok, &settings.end_status, 255}, {"-k3,6", parse_ok, &settings.gentle_kill_signal, 6},
       {"-dffffffff", parse_ok, &settings.debug_mask, -1}, {"-w8x", parse_ok, &settings.restart_pause_max, 8}};
   for (const auto& r : rows) {
     EXPECT_EQ(parse({r.word, "c"}).outcome, r.outcome) << r.word;
