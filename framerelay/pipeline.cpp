@@ -41,6 +41,10 @@ bool make_child_pipe(int fds[2], int buffer_size, pipe_reader reader) {
 child_setup ended_with_us() {
   child_setup setup;
   setup.parent_death_signal = SIGTERM;
+  // A hang-up sent to our whole process group (a terminal or ssh session that closes) is a stop
+  // of ours: ffmpeg must not die of it before it has finished the recording, nor wget write
+  // log files of its own.
+  setup.ignore_hangup = true;
   return setup;
 }
 
@@ -188,11 +192,12 @@ bool find_url_password(const char* url, std::size_t* start, std::size_t* length)
 }
 
 // A query parameter whose name holds one of these words, in any case, carries a secret
-// (cameras take `pwd=`, `password=`, `user_key=`, `token=`, `auth=` ...).
+// (cameras take `pwd=`, `pw=`, `psw=`, `loginpas=`, `password=`, `user_key=`, `token=`,
+// `auth=` ...).
 bool names_a_secret(std::string_view name) {
   std::string lower(name);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const char* word : {"pass", "pwd", "key", "token", "auth", "secret"})
+  for (const char* word : {"pas", "pw", "psw", "key", "token", "auth", "secret"})
     if (lower.find(word) != std::string::npos) return true;
   return false;
 }
@@ -203,8 +208,10 @@ std::string masked_url(const char* url) {
   std::string shown = url;
   std::size_t start = 0, length = 0;
   if (find_url_password(url, &start, &length)) shown.replace(start, length, "***");
-  // The query runs from the first '?' to the fragment; its parameters are split at '&' or ';'.
-  const std::size_t query = shown.find('?');
+  // The parameters run from the first '?' (or a ';' of the path) to the fragment, split at '&'
+  // or ';'.
+  const std::size_t after_scheme = shown.find("://");
+  const std::size_t query = shown.find_first_of("?;", after_scheme == std::string::npos ? 0 : after_scheme + 3);
   if (query == std::string::npos) return shown;
   const std::size_t end = std::min(shown.find('#', query), shown.size());
   const std::string_view all(shown);

@@ -33,19 +33,18 @@ bool hold(held_frame* held, const unsigned char* bytes, std::size_t size) {
 // from the size the command line expects, is reported once, naming both sizes.
 void check_picture_size(realtime_feed* feed, const unsigned char* frame, std::size_t size) {
   picture_size picture;
-  if (feed->warned_size || !read_picture_size(frame, size, &picture)) return;
+  if (feed->warned_change || !read_picture_size(frame, size, &picture)) return;
   const picture_size& expected = feed->expected;
   if (feed->recorded.width == 0) {
     feed->recorded = picture;
     if (expected.width == 0 || expected == picture) return;
     std::fprintf(stderr, "Warning: the camera's picture is %dx%d, not the %dx%d of -s; it is recorded at its own size\n",
                  picture.width, picture.height, expected.width, expected.height);
-  } else {
-    if (picture == feed->recorded) return;
+  } else if (!(picture == feed->recorded)) {
     std::fprintf(stderr, "Warning: the camera's picture changed from %dx%d to %dx%d; its frames are recorded as they come\n",
                  feed->recorded.width, feed->recorded.height, picture.width, picture.height);
+    feed->warned_change = true;
   }
-  feed->warned_size = true;
 }
 
 }  // namespace
@@ -123,7 +122,10 @@ feed_outcome write_due_packets(realtime_feed* feed, int fd, std::int64_t now, un
       feed->queue_size -= next->size;
       std::swap(feed->current, *next);
       feed->queue_first = (feed->queue_first + 1) % frame_queue_room;
-      --feed->queue_count;
+      // An empty queue starts again at its first slot: while the encoder keeps up, one slot
+      // and the current frame pass their two buffers between them, and the other slots hold
+      // no memory.
+      if (--feed->queue_count == 0) feed->queue_first = 0;
     }
     const held_frame& frame = feed->current;
     ssize_t n = write_some(fd, frame.bytes + feed->packet_written, frame.size - feed->packet_written);

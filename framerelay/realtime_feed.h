@@ -32,7 +32,7 @@ struct held_frame {
 struct realtime_feed {
   picture_size expected;           // the size -s gave (0 by 0: none given)
   picture_size recorded;           // the size of the first frame, which the recording announces
-  bool warned_size = false;        // a frame of another size has been reported
+  bool warned_change = false;      // a change of the picture's size has been reported
   held_frame queue[frame_queue_room];  // frames newer than `current`, oldest first, as a ring
   int queue_first = 0;
   int queue_count = 0;

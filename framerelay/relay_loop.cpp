@@ -62,7 +62,8 @@ void wait_for_fetch_data(relay_run* run) {
   long timeout = -1;
   if (realtime != nullptr) {
     std::int64_t now = monotonic_now();
-    timeout = static_cast<long>(std::max<std::int64_t>(0, link_deadline(run->link, run->settings) - now));
+    // A day at most: a long -m must not pass the range of a wait's milliseconds.
+    timeout = static_cast<long>(std::clamp<std::int64_t>(link_deadline(run->link, run->settings) - now, 0, 86400000));
     if (packets_owed(*realtime, now))
       items[1].want = wait_write;
     else if (realtime->started)

@@ -2,6 +2,7 @@
 #include "framerelay/relay_settings.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/program_location.h"
@@ -27,13 +28,17 @@ relay_parse_outcome parse_option(const char* word, parse_mode* mode, relay_setti
       settings->size_given = std::sscanf(rest, "%d,%d", &settings->width, &settings->height) > 0 || settings->size_given;
       break;
     case 'm': {
-      int seconds = 0;
-      if (std::sscanf(rest, "%d", &seconds) != 1) break;
-      if (seconds < 1) {
+      // A missing number leaves the setting as it was; one below 1 or beyond the 32-bit range
+      // is refused with a warning, as -r refuses 0.
+      char* end = nullptr;
+      long long seconds = std::strtoll(rest, &end, 10);
+      if (end == rest) break;
+      if (seconds < 1 || seconds > 2147483647) {
         std::fputs("Warning: -m bad value\n", stderr);
         seconds = default_stall_seconds;
       }
-      settings->stall_seconds = seconds;
+      settings->stall_seconds = static_cast<int>(seconds);
+      settings->stall_given = true;
       break;
     }
     case 'r': {
@@ -102,6 +107,7 @@ relay_parse_outcome parse_relay_command_line(int argc, char** argv, relay_settin
     }
   }
   if (settings->url == nullptr || settings->url[0] == '\0') return relay_parse_usage;
+  if (settings->stall_given && !settings->realtime) std::fputs("Warning: -m has no effect without -R\n", stderr);
   settings->fetcher_verbose = (settings->debug & debug_fetcher_verbose) != 0;
   settings->encoder_verbose = (settings->debug & debug_encoder_verbose) != 0;
   return relay_parse_ok;

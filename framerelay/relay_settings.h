@@ -27,6 +27,7 @@ struct relay_settings_record {
   bool adaptive = false;           // -r with a negative value: count follows frame spacing
   bool realtime = false;           // -R: the recording follows the wall clock (the last of -r/-R wins)
   int stall_seconds = default_stall_seconds;  // -m: under -R, the camera is lost after this long without a byte
+  bool stall_given = false;
   unsigned debug = 0;              // -d: a mask of the debug_* bits
   bool fetcher_verbose = false;
   bool encoder_verbose = false;

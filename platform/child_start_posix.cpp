@@ -71,6 +71,7 @@ int install_descriptor(int from, int to) {
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
 #ifdef __linux__
+  if (setup.ignore_hangup) signal(SIGHUP, SIG_IGN);
   if (setup.parent_death_signal > 0) {
     if (prctl(PR_SET_PDEATHSIG, setup.parent_death_signal, 0, 0, 0) != 0) fail_child(report_fd, errno);
     // The parent may have ended before the request was made: then it never comes.

@@ -32,6 +32,9 @@ constexpr int kill_signal = 9;  // SIGKILL (a name Windows does not have)
 // What a child is given at its start besides its descriptors (Linux; elsewhere ignored).
 struct child_setup {
   int parent_death_signal = 0;  // sent to the child when we end, however we end (0: none)
+  // The child starts with SIGHUP ignored: a hang-up of the terminal is ours to act on (we end
+  // it in order); it must not end the child by itself first.
+  bool ignore_hangup = false;
   // A new cgroup of its own instead, where runs are held in cgroups (run_cgroup.h); the handle
   // keeps it, and the tree operations then reach exactly what it holds.
   bool own_cgroup = false;

@@ -7,6 +7,7 @@ void ignore_broken_pipes();
 
 // `on_stop` runs (in signal context) for the terminal's and the system's stop requests
 // (SIGINT, SIGTERM, SIGHUP; on Windows the console's control events) with the signal's number.
+// A SIGHUP ignored when we started (nohup) stays ignored.
 // A wait_for_events in progress, or the next one, then returns at once, so a request never
 // slips in between a look at the caller's flag and the wait that follows it.
 void install_stop_requests(void (*on_stop)(int sig));

@@ -88,7 +88,12 @@ void install_stop_requests(void (*on_stop)(int sig)) {
   stop_callback = on_stop;
   wake_up_descriptor();  // made before any handler can need it
   // Other calls the signal interrupts are resumed: the wait learns of it through its wake-up.
-  for (int sig : stop_signals) install(sig, on_stop_signal, true);
+  for (int sig : stop_signals) {
+    // Started under nohup, a hang-up is meant not to reach us: it stays ignored.
+    struct sigaction now {};
+    if (sig == SIGHUP && sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+    install(sig, on_stop_signal, true);
+  }
 }
 
 void install_end_requests(void (*on_end)(int sig)) {

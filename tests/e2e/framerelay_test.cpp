@@ -415,22 +415,31 @@ TEST_F(Framerelay, StopWorksWhileOurStandardErrorIsStalled) {
 
 // Ctrl-C at a terminal reaches the whole process group: wget and ffmpeg end from it too, maybe
 // before our own handler runs. That is still a stop, not a failed fetch or a lost encoder.
+// A hang-up of the terminal reaches the group too: the children ignore it, and ffmpeg finishes
+// its recording once framerelay has ended its input.
 TEST_F(Framerelay, CtrlCToTheWholeGroupIsAStop) {
   write_file(dir + "/stream.bin", "--b\r\n\r\n" + frame('g', 30000));
-  struct { const char* name; const char* value; } rows[] = {{"FAKE_WGET_LOOP", "1"}, {"FAKE_WGET_SLEEP", "63"}};
+  struct { const char* name; const char* value; int sig; } rows[] = {
+      {"FAKE_WGET_LOOP", "1", SIGINT}, {"FAKE_WGET_SLEEP", "63", SIGINT},
+      {"FAKE_WGET_LOOP", "1", SIGHUP}, {"FAKE_WGET_SLEEP", "63", SIGHUP}};
   for (const auto& r : rows) {
     // setsid makes framerelay the leader of a group of its own, as a shell does for a job.
-    pid_t pid = start_program({"setsid", binary, "-r2", "u"}, dir + "/out", dir + "/err", options({{r.name, r.value}}));
+    pid_t pid = start_program({"setsid", binary, "-r2", "u"}, dir + "/out", dir + "/err",
+                              options({{r.name, r.value}, {"FAKE_FFMPEG_LINGER", "0.1"}}));
     ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/ffmpeg.args").c_str(), F_OK) == 0; }));
     usleep(300000);
-    kill(-pid, SIGINT);
+    kill(-pid, r.sig);
     int status = 0;
     ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.name;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << r.name << " " << status;
     std::string err = read_file(dir + "/err");
     EXPECT_EQ(err.find("ERROR"), std::string::npos) << err;
     EXPECT_EQ(count_lines_with(err, "endtrap()"), 1) << err;
+    if (r.sig == SIGHUP) {
+      EXPECT_EQ(read_file(dir + "/linger.done"), "done\n") << "ffmpeg did not finish";
+    }
     unlink((dir + "/ffmpeg.args").c_str());
+    unlink((dir + "/linger.done").c_str());
   }
 }
 

@@ -96,8 +96,9 @@ TEST(RealtimeFeed, AnySizeIsFedAndAnUnexpectedPictureIsReportedOnce) {
       {"no -s", {}, 16, 16, ""},
       {"changed", {}, 32, 24,
        "Warning: the camera's picture changed from 16x16 to 32x24; its frames are recorded as they come\n"},
-      {"not as -s", {32, 24}, 32, 24,
-       "Warning: the camera's picture is 16x16, not the 32x24 of -s; it is recorded at its own size\n"},
+      {"not as -s, then changed", {32, 24}, 32, 24,
+       "Warning: the camera's picture is 16x16, not the 32x24 of -s; it is recorded at its own size\n"
+       "Warning: the camera's picture changed from 16x16 to 32x24; its frames are recorded as they come\n"},
   };
   for (const auto& r : rows) {
     feed_fixture f(r.expected);
@@ -110,6 +111,19 @@ TEST(RealtimeFeed, AnySizeIsFedAndAnUnexpectedPictureIsReportedOnce) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), r.err) << r.name;
     EXPECT_EQ(f.packets(), "abcd") << r.name;
   }
+}
+
+// While the encoder keeps up, the frames pass through one slot of the queue: the others hold no
+// memory, however many frames come.
+TEST(RealtimeFeed, FramesKeepNoMoreThanTwoBuffers) {
+  feed_fixture f;
+  for (int i = 0; i < 200; ++i) {
+    f.frame_at(1000 + 40 * i + 10, jpeg(static_cast<char>('a' + i % 26), 1000));
+    if (i % 50 == 0) f.packets();  // the encoder reads
+  }
+  int holding = 0;
+  for (const held_frame& slot : f.feed.queue) holding += slot.room > 0 ? 1 : 0;
+  EXPECT_LE(holding, 1);
 }
 
 }  // namespace

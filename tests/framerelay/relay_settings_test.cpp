@@ -80,15 +80,18 @@ TEST(RelayCommandLine, NumbersAndWarnings) {
   parse({"-s-3,7", "u"});
   EXPECT_EQ(relay_settings.width, -3);
   EXPECT_EQ(relay_settings.height, 7);
-  struct { const char* word; bool size_given; int stall; const char* err; } rows[] = {
-      {"-s320", true, 10, ""}, {"-s,240", false, 10, ""},        {"-m3", false, 3, ""},
-      {"-m", false, 10, ""},   {"-m0", false, 10, "Warning: -m bad value\n"}, {"-m-5", false, 10, "Warning: -m bad value\n"},
+  const std::string unused = "Warning: -m has no effect without -R\n", bad = "Warning: -m bad value\n";
+  struct { const char* word; bool size_given; int stall; std::string err; } rows[] = {
+      {"-s320", true, 10, ""},           {"-s,240", false, 10, ""},      {"-m3", false, 3, ""},
+      {"-m", false, 10, ""},             {"-m0", false, 10, bad},        {"-m-5", false, 10, bad},
+      {"-m4294967298", false, 10, bad},
   };
   for (const auto& r : rows) {
-    EXPECT_EQ(parse({r.word, "u"}).err, r.err) << r.word;
+    EXPECT_EQ(parse({"-R", r.word, "u"}).err, r.err) << r.word;
     EXPECT_EQ(relay_settings.size_given, r.size_given) << r.word;
     EXPECT_EQ(relay_settings.stall_seconds, r.stall) << r.word;
   }
+  EXPECT_EQ(parse({"-m3", "u"}).err, unused);
   parsed p = parse({"-r9", "-r-0", "u"});
   EXPECT_EQ(p.err, "Warning: -r bad value\n");
   EXPECT_EQ(relay_settings.repeat, 40);
