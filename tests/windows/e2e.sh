@@ -67,9 +67,9 @@ watchdog_usage)
   run watchdog -h
   expect_status 1
   diff "$EXPECTED_DIR/watchdog_usage.txt" "$work/err" || fail "usage text differs"
-  run watchdog -k
+  run watchdog -K
   expect_status 1
-  [ "$(head -1 "$work/err")" = "Option k ??" ] || fail "bad option line"
+  [ "$(head -1 "$work/err")" = "Option K ??" ] || fail "bad option line"
   tail -n +2 "$work/err" | diff "$EXPECTED_DIR/watchdog_usage.txt" - || fail "usage after a bad option differs"
   ;;
 framerelay_usage)
@@ -204,9 +204,9 @@ framerelay_encoder_grace)
   no_leftovers
   ;;
 watchdog_stop)
-  # Ctrl-C (Wine turns SIGINT into the console event): the child gets its grace time, then
-  # whatever still runs is ended, and watchdog ends as a console program ended by Ctrl-C
-  # (0xC000013A; its low byte, 58, is what Linux sees).
+  # Ctrl-C (Wine turns SIGINT into the console event): the stop is named, the child gets its
+  # grace time, then whatever still runs is ended, END is said, and watchdog ends as a console
+  # program ended by Ctrl-C (0xC000013A; its low byte, 58, is what Linux sees).
   (cd "$work" && exec "$WINE" "$BIN_DIR/watchdog.exe" -m30 "$child" "${tag[@]}" sleep 30 >out 2>err.raw </dev/null) &
   started=$!
   sleep 3
@@ -216,7 +216,8 @@ watchdog_stop)
   tr -d '\r' <"$work/err.raw" >"$work/err"
   expect_status 58
   expect_err_count "WATCHDOG START" 1
-  expect_err_count "WATCHDOG END" 0
+  expect_err_count "WATCHDOG stop by signal 2 \\(SIGINT\\)" 1
+  expect_err_count "WATCHDOG END" 1
   no_leftovers
   ;;
 framerelay_stop)
