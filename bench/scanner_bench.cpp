@@ -10,7 +10,10 @@
 #include <random>
 #include <string>
 
+#include "common/monotonic_clock.h"
 #include "framerelay/frame_scanner.h"
+#include "framerelay/pacing.h"
+#include "framerelay/relay_loop.h"
 
 namespace {
 
@@ -61,16 +64,15 @@ feed_outcome write_to_null(void*, const unsigned char* frame, std::size_t size, 
 
 void scan_stream(benchmark::State& state, const std::string& stream) {
   const auto block = static_cast<std::size_t>(state.range(0));
-  scan_settings settings;
-  settings.repeat = 1;
-  const frame_sink sink{write_to_null, nullptr};
   null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
   for (auto _ : state) {
     scanner_state scanner;
     pacing_state pacing;
+    begin_pacing(&pacing, pacing_settings{1, false}, frame_feeder{write_to_null, nullptr}, system_monotonic_ms, "/tmp");
+    const frame_sink sink = pacing_sink(&pacing);
     const auto* p = reinterpret_cast<const unsigned char*>(stream.data());
     for (std::size_t off = 0; off < stream.size(); off += block)
-      scan_bytes(&scanner, &pacing, settings, sink, p + off, std::min(block, stream.size() - off));
+      scan_bytes(&scanner, false, sink, p + off, std::min(block, stream.size() - off));
     benchmark::DoNotOptimize(scanner.frame_starts);
     end_scanner(&scanner);
     end_pacing(&pacing);

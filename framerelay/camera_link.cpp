@@ -42,11 +42,11 @@ link_step close_connection(camera_link* link, pipeline_state* pipeline, const re
   return link_step::go_on;
 }
 
-link_step connect_again(camera_link* link, pipeline_state* pipeline, const relay_settings_record& settings,
-                        long long frames, std::int64_t now) {
+link_step connect_again(platform* system, camera_link* link, pipeline_state* pipeline,
+                        const relay_settings_record& settings, long long frames, std::int64_t now) {
   if (now < link->next_step_ms) return link_step::wait;
   // A start that fails (reported by start_fetcher) is one more connection without frames.
-  if (start_fetcher(settings, pipeline, false) != start_ok || pipeline->fetch_fd < 0) {
+  if (start_fetcher(system, settings, pipeline, false) != start_ok || pipeline->fetch_fd < 0) {
     release_process(&pipeline->fetcher_process);
     wait_to_connect(link, false, "wget could not be started", now);
     return link_step::go_on;
@@ -85,10 +85,10 @@ bool link_stalled(camera_link* link, pipeline_state* pipeline, const relay_setti
   return true;
 }
 
-link_step step_link(camera_link* link, pipeline_state* pipeline, const relay_settings_record& settings,
-                    long long frames, std::int64_t now) {
+link_step step_link(platform* system, camera_link* link, pipeline_state* pipeline,
+                    const relay_settings_record& settings, long long frames, std::int64_t now) {
   if (link->state == link_state::closing) return close_connection(link, pipeline, settings, frames, now);
-  if (link->state == link_state::away) return connect_again(link, pipeline, settings, frames, now);
+  if (link->state == link_state::away) return connect_again(system, link, pipeline, settings, frames, now);
   return link_step::go_on;
 }
 

@@ -50,8 +50,8 @@ bool link_stalled(camera_link* link, pipeline_state* pipeline, const relay_setti
 // One step while closing or away: wget's end is collected and reported, or the camera is
 // connected again once the pause is over. `frames` are the run's frames so far; no_frame
 // when the run has had none, which ends it (reported).
-link_step step_link(camera_link* link, pipeline_state* pipeline, const relay_settings_record& settings,
-                    long long frames, std::int64_t now);
+link_step step_link(platform* system, camera_link* link, pipeline_state* pipeline,
+                    const relay_settings_record& settings, long long frames, std::int64_t now);
 
 // When the link needs the relay's attention next, on the monotonic clock.
 std::int64_t link_deadline(const camera_link& link, const relay_settings_record& settings);

@@ -51,7 +51,7 @@ bool hold_frame_bytes(scanner_state* scanner, const unsigned char* bytes, std::s
 
 // The position after the next start marker from `pos` on (the scanner is then in a frame),
 // or `count`. A run of 0xFF before a marker byte is fill; any other marker is dropped.
-std::size_t find_frame_start(scanner_state* scanner, const scan_settings& settings, const unsigned char* bytes,
+std::size_t find_frame_start(scanner_state* scanner, bool trace_markers, const unsigned char* bytes,
                              std::size_t count, std::size_t pos) {
   while (pos < count) {
     if (!scanner->after_ff) {
@@ -65,7 +65,7 @@ std::size_t find_frame_start(scanner_state* scanner, const scan_settings& settin
     if (code == marker_lead) continue;
     scanner->after_ff = false;
     if (code != start_of_image) continue;
-    if (settings.trace_markers) std::fprintf(stderr, "[#%2d SOI]\n", scanner->frame_starts);
+    if (trace_markers) std::fprintf(stderr, "[#%2d SOI]\n", scanner->frame_starts);
     ++scanner->frame_starts;
     scanner->in_frame = true;
     return pos;
@@ -75,13 +75,13 @@ std::size_t find_frame_start(scanner_state* scanner, const scan_settings& settin
 
 }  // namespace
 
-feed_outcome scan_bytes(scanner_state* scanner, pacing_state* pacing, const scan_settings& settings,
-                        const frame_sink& sink, const unsigned char* bytes, std::size_t count) {
+feed_outcome scan_bytes(scanner_state* scanner, bool trace_markers, const frame_sink& sink, const unsigned char* bytes,
+                        std::size_t count) {
   std::size_t pos = 0;
   std::size_t begin = 0;  // where the open frame's bytes in this block begin
   while (pos < count) {
     if (!scanner->in_frame) {
-      pos = find_frame_start(scanner, settings, bytes, count, pos);
+      pos = find_frame_start(scanner, trace_markers, bytes, count, pos);
       if (!scanner->in_frame) break;
       begin = pos >= 2 ? pos - 2 : 0;
       // A start marker whose 0xFF came with the previous read.
@@ -129,7 +129,7 @@ feed_outcome scan_bytes(scanner_state* scanner, pacing_state* pacing, const scan
       continue;
     }
     if (code != end_of_image) continue;
-    if (settings.trace_markers) std::fputs("[EOI]\n", stderr);
+    if (trace_markers) std::fputs("[EOI]\n", stderr);
     // A frame that lies whole in this block goes out from here; one that began in an earlier
     // read is completed in the frame buffer.
     const unsigned char* frame = bytes + begin;
@@ -140,7 +140,7 @@ feed_outcome scan_bytes(scanner_state* scanner, pacing_state* pacing, const scan
       size = scanner->frame_fill;
     }
     forget_open_frame(scanner);
-    feed_outcome outcome = emit_frame(pacing, settings, sink, frame, size);
+    feed_outcome outcome = sink.take(sink.context, frame, size);
     if (outcome != feed_ok) return outcome;
   }
   if (scanner->in_frame && count > begin) hold_frame_bytes(scanner, bytes + begin, count - begin);

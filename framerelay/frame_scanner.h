@@ -6,7 +6,7 @@
 #pragma once
 #include <cstddef>
 
-#include "framerelay/frame_relay.h"
+#include "framerelay/frame_sink.h"
 
 constexpr std::size_t frame_start_room = 65536;     // the frame buffer's first size
 constexpr std::size_t frame_size_limit = 16 << 20;  // an open frame longer than this is dropped
@@ -25,11 +25,11 @@ struct scanner_state {
   std::size_t frame_fill = 0;
 };
 
-// Feeds a block of fetched bytes through the marker scanner; completed frames are paced by
-// `pacing` and go to `sink`. Stops at the first frame the sink does not take (feed_ok) and
-// returns that outcome.
-feed_outcome scan_bytes(scanner_state* scanner, pacing_state* pacing, const scan_settings& settings,
-                        const frame_sink& sink, const unsigned char* bytes, std::size_t count);
+// Feeds a block of fetched bytes through the marker scanner; completed frames go to `sink`.
+// With `trace_markers` (-d bit 0x02) the start and end markers are traced on stderr. Stops at
+// the first frame the sink does not take (feed_ok) and returns that outcome.
+feed_outcome scan_bytes(scanner_state* scanner, bool trace_markers, const frame_sink& sink, const unsigned char* bytes,
+                        std::size_t count);
 
 // Forgets the open frame (a new stream begins: its rest will not come); the scanner goes on
 // looking for the next start marker.

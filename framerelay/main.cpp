@@ -2,10 +2,11 @@
 #include <cstdio>
 
 #include "common/program_location.h"
-#include "framerelay/frame_relay.h"
 #include "framerelay/pipeline.h"
+#include "framerelay/relay_loop.h"
 #include "framerelay/relay_settings.h"
 #include "platform/pipe.h"
+#include "platform/platform.h"
 #include "platform/signal.h"
 
 int main(int argc, char** argv) {
@@ -26,5 +27,7 @@ int main(int argc, char** argv) {
   }
   // A write to an encoder that has gone fails instead of ending us.
   ignore_broken_pipes();
-  return relay_loop(settings);
+  static platform system;
+  open_platform(&system);
+  return relay_loop(&system, settings);
 }

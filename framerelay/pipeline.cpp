@@ -116,7 +116,8 @@ bool build_encoder_vector(const relay_settings_record& settings, encoder_vector*
   return true;
 }
 
-start_outcome start_fetcher(const relay_settings_record& settings, pipeline_state* pipeline, bool list) {
+start_outcome start_fetcher(platform* system, const relay_settings_record& settings, pipeline_state* pipeline,
+                            bool list) {
   const char* argv[vector_room];
   build_fetcher_vector(settings, argv);
   if (list) list_vector("wget", argv, settings.url);
@@ -124,7 +125,7 @@ start_outcome start_fetcher(const relay_settings_record& settings, pipeline_stat
   if (!make_child_pipe(fds, pipe_buffer_size, read_by_us)) return start_no_pipe;
   child_stdio stdio;
   stdio.out = fds[1];
-  int rc = spawn_process(&pipeline->fetcher_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
+  int rc = spawn_process(system, &pipeline->fetcher_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
                          ended_with_us());
   close_fd(&fds[1]);  // wget alone holds the write end now
   if (rc < 0) {
@@ -138,7 +139,7 @@ start_outcome start_fetcher(const relay_settings_record& settings, pipeline_stat
   return start_ok;
 }
 
-start_outcome start_encoder(const relay_settings_record& settings, pipeline_state* pipeline) {
+start_outcome start_encoder(platform* system, const relay_settings_record& settings, pipeline_state* pipeline) {
   encoder_vector vector;
   const char* const* argv = vector.argv;
   // A recording into a fresh file is written by ffmpeg itself, which then seeks back and puts
@@ -153,7 +154,7 @@ start_outcome start_encoder(const relay_settings_record& settings, pipeline_stat
     return start_no_pipe;
   child_stdio stdio;
   stdio.in = fds[0];
-  int rc = spawn_process(&pipeline->encoder_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
+  int rc = spawn_process(system, &pipeline->encoder_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
                          ended_with_us());
   close_fd(&fds[0]);  // ffmpeg alone holds the read end now
   if (rc < 0) {
@@ -233,19 +234,17 @@ std::string masked_url(const char* url) {
 
 const char* fetcher_exit_meaning(int status) {
   // wget's documented exit statuses.
-  static const char* const meanings[] = {
-      nullptr,
-      "generic error",
-      "parse error",
-      "file I/O error",
-      "network failure",
-      "SSL verification failure",
-      "username/password authentication failure",
-      "protocol errors",
-      "server issued an error response",
-  };
-  if (status < 1 || status > 8) return nullptr;
-  return meanings[status];
+  switch (status) {
+    case 1: return "generic error";
+    case 2: return "parse error";
+    case 3: return "file I/O error";
+    case 4: return "network failure";
+    case 5: return "SSL verification failure";
+    case 6: return "username/password authentication failure";
+    case 7: return "protocol errors";
+    case 8: return "server issued an error response";
+    default: return nullptr;
+  }
 }
 
 bool describe_fetch_failure(const process_handle& fetcher, char* text, std::size_t size) {
@@ -258,14 +257,4 @@ bool describe_fetch_failure(const process_handle& fetcher, char* text, std::size
   else
     std::snprintf(text, size, "wget ended with exit status %d", fetcher.exit_code);
   return true;
-}
-
-const char* system_error_text(int code) {
-  static char text[256];
-  if (code == 0) code = last_system_error();
-  system_message(code, text, sizeof text);
-  // Trailing blanks and line ends go; the first character always stays.
-  for (std::size_t i = std::strlen(text); i > 1 && static_cast<unsigned char>(text[i - 1]) <= 0x20; --i)
-    text[i - 1] = '\0';
-  return text;
 }

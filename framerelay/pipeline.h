@@ -7,6 +7,8 @@
 #include "framerelay/relay_settings.h"
 #include "platform/process.h"
 
+struct platform;
+
 constexpr int vector_room = 256;  // entries of each argument vector, the null entry included
 constexpr int pipe_buffer_size = 262144;  // fewer wake-ups per MiB relayed
 constexpr int realtime_pipe_buffer_size = 1 << 20;  // the most an unprivileged process may ask for
@@ -52,8 +54,9 @@ enum start_outcome {
 // List and start wget / ffmpeg on their pipes; nothing is ended or exited here. Both end with
 // us, even when we are killed outright: wget at once, ffmpeg after closing its recording.
 // wget's words are listed at its first start only (`list`), not at every reconnection.
-start_outcome start_fetcher(const relay_settings_record& settings, pipeline_state* pipeline, bool list = true);
-start_outcome start_encoder(const relay_settings_record& settings, pipeline_state* pipeline);
+start_outcome start_fetcher(platform* system, const relay_settings_record& settings, pipeline_state* pipeline,
+                            bool list = true);
+start_outcome start_encoder(platform* system, const relay_settings_record& settings, pipeline_state* pipeline);
 
 // The URL as listings show it: the password of a `user:password@` part and the values of
 // query parameters whose names suggest a secret (password, pwd, key, token, auth ...) read "***".
@@ -67,6 +70,3 @@ const char* fetcher_exit_meaning(int status);
 // ended by us, or has not been seen to end.
 bool describe_fetch_failure(const process_handle& fetcher, char* text, std::size_t size);
 
-// The system's text for an error code (0: the current errno), trailing blanks and line ends
-// removed; one 256-byte buffer rewritten by every call.
-const char* system_error_text(int code);

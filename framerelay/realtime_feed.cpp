@@ -7,7 +7,6 @@
 #include <cstring>
 #include <utility>
 
-#include "common/monotonic_clock.h"
 #include "platform/pipe.h"
 
 namespace {
@@ -49,9 +48,10 @@ void check_picture_size(realtime_feed* feed, const unsigned char* frame, std::si
 
 }  // namespace
 
-void begin_realtime_feed(realtime_feed* feed, picture_size expected) {
+void begin_realtime_feed(realtime_feed* feed, picture_size expected, std::int64_t (*clock)()) {
   *feed = realtime_feed{};
   feed->expected = expected;
+  feed->clock = clock;
 }
 
 void end_realtime_feed(realtime_feed* feed) {
@@ -63,7 +63,7 @@ void end_realtime_feed(realtime_feed* feed) {
 feed_outcome take_realtime_frame(void* context, const unsigned char* frame, std::size_t size, long long) {
   auto* feed = static_cast<realtime_feed*>(context);
   check_picture_size(feed, frame, size);
-  std::int64_t now = monotonic_now();
+  std::int64_t now = feed->clock();
   if (!feed->started) {
     feed->started = true;
     feed->first_frame_ms = now;

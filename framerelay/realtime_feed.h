@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "framerelay/frame_relay.h"
+#include "framerelay/frame_sink.h"
 #include "framerelay/picture_size.h"
 
 constexpr std::int64_t packet_interval_ms = 40;  // the encoder's raw-video rate: 25 a second
@@ -30,6 +30,7 @@ struct held_frame {
 };
 
 struct realtime_feed {
+  std::int64_t (*clock)() = nullptr;  // the monotonic clock, in milliseconds
   picture_size expected;           // the size -s gave (0 by 0: none given)
   picture_size recorded;           // the size of the first frame, which the recording announces
   bool warned_change = false;      // a change of the picture's size has been reported
@@ -46,11 +47,12 @@ struct realtime_feed {
   std::int64_t retry_at_ms = 0;    // while full, when to try again unless the wait says it has room
 };
 
-// `expected` is the picture size the command line gave, 0 by 0 when it gave none.
-void begin_realtime_feed(realtime_feed* feed, picture_size expected);
+// `expected` is the picture size the command line gave, 0 by 0 when it gave none; the arrival
+// of frames is read on `clock`.
+void begin_realtime_feed(realtime_feed* feed, picture_size expected, std::int64_t (*clock)());
 void end_realtime_feed(realtime_feed* feed);
 
-// The frame sink of the real-time feed: holds a copy of the frame for the first packet that
+// The feeder of the real-time feed: holds a copy of the frame for the first packet that
 // falls due after it has arrived (the count is not used). A frame of any size is taken; one
 // whose picture differs from the expected size or from the first frame's is reported, once.
 feed_outcome take_realtime_frame(void* feed, const unsigned char* frame, std::size_t size, long long count);

@@ -6,15 +6,19 @@
 #include <cstdio>
 #include <vector>
 
-#include "common/monotonic_clock.h"
+#include "framerelay/relay_loop.h"
+
+#include "common/program_location.h"
 #include "framerelay/camera_link.h"
-#include "framerelay/frame_relay.h"
+#include "framerelay/feeder.h"
 #include "framerelay/frame_scanner.h"
+#include "framerelay/pacing.h"
 #include "framerelay/pipeline.h"
 #include "framerelay/realtime_feed.h"
 #include "framerelay/relay_settings.h"
 #include "platform/file_status.h"
 #include "platform/pipe.h"
+#include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/signal.h"
 #include "platform/system_error.h"
@@ -27,23 +31,25 @@ constexpr long encoder_grace_ms = 3000;  // the encoder's time to write its last
 // How the relaying part of a run ended.
 enum run_end { run_stream_ended, run_stopped, run_encoder_gone, run_not_started, run_no_frame };
 
-// What one run holds while it relays: its settings, the children and their pipes, where the
-// marker scanner stands, the pacing of the frames, and the real-time feed when there is one.
+// What one run holds while it relays: the platform record, its settings, the children and
+// their pipes, where the marker scanner stands, the pacing of the frames and what feeds them,
+// and the real-time feed when there is one.
 struct relay_run {
+  platform* system;
   const relay_settings_record& settings;
   pipeline_state pipeline;
   scanner_state scanner;
   pacing_state pacing;
+  pipe_feeder feeder;
   realtime_feed* realtime = nullptr;  // null without -R
   camera_link link;                   // -R: the connection to the camera, made again when lost
 };
 
-// A stop request from the terminal or the system, or another signal that would end us: the
-// loop ends at its next look at the flag, and the children end with the run.
-void endtrap(int) {
-  signal_safe_write(2, "endtrap()\n");
-  stop_requested.store(true);
-}
+// A stop request from the terminal or the system, or another signal that would end us, says
+// so; the loop ends at its next look at the request, and the children end with the run.
+void endtrap(int) { signal_safe_write(2, "endtrap()\n"); }
+
+bool stopped(const relay_run* run) { return stop_request(run->system) != 0; }
 
 // Reported on standard error: standard output carries the recording.
 void report_signal(int sig) {
@@ -61,7 +67,7 @@ void wait_for_fetch_data(relay_run* run) {
   wait_item items[2] = {{run->pipeline.fetch_fd, wait_read, 0}, {run->pipeline.feed_fd, 0, 0}};
   long timeout = -1;
   if (realtime != nullptr) {
-    std::int64_t now = monotonic_now();
+    std::int64_t now = now_ms(run->system);
     // A day at most: a long -m must not pass the range of a wait's milliseconds.
     timeout = static_cast<long>(std::clamp<std::int64_t>(link_deadline(run->link, run->settings) - now, 0, 86400000));
     if (packets_owed(*realtime, now))
@@ -69,45 +75,8 @@ void wait_for_fetch_data(relay_run* run) {
     else if (realtime->started)
       timeout = std::min(timeout, ms_to_next_packet(*realtime, now));
   }
-  wait_for_events(items, 2, timeout);
+  wait_for_events(run->system, items, 2, timeout);
   if (items[1].got != 0) realtime->feed_full = false;
-}
-
-// Waits until the feed has room or its reader has gone, or a stop is requested.
-void wait_for_feed_room(int feed_fd) {
-  wait_item feed{feed_fd, wait_write, 0};
-  wait_for_events(&feed, 1, -1);
-}
-
-// Writes the frame once, whole. The feed is non-blocking: while a stalled encoder leaves no
-// room, the wait for room is one that a stop request ends.
-feed_outcome feed_once(pipeline_state* pipeline, const unsigned char* frame, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write_some(pipeline->feed_fd, frame, size);
-    if (n > 0) {
-      pipeline->fed_bytes += static_cast<unsigned long long>(n);
-      frame += n;
-      size -= static_cast<std::size_t>(n);
-      continue;
-    }
-    if (stop_requested.load()) return feed_stopped;
-    if (n != -EAGAIN) return feed_encoder_gone;  // no reader left (EPIPE): the encoder has gone
-    wait_for_feed_room(pipeline->feed_fd);
-    if (stop_requested.load()) return feed_stopped;
-  }
-  return feed_ok;
-}
-
-// The frame sink of the run: the frame goes to the encoder whole, `count` times; a stop
-// request is honoured between the repetitions, so no count delays it. The context is the
-// run's pipeline.
-feed_outcome feed_frame(void* pipeline, const unsigned char* frame, std::size_t size, long long count) {
-  for (long long i = 0; i < count; ++i) {
-    if (stop_requested.load()) return feed_stopped;
-    feed_outcome outcome = feed_once(static_cast<pipeline_state*>(pipeline), frame, size);
-    if (outcome != feed_ok) return outcome;
-  }
-  return feed_ok;
 }
 
 bool has_ended(process_handle* p) { return p->pid > 0 && process_status(p) != process_state::running; }
@@ -123,10 +92,9 @@ enum class relay_step { go_on, wait, ended };
 // One read of the fetch pipe, scanned. An empty pipe asks for a wait, unless the encoder has
 // ended meanwhile or (-R) the camera has sent nothing for the stall time; the pipe's end ends
 // the stream, or (-R) the connection.
-relay_step read_fetch_pipe(relay_run* run, const scan_settings& settings, const frame_sink& sink,
-                           std::vector<unsigned char>* block, run_end* end) {
+relay_step read_fetch_pipe(relay_run* run, const frame_sink& sink, std::vector<unsigned char>* block, run_end* end) {
   ssize_t n = read_some(run->pipeline.fetch_fd, block->data(), block->size());
-  std::int64_t now = run->realtime != nullptr ? monotonic_now() : 0;
+  std::int64_t now = run->realtime != nullptr ? now_ms(run->system) : 0;
   if (n == -EAGAIN) {
     // An encoder that has ended while the camera is silent ends the run now, not at the
     // next frame.
@@ -142,7 +110,7 @@ relay_step read_fetch_pipe(relay_run* run, const scan_settings& settings, const 
   }
   if (n <= 0) {
     // A read cut short by a stop request is no error.
-    if (stop_requested.load()) {
+    if (stopped(run)) {
       *end = run_stopped;
       return relay_step::ended;
     }
@@ -152,12 +120,13 @@ relay_step read_fetch_pipe(relay_run* run, const scan_settings& settings, const 
       return relay_step::go_on;
     }
     // End of file means wget has gone: the same broken pipe a failed read reports.
-    std::fprintf(stderr, "ReadFile() error (%s)\n", system_error_text(n == 0 ? broken_pipe_error : static_cast<int>(-n)));
+    std::fprintf(stderr, "ReadFile() error (%s)\n", system_error_text(n == 0 ? EPIPE : static_cast<int>(-n)));
     *end = run_stream_ended;
     return relay_step::ended;
   }
   if (run->realtime != nullptr) run->link.last_byte_ms = now;
-  feed_outcome outcome = scan_bytes(&run->scanner, &run->pacing, settings, sink, block->data(), static_cast<std::size_t>(n));
+  bool trace = (run->settings.debug & debug_marker_trace) != 0;
+  feed_outcome outcome = scan_bytes(&run->scanner, trace, sink, block->data(), static_cast<std::size_t>(n));
   if (outcome == feed_ok) return relay_step::go_on;
   *end = outcome == feed_encoder_gone ? run_encoder_gone : run_stopped;
   return relay_step::ended;
@@ -165,7 +134,7 @@ relay_step read_fetch_pipe(relay_run* run, const scan_settings& settings, const 
 
 // -R: while the camera is away, the connection is looked after instead of read.
 relay_step tend_camera_link(relay_run* run, run_end* end) {
-  switch (step_link(&run->link, &run->pipeline, run->settings, run->pacing.frames, monotonic_now())) {
+  switch (step_link(run->system, &run->link, &run->pipeline, run->settings, run->pacing.frames, now_ms(run->system))) {
     case link_step::wait:
       return relay_step::wait;
     case link_step::no_frame:
@@ -182,18 +151,20 @@ relay_step tend_camera_link(relay_run* run, run_end* end) {
 // reads, and a lost connection to the camera is made again.
 run_end relay_stream(relay_run* run) {
   std::vector<unsigned char> block(read_block_size);
-  const relay_settings_record& given = run->settings;
-  const scan_settings settings{given.repeat, given.adaptive, (given.debug & debug_marker_trace) != 0};
   realtime_feed* realtime = run->realtime;
-  const frame_sink sink = realtime != nullptr ? frame_sink{take_realtime_frame, realtime}
-                                              : frame_sink{feed_frame, &run->pipeline};
+  // The frames flow scanner -> pacing -> feeder: the feed pipe, or the real-time feed.
+  run->feeder = pipe_feeder{run->system, run->pipeline.feed_fd, &run->pipeline.fed_bytes};
+  const frame_feeder feeder = realtime != nullptr ? frame_feeder{take_realtime_frame, realtime} : feeder_of(&run->feeder);
+  const relay_settings_record& given = run->settings;
+  begin_pacing(&run->pacing, pacing_settings{given.repeat, given.adaptive}, feeder, run->system->clock, program_dir);
+  const frame_sink sink = pacing_sink(&run->pacing);
   set_nonblocking(run->pipeline.fetch_fd);
   set_nonblocking(run->pipeline.feed_fd);
-  link_connected(&run->link, 0, monotonic_now());
+  link_connected(&run->link, 0, now_ms(run->system));
   run_end end = run_stopped;
-  while (!stop_requested.load()) {
-    if (realtime != nullptr && feed_due_packets(run, monotonic_now()) != feed_ok) return run_encoder_gone;
-    relay_step step = run->link.state == link_state::connected ? read_fetch_pipe(run, settings, sink, &block, &end)
+  while (!stopped(run)) {
+    if (realtime != nullptr && feed_due_packets(run, now_ms(run->system)) != feed_ok) return run_encoder_gone;
+    relay_step step = run->link.state == link_state::connected ? read_fetch_pipe(run, sink, &block, &end)
                                                                : tend_camera_link(run, &end);
     if (step == relay_step::ended) return end;
     if (step == relay_step::wait) wait_for_fetch_data(run);
@@ -206,13 +177,13 @@ run_end relay_stream(relay_run* run) {
 // takes nothing (a stalled one) uses up.
 void finish_realtime_feed(relay_run* run, std::int64_t deadline) {
   realtime_feed* realtime = run->realtime;
-  const std::int64_t end = monotonic_now();
+  const std::int64_t end = now_ms(run->system);
   while (packets_owed(*realtime, end)) {
     if (feed_due_packets(run, end) != feed_ok || !packets_owed(*realtime, end)) return;
-    std::int64_t now = monotonic_now();
+    std::int64_t now = now_ms(run->system);
     if (now >= deadline) return;
     wait_item feed{run->pipeline.feed_fd, wait_write, 0};
-    if (wait_for_events(&feed, 1, static_cast<long>(deadline - now)) > 0) realtime->feed_full = false;
+    if (wait_for_events(run->system, &feed, 1, static_cast<long>(deadline - now)) > 0) realtime->feed_full = false;
   }
 }
 
@@ -261,7 +232,7 @@ int end_fetch(relay_run* run, run_end end) {
   process_handle* fetcher = &run->pipeline.fetcher_process;
   // Ctrl-C reaches wget too, and may end its stream just before our own handler runs: a
   // stop request seen by now makes its end no failure.
-  bool fetch_over = (end == run_stream_ended || end == run_no_frame) && !stop_requested.load();
+  bool fetch_over = (end == run_stream_ended || end == run_no_frame) && !stopped(run);
   int status = relay_exit_done;
   if (has_started(*fetcher)) {
     // After the end of its stream wget is given the time to end by itself, so its exit status
@@ -290,10 +261,10 @@ int wind_down(relay_run* run, run_end end, std::int64_t encoder_deadline) {
   process_handle* encoder = &pipeline->encoder_process;
   if (has_started(*encoder)) {
     // A stop leaves the encoder the rest of its time; a stream that ended gives it all of it.
-    long grace = end == run_stopped ? static_cast<long>(std::max<std::int64_t>(0, encoder_deadline - monotonic_now()))
+    long grace = end == run_stopped ? static_cast<long>(std::max<std::int64_t>(0, encoder_deadline - now_ms(run->system)))
                                     : encoder_grace_ms;
     stop_process(encoder, already_asked, grace);
-    if (end == run_encoder_gone && !stop_requested.load()) {
+    if (end == run_encoder_gone && !stopped(run)) {
       report_lost_encoder(*encoder, unread, pipeline->fed_bytes, run->settings.encoder_verbose);
       status = relay_exit_encoder_gone;
     }
@@ -307,17 +278,17 @@ int wind_down(relay_run* run, run_end end, std::int64_t encoder_deadline) {
 
 }  // namespace
 
-int relay_loop(const relay_settings_record& settings) {
-  install_stop_requests(endtrap);
+int relay_loop(platform* system, const relay_settings_record& settings) {
+  install_stop_requests(system, endtrap);
   // Any other signal that would end us ends the run the same way, so no child outlives it.
-  install_end_requests(endtrap);
-  install_signal_reports(report_signal);
+  install_end_requests(system);
+  install_signal_reports(system, report_signal);
   // A child's end wakes the waits up: a lost encoder is noticed at once, and the grace
   // waits end as soon as the child has gone.
-  watch_child_events();
-  relay_run run{settings, {}, {}, {}, nullptr, {}};
-  if (start_fetcher(settings, &run.pipeline) == start_failed) return relay_exit_start_failure;
-  start_outcome encoder_start = start_encoder(settings, &run.pipeline);
+  watch_child_events(system);
+  relay_run run{system, settings, {}, {}, {}, {}, nullptr, {}};
+  if (start_fetcher(system, settings, &run.pipeline) == start_failed) return relay_exit_start_failure;
+  start_outcome encoder_start = start_encoder(system, settings, &run.pipeline);
   // Standard output carries the encoder's stream alone; untranslated, as ffmpeg writes it.
   set_binary_mode(1);
   // A pipe that could not be made, or an encoder that could not be started, ends the run.
@@ -326,16 +297,17 @@ int relay_loop(const relay_settings_record& settings) {
   if (encoder_start == start_ok && run.pipeline.fetch_fd >= 0 && run.pipeline.feed_fd >= 0) {
     if (settings.realtime) {
       realtime_feed realtime;
-      begin_realtime_feed(&realtime, settings.size_given ? picture_size{settings.width, settings.height} : picture_size{});
+      begin_realtime_feed(&realtime, settings.size_given ? picture_size{settings.width, settings.height} : picture_size{},
+                          system->clock);
       run.realtime = &realtime;
       end = relay_stream(&run);
-      encoder_deadline = monotonic_now() + encoder_grace_ms;
+      encoder_deadline = now_ms(system) + encoder_grace_ms;
       if (end == run_stopped) finish_realtime_feed(&run, encoder_deadline);
       run.realtime = nullptr;
       end_realtime_feed(&realtime);
     } else {
       end = relay_stream(&run);
-      encoder_deadline = monotonic_now() + encoder_grace_ms;
+      encoder_deadline = now_ms(system) + encoder_grace_ms;
     }
   }
   if (run.scanner.in_frame && (settings.debug & debug_marker_trace) != 0) std::fputs("Caution: no EOI\n", stderr);

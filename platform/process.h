@@ -4,7 +4,10 @@
 #pragma once
 #include <sys/types.h>
 
+struct platform;
+
 struct process_handle {
+  platform* owner = nullptr;  // the record whose reaper and waits serve this process
   pid_t pid = 0;            // 0: no process
   int pidfd = -1;           // stable reference where the kernel offers one
   bool own_child = false;   // started by us, so we reap it
@@ -47,8 +50,8 @@ struct child_setup {
 // (Windows) and `quoted_argv` is given, those words are joined instead of argv, so words
 // with blanks or quotes reach the child whole. Returns 0 or -errno (the C library's error
 // number, as perror prints it).
-int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[] = nullptr,
-                  char* const quoted_argv[] = nullptr, const child_setup& setup = {});
+int spawn_process(platform* p, process_handle* handle, char* const argv[], child_stdio stdio,
+                  char* const envp[] = nullptr, char* const quoted_argv[] = nullptr, const child_setup& setup = {});
 
 // What a status query found. Once a process has ended, our own child's exit_code is filled.
 enum class process_state { running, ended, not_known };  // not_known: the query failed
@@ -96,7 +99,7 @@ bool process_tree_running(process_handle* handle, const stop_scope& scope = {});
 
 // Adds every process below us that is not spared yet (and forgets those that have gone).
 // Nothing to do while every run has a cgroup of its own: that spares its processes.
-void spare_processes_below_us(spared_processes* spared);
+void spare_processes_below_us(platform* p, spared_processes* spared);
 
 // True for our own pid and the pids of our ancestors.
 bool is_self_or_ancestor(pid_t pid);
@@ -133,7 +136,7 @@ bool stop_process(process_handle* handle, stop_first_step first, long grace_ms, 
 
 // Takes hold of a running process by pid. Fails with -errno when it does not exist or is
 // not ours to signal.
-int adopt_process(process_handle* handle, pid_t pid);
+int adopt_process(platform* p, process_handle* handle, pid_t pid);
 
 // Lets go of the handle. Our own child that has not ended yet is reaped later, whenever it
 // ends, so no zombie is left. The run's cgroup is removed once all its processes have ended.
@@ -141,12 +144,12 @@ void release_process(process_handle* handle);
 
 // Reaps every child that has ended, until none waits: records it in its handle, or just
 // collects it when it was released or is an orphan handed to us as subreaper.
-void reap_children();
+void reap_children(platform* p);
 
 // Installs a SIGCHLD watcher: a child's end wakes the wait up, which then reaps what has
 // ended, and status queries only ask the kernel after a child event. Call once, before the
 // first spawn. (Windows: the end of every process started or adopted after it wakes the wait.)
-void watch_child_events();
+void watch_child_events(platform* p);
 
 // Makes orphaned descendants of our children ours rather than init's, so they are reaped
 // here and cannot pile up unseen.

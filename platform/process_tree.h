@@ -11,7 +11,8 @@
 // Stops (SIGSTOP) every process in `scope` below `root` (see process.h), reading the tree
 // again until no new one appears, so that none can fork away before they are ended. Returns
 // their pids.
-std::vector<pid_t> stop_descendants(pid_t root, const stop_scope& scope);
+// What the cgroups of runs in `p` hold is never reached.
+std::vector<pid_t> stop_descendants(platform* p, pid_t root, const stop_scope& scope);
 
 // Every process in `scope` below `root`, without touching them.
-std::vector<pid_t> list_descendants(pid_t root, const stop_scope& scope);
+std::vector<pid_t> list_descendants(platform* p, pid_t root, const stop_scope& scope);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform_system_linux.h"
 #include "platform/run_cgroup_linux.h"
 
 namespace {
@@ -62,8 +63,9 @@ bool read_entry(pid_t pid, tree_entry* e) {
   return read_entry_at(path, e) && e->pid == pid;
 }
 
-// Every process there is; the table grows with the system, it is never cut short.
-std::vector<tree_entry> table;
+// Every process there is, as one reading found them; it grows with the system, it is never cut
+// short.
+using process_table = std::vector<tree_entry>;
 
 // A /proc of another PID namespace (or none) shows pids that are not ours to signal: then
 // the table stays empty, and a tree operation reaches no process beyond its handle's.
@@ -72,8 +74,8 @@ bool proc_is_ours() {
   return read_entry_at("/proc/self/stat", &self) && self.pid == getpid();
 }
 
-void read_process_table() {
-  table.clear();
+void read_process_table(process_table* table) {
+  table->clear();
   if (!proc_is_ours()) return;
   DIR* proc = opendir("/proc");
   if (proc == nullptr) return;
@@ -82,7 +84,7 @@ void read_process_table() {
     long pid = std::strtol(d->d_name, &end, 10);
     if (pid <= 0 || *end != '\0') continue;
     tree_entry e;
-    if (read_entry(static_cast<pid_t>(pid), &e)) table.push_back(e);
+    if (read_entry(static_cast<pid_t>(pid), &e)) table->push_back(e);
   }
   closedir(proc);
 }
@@ -132,7 +134,7 @@ pid_t own_session() {
 // session that one of them leads or shares (other than ours), since a daemon's later
 // detached children come to us as orphans outside its subtree but inside its session. The
 // sessions are read as they are now: a daemon may have left ours only after it was set aside.
-std::vector<pid_t> spared_sessions(const spared_processes* spared, pid_t our_session) {
+std::vector<pid_t> spared_sessions(const process_table& table, const spared_processes* spared, pid_t our_session) {
   std::vector<pid_t> sessions;
   if (spared == nullptr) return sessions;
   for (const tree_entry& e : table)
@@ -152,11 +154,12 @@ bool is_spared(const spared_processes* spared, const std::vector<pid_t>& session
 
 // Adds to `pids` every living process below the roots or below one already there, in scope.
 // Returns how many were added; `freeze` stops each as it is found.
-int grow(const std::vector<pid_t>& roots, const stop_scope& scope, std::vector<pid_t>* pids, bool freeze) {
+int grow(platform* p, const process_table& table, const std::vector<pid_t>& roots, const stop_scope& scope,
+         std::vector<pid_t>* pids, bool freeze) {
   const std::vector<pid_t> keep_out = ancestry();
-  const std::vector<pid_t> sessions = spared_sessions(scope.spared, own_session());
+  const std::vector<pid_t> sessions = spared_sessions(table, scope.spared, own_session());
   // What a run's cgroup holds belongs to that run alone.
-  const std::vector<pid_t> held = processes_in_run_cgroups();
+  const std::vector<pid_t> held = processes_in_run_cgroups(&p->system->cgroups);
   int added = 0;
   bool grew = true;
   while (grew) {
@@ -175,29 +178,35 @@ int grow(const std::vector<pid_t>& roots, const stop_scope& scope, std::vector<p
   return added;
 }
 
-std::vector<pid_t> collect(pid_t root, const stop_scope& scope, bool freeze) {
+std::vector<pid_t> collect(platform* p, pid_t root, const stop_scope& scope, bool freeze) {
   std::vector<pid_t> roots;
   if (root > 0) roots.push_back(root);
   if (scope.everything_below_us) roots.push_back(getpid());
   std::vector<pid_t> pids;
+  process_table table;
   // A process forked just before its parent was stopped shows up in the next reading.
   for (int round = 0; round < freeze_rounds; ++round) {
-    read_process_table();
-    if (grow(roots, scope, &pids, freeze) == 0 || !freeze) break;
+    read_process_table(&table);
+    if (grow(p, table, roots, scope, &pids, freeze) == 0 || !freeze) break;
   }
   return pids;
 }
 
 }  // namespace
 
-std::vector<pid_t> stop_descendants(pid_t root, const stop_scope& scope) { return collect(root, scope, true); }
+std::vector<pid_t> stop_descendants(platform* p, pid_t root, const stop_scope& scope) {
+  return collect(p, root, scope, true);
+}
 
-std::vector<pid_t> list_descendants(pid_t root, const stop_scope& scope) { return collect(root, scope, false); }
+std::vector<pid_t> list_descendants(platform* p, pid_t root, const stop_scope& scope) {
+  return collect(p, root, scope, false);
+}
 
-void spare_processes_below_us(spared_processes* spared) {
-  if (every_run_in_a_cgroup()) return;
-  read_process_table();
-  auto find = [](pid_t pid) -> const tree_entry* {
+void spare_processes_below_us(platform* p, spared_processes* spared) {
+  if (every_run_in_a_cgroup(&p->system->cgroups)) return;
+  process_table table;
+  read_process_table(&table);
+  auto find = [&table](pid_t pid) -> const tree_entry* {
     for (const tree_entry& e : table)
       if (e.pid == pid) return &e;
     return nullptr;
@@ -214,7 +223,7 @@ void spare_processes_below_us(spared_processes* spared) {
   std::vector<pid_t> below;
   stop_scope scope;
   scope.spared = spared;
-  grow({getpid()}, scope, &below, false);
+  grow(p, table, {getpid()}, scope, &below, false);
   for (pid_t pid : below) {
     const tree_entry* e = find(pid);
     if (e == nullptr || spared->count >= spared_limit) continue;

@@ -5,6 +5,7 @@
 // where 259 means still running; TerminateProcess with exit code 127; a job object per child,
 // joined before the child runs, so that its descendants can be ended with it; and a wait in
 // the system's thread pool per process, whose end wakes our wait up.
+#include "platform/platform_system_win32.h"
 #include "platform/process.h"
 #include "platform/system_error.h"
 #include "platform/wake_up.h"
@@ -198,16 +199,15 @@ void join_tree(process_handle* handle) {
   handle->tree = job;
 }
 
-// The end of a process wakes the wait, as a child signal does on POSIX, once the program has
-// asked for that: the system's thread pool waits on the process handle, once, and calls this.
-bool ends_watched = false;
-
-VOID CALLBACK on_process_end(PVOID, BOOLEAN) { wake_up(); }
+// The end of a process wakes the wait of its record, as a child signal does on POSIX, once the
+// program has asked for that: the system's thread pool waits on the process handle, once, and
+// calls this with the record.
+VOID CALLBACK on_process_end(PVOID owner, BOOLEAN) { wake_up(static_cast<platform*>(owner)); }
 
 void watch_end(process_handle* handle) {
-  if (!ends_watched) return;
+  if (handle->owner == nullptr || !handle->owner->system->ends_watched) return;
   HANDLE wait = nullptr;
-  if (RegisterWaitForSingleObject(&wait, native(handle), on_process_end, nullptr, INFINITE, WT_EXECUTEONLYONCE))
+  if (RegisterWaitForSingleObject(&wait, native(handle), on_process_end, handle->owner, INFINITE, WT_EXECUTEONLYONCE))
     handle->end_watch = wait;
 }
 
@@ -215,16 +215,13 @@ void watch_end(process_handle* handle) {
 
 // Every process started or adopted from now on has its end watched; the event its end sets
 // is made here, before any thread can need it.
-void watch_child_events() {
-  wake_up_event();
-  ends_watched = true;
-}
+void watch_child_events(platform* p) { p->system->ends_watched = true; }
 
 
 void become_subreaper() {}
 
 // The job object of the run ends the child with us; there are no cgroups.
-int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[],
+int spawn_process(platform* p, process_handle* handle, char* const argv[], child_stdio stdio, char* const envp[],
                   char* const quoted_argv[], const child_setup&) {
   *handle = process_handle{};
   // The plain first word is looked up: its quoted form may carry quotes.
@@ -267,6 +264,7 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
     if (copy != nullptr) CloseHandle(copy);
   }
   if (rc < 0) return rc;
+  handle->owner = p;
   handle->system_handle = started.hProcess;
   handle->own_child = true;
   handle->pid = static_cast<pid_t>(started.dwProcessId);
@@ -281,7 +279,7 @@ int spawn_process(process_handle* handle, char* const argv[], child_stdio stdio,
   return rc;
 }
 
-void reap_children() {}
+void reap_children(platform*) {}
 
 process_state process_status(process_handle* handle) {
   if (handle->system_handle == nullptr) return process_state::not_known;
@@ -321,16 +319,17 @@ bool process_tree_running(process_handle* handle, const stop_scope&) {
 }
 
 // Processes a run leaves behind are outside its job once its handles are closed.
-void spare_processes_below_us(spared_processes*) {}
+void spare_processes_below_us(platform*, spared_processes*) {}
 
 bool is_self_or_ancestor(pid_t pid) { return pid == own_process_id(); }
 
 bool ancestry_readable() { return true; }
 
-int adopt_process(process_handle* handle, pid_t pid) {
+int adopt_process(platform* p, process_handle* handle, pid_t pid) {
   *handle = process_handle{};
   HANDLE process = OpenProcess(all_access, FALSE, static_cast<DWORD>(pid));
   if (process == nullptr) return -errno_from_system_code(GetLastError());
+  handle->owner = p;
   handle->system_handle = process;
   handle->pid = pid;
   watch_end(handle);

@@ -3,6 +3,8 @@
 // for the next status query.
 #pragma once
 
+struct platform;
+
 // Reaps every child that has ended since the last child event was looked at, where child
 // events are watched; nothing otherwise.
-void reap_after_wake_up();
+void reap_after_wake_up(platform* p);

@@ -7,11 +7,13 @@
 // the process-tree method (process.h). Nothing here prints.
 #pragma once
 
+struct platform;
+
 // Decides, once, how runs hold their processes: in cgroups of their own when `wanted` and the
 // system allows it (a cgroup below ours can be made, a process moved into it, and it can be
 // killed or frozen). Returns a line for a debug trace that says which way and, for the process
 // tree, why; later calls return the first answer.
-const char* choose_run_cgroups(bool wanted);
+const char* choose_run_cgroups(platform* p, bool wanted);
 
 // Makes sure that a run held in a cgroup does not outlive us, however we end: a process of
 // ours that is not below us (the run keeper) kills the cgroup of the run in progress once we
@@ -19,9 +21,9 @@ const char* choose_run_cgroups(bool wanted);
 // before any signal handler is installed; nothing happens while runs are not held in cgroups.
 // (Killed outright with the keeper, or between a child's start and the keeper's hearing of its
 // cgroup, a run is left as before.)
-void start_run_keeper();
+void start_run_keeper(platform* p);
 
 // At our end: the processes still in cgroups of ours (daemons of runs that ended by themselves)
 // are moved into our own cgroup, and every cgroup we made is removed. Runs held then are ended
 // first; call it after every handle has been released.
-void end_run_cgroups();
+void end_run_cgroups(platform* p);

@@ -24,7 +24,9 @@
 #include <vector>
 
 #include "common/monotonic_clock.h"
+#include "platform/platform_system_linux.h"
 #include "platform/run_cgroup_linux.h"
+#include "platform/system_error.h"
 
 namespace {
 
@@ -34,28 +36,6 @@ constexpr int move_rounds = 50;             // readings of a cgroup while moving
 constexpr long freeze_wait_ms = 200;        // how long a cgroup is given to report itself frozen
 constexpr long removal_wait_ms = 500;       // how long an emptied cgroup is given to be removable
 constexpr std::int64_t sweep_gap_ms = 1000;  // between looks for empty cgroups as processes end
-
-struct held_cgroup {
-  int fd = -1;
-  std::string name;
-};
-
-// The program's one choice and the cgroups it has made. Process-wide, because the reaper, every
-// process operation and the end consult it, and a program has one cgroup of its own.
-struct run_cgroups {
-  bool decided = false;
-  bool in_use = false;
-  bool every_run_held = true;
-  int base = -1;                    // our own cgroup's folder
-  std::string how;                  // the debug trace's line
-  std::string prefix;               // "<program>-<pid>-": names of ours among others' cgroups
-  unsigned made = 0;
-  std::vector<held_cgroup> held;    // cgroups of runs whose handles hold them
-  std::vector<std::string> kept;    // cgroups of released runs, until they are empty and removed
-  std::int64_t last_sweep = 0;
-  bool sweep_due = false;           // processes have ended since the last look
-};
-run_cgroups cgroups;
 
 bool read_text(int dir, const char* name, std::string* text) {
   text->clear();
@@ -99,8 +79,9 @@ bool populated(int cgroup) {
   return read_text(cgroup, "cgroup.events", &events) && has_line(events, "populated 1");
 }
 
-// Waits up to `ms` until cgroup.events holds `line`; the file reports each change to poll.
-bool wait_for_event(int cgroup, const char* line, long ms) {
+// Waits up to `ms` until cgroup.events holds `line`; the file reports each change to poll. A
+// wake-up on `wake_fd` (a stop request, a child's end) ends the wait as it ends every wait.
+bool wait_for_event(int cgroup, const char* line, long ms, int wake_fd) {
   int fd = openat(cgroup, "cgroup.events", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   std::int64_t deadline = system_monotonic_ms() + ms;
@@ -114,8 +95,8 @@ bool wait_for_event(int cgroup, const char* line, long ms) {
     }
     std::int64_t left = deadline - system_monotonic_ms();
     if (left <= 0) break;
-    struct pollfd p {fd, POLLPRI, 0};
-    poll(&p, 1, static_cast<int>(left));
+    pollfd looks[2] = {{fd, POLLPRI, 0}, {wake_fd, POLLIN, 0}};
+    if (poll(looks, 2, static_cast<int>(left)) > 0 && looks[1].revents != 0) break;
   }
   close(fd);
   return seen;
@@ -172,31 +153,33 @@ void remove_cgroups_below(int cgroup) {
 // cgroups below it go first (a program of the run may have made its own). The look is cheap
 // enough to be made often: the events file is read without the kernel's cgroup lock, which a
 // removal takes. With `patiently`, a killed process is given a moment to let go of it.
-bool remove_cgroup(const std::string& name, bool patiently) {
-  int fd = openat(cgroups.base, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool remove_cgroup(const run_cgroup_record* cgroups, const std::string& name, bool patiently) {
+  int fd = openat(cgroups->base, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT;
   bool busy = populated(fd);
-  bool gone = !busy && (unlinkat(cgroups.base, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT);
+  bool gone = !busy && (unlinkat(cgroups->base, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT);
   if (!busy && !gone && errno == EBUSY) remove_cgroups_below(fd);
   close(fd);
   if (busy || gone) return gone;
   std::int64_t deadline = system_monotonic_ms() + removal_wait_ms;
   for (;;) {
-    if (unlinkat(cgroups.base, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return true;
+    if (unlinkat(cgroups->base, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return true;
     if (!patiently || errno != EBUSY || system_monotonic_ms() >= deadline) return false;
-    usleep(10000);
+    // A short nap, which a wake-up ends as it ends every wait.
+    pollfd wake{cgroups->wake_fd, POLLIN, 0};
+    if (poll(&wake, 1, 10) > 0) return false;
   }
 }
 
 // Moves the processes of the cgroup `name` into ours and removes it. Frozen meanwhile where it
 // can be, so that none forks away unseen; each thaws as it leaves.
-void move_out_and_remove(const std::string& name) {
-  int fd = openat(cgroups.base, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+void move_out_and_remove(const run_cgroup_record* cgroups, const std::string& name) {
+  int fd = openat(cgroups->base, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   if (populated(fd)) {
     bool frozen = write_text(fd, "cgroup.freeze", "1") == 0;
-    if (frozen) wait_for_event(fd, "frozen 1", freeze_wait_ms);
-    int ours = openat(cgroups.base, "cgroup.procs", O_WRONLY | O_CLOEXEC);
+    if (frozen) wait_for_event(fd, "frozen 1", freeze_wait_ms, cgroups->wake_fd);
+    int ours = openat(cgroups->base, "cgroup.procs", O_WRONLY | O_CLOEXEC);
     for (int round = 0; round < move_rounds && ours >= 0; ++round) {
       std::vector<pid_t> pids;
       members(fd, &pids, false);
@@ -213,7 +196,7 @@ void move_out_and_remove(const std::string& name) {
     if (frozen) write_text(fd, "cgroup.freeze", "0");
   }
   close(fd);
-  remove_cgroup(name, true);
+  remove_cgroup(cgroups, name, true);
 }
 
 // A path as /proc/self/mountinfo writes it: blanks and the like as \ooo.
@@ -234,55 +217,46 @@ std::string unescape_mount_field(const std::string& field) {
 // Our cgroup v2 folder: our path from /proc/self/cgroup ("0::<path>") under a cgroup2 mount
 // whose root holds it (/proc/self/mountinfo). False with the reason otherwise.
 bool find_own_cgroup(std::string* folder, std::string* why) {
-  std::string text;
-  if (!read_text(AT_FDCWD, "/proc/self/cgroup", &text)) {
+  std::string cgroup_text, mountinfo_text;
+  if (!read_text(AT_FDCWD, "/proc/self/cgroup", &cgroup_text)) {
     *why = "no /proc/self/cgroup";
     return false;
   }
-  std::string path;
-  std::size_t at = text.rfind("0::", 0) == 0 ? 0 : text.find("\n0::");
-  if (at == std::string::npos) {
-    *why = "no cgroup2 hierarchy holds us";
-    return false;
-  }
-  at = text.find("::", at) + 2;
-  path = text.substr(at, text.find('\n', at) - at);
-  if (path.empty() || path[0] != '/' || path.rfind("/..", 0) == 0) {
-    *why = "our cgroup lies outside our cgroup namespace";
-    return false;
-  }
-  if (!read_text(AT_FDCWD, "/proc/self/mountinfo", &text)) {
+  if (!read_text(AT_FDCWD, "/proc/self/mountinfo", &mountinfo_text)) {
     *why = "no /proc/self/mountinfo";
     return false;
   }
-  for (std::size_t pos = 0; pos < text.size();) {
-    std::size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::vector<std::string> fields;
-    for (std::size_t f = pos; f < end;) {
-      std::size_t blank = text.find(' ', f);
-      if (blank == std::string::npos || blank > end) blank = end;
-      fields.push_back(text.substr(f, blank - f));
-      f = blank + 1;
-    }
-    pos = end + 1;
-    // id parent major:minor root mount-point options [optional...] - type source super-options
-    auto dash = std::find(fields.begin(), fields.end(), "-");
-    if (fields.size() < 5 || dash == fields.end() || dash + 1 == fields.end() || dash[1] != "cgroup2") continue;
-    std::string root = unescape_mount_field(fields[3]);
-    std::string mount_point = unescape_mount_field(fields[4]);
-    std::string below;
-    if (root == "/")
-      below = path;
-    else if (path == root || path.rfind(root + "/", 0) == 0)
-      below = path.substr(root.size());
-    else
-      continue;
-    *folder = mount_point + (below == "/" ? "" : below);
-    return true;
+  return find_cgroup_folder(cgroup_text, mountinfo_text, folder, why);
+}
+
+// The blank-separated fields of one mountinfo line.
+std::vector<std::string> fields_of(const std::string& text, std::size_t pos, std::size_t end) {
+  std::vector<std::string> fields;
+  for (std::size_t f = pos; f < end;) {
+    std::size_t blank = text.find(' ', f);
+    if (blank == std::string::npos || blank > end) blank = end;
+    fields.push_back(text.substr(f, blank - f));
+    f = blank + 1;
   }
-  *why = "no cgroup2 mount shows our cgroup";
-  return false;
+  return fields;
+}
+
+// Where a cgroup2 mount line (its fields) shows the cgroup `path`; false when it does not.
+bool folder_in_mount(const std::vector<std::string>& fields, const std::string& path, std::string* folder) {
+  // id parent major:minor root mount-point options [optional...] - type source super-options
+  auto dash = std::find(fields.begin(), fields.end(), "-");
+  if (fields.size() < 5 || dash == fields.end() || dash + 1 == fields.end() || dash[1] != "cgroup2") return false;
+  std::string root = unescape_mount_field(fields[3]);
+  std::string mount_point = unescape_mount_field(fields[4]);
+  std::string below;
+  if (root == "/")
+    below = path;
+  else if (path == root || path.rfind(root + "/", 0) == 0)
+    below = path.substr(root.size());
+  else
+    return false;
+  *folder = mount_point + (below == "/" ? "" : below);
+  return true;
 }
 
 // Moves a short-lived child into the cgroup, as a run's child will move itself: 0, or the errno.
@@ -302,10 +276,10 @@ int try_moving_a_process(int cgroup) {
 // Makes the next cgroup of ours: 0 with its name, or the errno. A name that is taken (by a copy
 // of ours in another PID namespace, where pids repeat, or one that ended without cleaning up)
 // is skipped.
-int make_cgroup(std::string* name) {
+int make_cgroup(run_cgroup_record* cgroups, std::string* name) {
   for (;;) {
-    *name = cgroups.prefix + std::to_string(++cgroups.made);
-    if (mkdirat(cgroups.base, name->c_str(), 0755) == 0) return 0;
+    *name = cgroups->prefix + std::to_string(++cgroups->made);
+    if (mkdirat(cgroups->base, name->c_str(), 0755) == 0) return 0;
     if (errno != EEXIST) return errno;
   }
 }
@@ -319,91 +293,119 @@ std::string process_trees(const std::string& why) { return "runs held as process
 // have been empty for a minute, long after any start could still be moving a child in.
 constexpr long stale_after_s = 60;
 
-void remove_stale_cgroups(const std::string& program) {
+void remove_stale_cgroups(const run_cgroup_record* cgroups, const std::string& program) {
   std::vector<std::string> stale;
   const std::string lead = program + "-";
-  for (const std::string& name : subfolders(cgroups.base)) {
+  for (const std::string& name : subfolders(cgroups->base)) {
     if (name.rfind(lead, 0) != 0) continue;
     char* end = nullptr;
     long owner = std::strtol(name.c_str() + lead.size(), &end, 10);
     if (owner <= 0 || owner == getpid() || *end != '-') continue;
     bool owner_gone = kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH;
     struct stat st {};
-    bool old = fstatat(cgroups.base, name.c_str(), &st, 0) == 0 && time(nullptr) - st.st_mtime > stale_after_s;
+    bool old = fstatat(cgroups->base, name.c_str(), &st, 0) == 0 && time(nullptr) - st.st_mtime > stale_after_s;
     if (!owner_gone && !old) continue;
     stale.push_back(name);
   }
-  for (const std::string& name : stale) remove_cgroup(name, false);
+  for (const std::string& name : stale) remove_cgroup(cgroups, name, false);
 }
 
-std::string decide(bool wanted) {
+// Why a cgroup made in `folder` cannot hold runs (empty when it can): it must be open, killable
+// or freezable, enterable by a process, and removable.
+std::string probe_cgroups(run_cgroup_record* cgroups, const std::string& folder) {
+  std::string probe;
+  if (int err = make_cgroup(cgroups, &probe))
+    return "cannot make a cgroup in " + folder + ": " + system_error_text(err);
+  int fd = openat(cgroups->base, probe.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::string reason;
+  if (fd < 0) {
+    reason = "cannot open a cgroup in " + folder + ": " + system_error_text(errno);
+  } else if (faccessat(fd, "cgroup.kill", W_OK, 0) != 0 && faccessat(fd, "cgroup.freeze", W_OK, 0) != 0) {
+    reason = "the cgroups in " + folder + " can be neither killed nor frozen";
+  } else if (int err = try_moving_a_process(fd)) {
+    reason = "cannot move a process into a cgroup in " + folder + ": " + system_error_text(err);
+  }
+  if (fd >= 0) close(fd);
+  bool removed = remove_cgroup(cgroups, probe, true);
+  if (reason.empty() && !removed) reason = "cannot remove a cgroup in " + folder;
+  return reason;
+}
+
+std::string decide(run_cgroup_record* cgroups, bool wanted) {
   if (!wanted) return process_trees("cgroups not wanted");
   std::string folder, why;
   if (!find_own_cgroup(&folder, &why)) return process_trees(why);
-  cgroups.base = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (cgroups.base < 0) return process_trees("cannot open " + folder + ": " + std::strerror(errno));
+  cgroups->base = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (cgroups->base < 0) return process_trees("cannot open " + folder + ": " + system_error_text(errno));
   // The name tells our cgroups from those of other programs and of other copies of ours.
   std::string program;
   for (const char* c = program_invocation_short_name; *c != '\0' && program.size() < 32; ++c)
     program += std::isalnum(static_cast<unsigned char>(*c)) || *c == '_' || *c == '.' ? *c : '_';
-  cgroups.prefix = program + "-" + std::to_string(getpid()) + "-";
-  std::string probe;
-  if (int err = make_cgroup(&probe)) {
-    std::string reason = "cannot make a cgroup in " + folder + ": " + std::strerror(err);
-    close(cgroups.base);
-    cgroups.base = -1;
-    return process_trees(reason);
-  }
-  int fd = openat(cgroups.base, probe.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  std::string reason;
-  if (fd < 0) {
-    reason = "cannot open a cgroup in " + folder + ": " + std::strerror(errno);
-  } else if (faccessat(fd, "cgroup.kill", W_OK, 0) != 0 && faccessat(fd, "cgroup.freeze", W_OK, 0) != 0) {
-    reason = "the cgroups in " + folder + " can be neither killed nor frozen";
-  } else if (int err = try_moving_a_process(fd)) {
-    reason = "cannot move a process into a cgroup in " + folder + ": " + std::strerror(err);
-  }
-  if (fd >= 0) close(fd);
-  bool removed = remove_cgroup(probe, true);
-  if (reason.empty() && !removed) reason = "cannot remove a cgroup in " + folder;
+  cgroups->prefix = program + "-" + std::to_string(getpid()) + "-";
+  std::string reason = probe_cgroups(cgroups, folder);
   if (!reason.empty()) {
-    close(cgroups.base);
-    cgroups.base = -1;
+    close(cgroups->base);
+    cgroups->base = -1;
     return process_trees(reason);
   }
-  cgroups.in_use = true;
-  remove_stale_cgroups(program);
+  cgroups->in_use = true;
+  remove_stale_cgroups(cgroups, program);
   return "runs held in cgroups of their own below " + folder;
 }
 
 }  // namespace
 
-const char* choose_run_cgroups(bool wanted) {
-  if (!cgroups.decided) {
-    cgroups.decided = true;
-    cgroups.how = decide(wanted);
+bool find_cgroup_folder(const std::string& cgroup_text, const std::string& mountinfo_text, std::string* folder,
+                        std::string* why) {
+  std::size_t at = cgroup_text.rfind("0::", 0) == 0 ? 0 : cgroup_text.find("\n0::");
+  if (at == std::string::npos) {
+    *why = "no cgroup2 hierarchy holds us";
+    return false;
   }
-  return cgroups.how.c_str();
+  at = cgroup_text.find("::", at) + 2;
+  std::string path = cgroup_text.substr(at, cgroup_text.find('\n', at) - at);
+  if (path.empty() || path[0] != '/' || path.rfind("/..", 0) == 0) {
+    *why = "our cgroup lies outside our cgroup namespace";
+    return false;
+  }
+  for (std::size_t pos = 0; pos < mountinfo_text.size();) {
+    std::size_t end = mountinfo_text.find('\n', pos);
+    if (end == std::string::npos) end = mountinfo_text.size();
+    if (folder_in_mount(fields_of(mountinfo_text, pos, end), path, folder)) return true;
+    pos = end + 1;
+  }
+  *why = "no cgroup2 mount shows our cgroup";
+  return false;
 }
 
-bool run_cgroups_in_use() { return cgroups.in_use; }
+const char* choose_run_cgroups(platform* p, bool wanted) {
+  run_cgroup_record* cgroups = &p->system->cgroups;
+  cgroups->wake_fd = p->system->wake_fds[0];
+  if (!cgroups->decided) {
+    cgroups->decided = true;
+    cgroups->how = decide(cgroups, wanted);
+  }
+  return cgroups->how.c_str();
+}
 
-bool every_run_in_a_cgroup() { return cgroups.in_use && cgroups.every_run_held; }
+bool run_cgroups_in_use(const run_cgroup_record* cgroups) { return cgroups->in_use; }
 
-void note_run_without_cgroup() { cgroups.every_run_held = false; }
+bool every_run_in_a_cgroup(const run_cgroup_record* cgroups) { return cgroups->in_use && cgroups->every_run_held; }
 
-int make_run_cgroup() {
-  if (!cgroups.in_use) return -ENOSYS;
-  remove_empty_run_cgroups();
+void note_run_without_cgroup(run_cgroup_record* cgroups) { cgroups->every_run_held = false; }
+
+int make_run_cgroup(run_cgroup_record* cgroups) {
+  if (!cgroups->in_use) return -ENOSYS;
+  remove_empty_run_cgroups(cgroups);
   std::string name;
-  if (int err = make_cgroup(&name)) return -err;
-  int fd = openat(cgroups.base, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (int err = make_cgroup(cgroups, &name)) return -err;
+  int fd = openat(cgroups->base, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
-    unlinkat(cgroups.base, name.c_str(), AT_REMOVEDIR);
+    unlinkat(cgroups->base, name.c_str(), AT_REMOVEDIR);
     return -err;
   }
-  cgroups.held.push_back(held_cgroup{fd, name});
+  cgroups->held.push_back(held_cgroup{fd, name});
   return fd;
 }
 
@@ -429,17 +431,17 @@ void signal_run_cgroup(int cgroup, int sig) {
   }
 }
 
-int kill_run_cgroup(int cgroup) {
+int kill_run_cgroup(int cgroup, int wake_fd) {
   // Missing before Linux 5.14: then the cgroup is frozen and each process killed.
-  return write_text(cgroup, "cgroup.kill", "1") == 0 ? 0 : kill_run_cgroup_by_freezing(cgroup);
+  return write_text(cgroup, "cgroup.kill", "1") == 0 ? 0 : kill_run_cgroup_by_freezing(cgroup, wake_fd);
 }
 
-int kill_run_cgroup_by_freezing(int cgroup) {
+int kill_run_cgroup_by_freezing(int cgroup, int wake_fd) {
   int rc = write_text(cgroup, "cgroup.freeze", "1");
   if (rc < 0) return rc;
   // A frozen process cannot fork, and one forked while the cgroup froze starts frozen; a
   // fatal signal still ends each. The cgroup stays frozen: it is removed once empty.
-  wait_for_event(cgroup, "frozen 1", freeze_wait_ms);
+  wait_for_event(cgroup, "frozen 1", freeze_wait_ms, wake_fd);
   for (int round = 0; round < kill_rounds; ++round) {
     std::vector<pid_t> pids;
     members(cgroup, &pids, true);
@@ -450,36 +452,36 @@ int kill_run_cgroup_by_freezing(int cgroup) {
   return 0;
 }
 
-void release_run_cgroup(int* cgroup) {
+void release_run_cgroup(run_cgroup_record* cgroups, int* cgroup) {
   if (*cgroup < 0) return;
-  for (auto it = cgroups.held.begin(); it != cgroups.held.end(); ++it) {
+  for (auto it = cgroups->held.begin(); it != cgroups->held.end(); ++it) {
     if (it->fd != *cgroup) continue;
     std::string name = it->name;
-    cgroups.held.erase(it);
+    cgroups->held.erase(it);
     close(*cgroup);
-    if (!remove_cgroup(name, false)) cgroups.kept.push_back(name);
+    if (!remove_cgroup(cgroups, name, false)) cgroups->kept.push_back(name);
     break;
   }
   *cgroup = -1;
 }
 
-void note_processes_ended() { cgroups.sweep_due = true; }
+void note_processes_ended(run_cgroup_record* cgroups) { cgroups->sweep_due = true; }
 
-void remove_empty_run_cgroups(bool when_due) {
-  if (cgroups.kept.empty()) return;
+void remove_empty_run_cgroups(run_cgroup_record* cgroups, bool when_due) {
+  if (cgroups->kept.empty()) return;
   std::int64_t now = system_monotonic_ms();
-  if (when_due && (!cgroups.sweep_due || now - cgroups.last_sweep < sweep_gap_ms)) return;
-  cgroups.last_sweep = now;
-  cgroups.sweep_due = false;
-  std::erase_if(cgroups.kept, [](const std::string& name) { return remove_cgroup(name, false); });
+  if (when_due && (!cgroups->sweep_due || now - cgroups->last_sweep < sweep_gap_ms)) return;
+  cgroups->last_sweep = now;
+  cgroups->sweep_due = false;
+  std::erase_if(cgroups->kept, [cgroups](const std::string& name) { return remove_cgroup(cgroups, name, false); });
 }
 
-std::vector<pid_t> processes_in_run_cgroups() {
+std::vector<pid_t> processes_in_run_cgroups(const run_cgroup_record* cgroups) {
   std::vector<pid_t> pids;
-  if (!cgroups.in_use) return pids;
-  for (const held_cgroup& h : cgroups.held) members(h.fd, &pids, true);
-  for (const std::string& name : cgroups.kept) {
-    int fd = openat(cgroups.base, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (!cgroups->in_use) return pids;
+  for (const held_cgroup& h : cgroups->held) members(h.fd, &pids, true);
+  for (const std::string& name : cgroups->kept) {
+    int fd = openat(cgroups->base, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) continue;
     members(fd, &pids, true);
     close(fd);
@@ -488,17 +490,18 @@ std::vector<pid_t> processes_in_run_cgroups() {
   return pids;
 }
 
-void end_run_cgroups() {
-  if (!cgroups.in_use) return;
-  stop_run_keeper();
-  for (held_cgroup& h : cgroups.held) {
+void end_run_cgroups(platform* p) {
+  run_cgroup_record* cgroups = &p->system->cgroups;
+  if (!cgroups->in_use) return;
+  stop_run_keeper(p);
+  for (held_cgroup& h : cgroups->held) {
     // A run still held at our end is ended with it.
-    kill_run_cgroup(h.fd);
-    wait_for_event(h.fd, "populated 0", removal_wait_ms);
+    kill_run_cgroup(h.fd, cgroups->wake_fd);
+    wait_for_event(h.fd, "populated 0", removal_wait_ms, cgroups->wake_fd);
     close(h.fd);
-    cgroups.kept.push_back(h.name);
+    cgroups->kept.push_back(h.name);
   }
-  cgroups.held.clear();
-  for (const std::string& name : cgroups.kept) move_out_and_remove(name);
-  cgroups.kept.clear();
+  cgroups->held.clear();
+  for (const std::string& name : cgroups->kept) move_out_and_remove(cgroups, name);
+  cgroups->kept.clear();
 }

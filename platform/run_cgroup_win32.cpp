@@ -2,10 +2,10 @@
 // holds everything the child starts. There are no cgroups to choose or to clean up.
 #include "platform/run_cgroup.h"
 
-const char* choose_run_cgroups(bool) { return "runs held by job objects"; }
+const char* choose_run_cgroups(platform*, bool) { return "runs held by job objects"; }
 
-void end_run_cgroups() {}
+void end_run_cgroups(platform*) {}
 
 // Not covered on Windows: a job object that ended its processes when our handle closes would
 // end what a run that ended by itself left running too.
-void start_run_keeper() {}
+void start_run_keeper(platform*) {}

@@ -18,12 +18,11 @@
 #include <cstring>
 #include <string>
 
+#include "platform/platform_system_linux.h"
 #include "platform/run_cgroup.h"
 #include "platform/run_cgroup_linux.h"
 
 namespace {
-
-int keeper_pipe = -1;  // our end: the keeper reads the cgroup of the run in progress from it
 
 // Reads the names of the current run's cgroup, one a line (an empty line: no run), until we
 // have gone, then ends the last one named.
@@ -55,7 +54,7 @@ int keeper_pipe = -1;  // our end: the keeper reads the cgroup of the run in pro
   _exit(0);
 }
 
-void tell_keeper(const std::string& line) {
+void tell_keeper(int keeper_pipe, const std::string& line) {
   if (keeper_pipe < 0) return;
   std::string text = line + "\n";
   // A keeper that has gone (killed with us) leaves the write failing; nothing else depends on it.
@@ -71,8 +70,9 @@ pid_t start_sibling() {
 
 }  // namespace
 
-void start_run_keeper() {
-  if (!run_cgroups_in_use() || keeper_pipe >= 0) return;
+void start_run_keeper(platform* p) {
+  int& keeper_pipe = p->system->keeper_pipe;
+  if (!run_cgroups_in_use(&p->system->cgroups) || keeper_pipe >= 0) return;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
   pid_t sibling = start_sibling();
@@ -97,17 +97,19 @@ void start_run_keeper() {
   fcntl(keeper_pipe, F_SETFL, O_NONBLOCK);
 }
 
-void keep_run_cgroup(int cgroup) {
+void keep_run_cgroup(platform* p, int cgroup) {
+  int keeper_pipe = p->system->keeper_pipe;
   if (keeper_pipe < 0) return;
   char link[64], path[4096];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", cgroup);
   ssize_t n = cgroup >= 0 ? readlink(link, path, sizeof path - 1) : -1;
-  tell_keeper(n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string());
+  tell_keeper(keeper_pipe, n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string());
 }
 
-void stop_run_keeper() {
+void stop_run_keeper(platform* p) {
+  int& keeper_pipe = p->system->keeper_pipe;
   if (keeper_pipe < 0) return;
-  tell_keeper("");
+  tell_keeper(keeper_pipe, "");
   close(keeper_pipe);
   keeper_pipe = -1;
 }

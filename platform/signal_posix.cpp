@@ -11,6 +11,7 @@
 
 #include <initializer_list>
 
+#include "platform/platform_system_linux.h"
 #include "platform/wake_up.h"
 
 namespace {
@@ -31,10 +32,6 @@ constexpr int ending_signals[] = {
 #endif
 };
 
-void (*stop_callback)(int) = nullptr;
-void (*end_callback)(int) = nullptr;
-void (*report_callback)(int) = nullptr;
-void (*forward_callback)(int) = nullptr;
 
 void install(int sig, void (*handler)(int, siginfo_t*, void*), bool restart) {
   struct sigaction sa {};
@@ -51,28 +48,37 @@ void restore_default(int sig) {
   sigaction(sig, &sa, nullptr);
 }
 
-void on_stop_signal(int sig, siginfo_t*, void*) {
-  stop_callback(sig);
-  wake_up();
+// A stop request: the program's word first, then the request, kept from the first signal.
+void request_stop(platform* p, int sig) {
+  if (p == nullptr) return;
+  if (p->on_stop != nullptr) p->on_stop(sig);
+  int none = 0;
+  p->stop_signal.compare_exchange_strong(none, sig);
+  wake_up(p);
 }
 
-void on_ending_signal(int sig, siginfo_t*, void*) {
-  end_callback(sig);
-  wake_up();
-}
+void on_stop_signal(int sig, siginfo_t*, void*) { request_stop(handler_platform, sig); }
 
 void on_reported_signal(int sig, siginfo_t* info, void*) {
   // A fault raised by our own code would recur at once on return: let it end the program.
   bool real_fault = (sig == SIGSEGV || sig == SIGILL || sig == SIGFPE || sig == SIGBUS) && info != nullptr &&
                     info->si_code > 0;
   if (real_fault) restore_default(sig);
-  report_callback(sig);
-  wake_up();
+  platform* p = handler_platform;
+  if (p == nullptr) return;
+  if (p->on_report == nullptr) {
+    request_stop(p, sig);
+    return;
+  }
+  p->on_report(sig);
+  wake_up(p);
 }
 
 void on_forwarded_signal(int sig, siginfo_t*, void*) {
-  forward_callback(sig);
-  wake_up();
+  platform* p = handler_platform;
+  if (p == nullptr) return;
+  p->forwarded.fetch_or(1u << sig);
+  wake_up(p);
 }
 
 }  // namespace
@@ -84,9 +90,9 @@ void ignore_broken_pipes() {
   sigaction(SIGPIPE, &sa, nullptr);
 }
 
-void install_stop_requests(void (*on_stop)(int sig)) {
-  stop_callback = on_stop;
-  wake_up_descriptor();  // made before any handler can need it
+void install_stop_requests(platform* p, void (*on_stop)(int sig)) {
+  p->on_stop = on_stop;
+  handler_platform = p;
   // Other calls the signal interrupts are resumed: the wait learns of it through its wake-up.
   for (int sig : stop_signals) {
     // Started under nohup, a hang-up is meant not to reach us: it stays ignored.
@@ -96,34 +102,31 @@ void install_stop_requests(void (*on_stop)(int sig)) {
   }
 }
 
-void install_end_requests(void (*on_end)(int sig)) {
-  end_callback = on_end;
-  wake_up_descriptor();  // made before any handler can need it
-  for (int sig : ending_signals) install(sig, on_ending_signal, true);
-  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) install(sig, on_ending_signal, true);
+void install_end_requests(platform* p) {
+  handler_platform = p;
+  for (int sig : ending_signals) install(sig, on_stop_signal, true);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) install(sig, on_stop_signal, true);
 }
 
-void install_signal_reports(void (*report)(int sig)) {
-  report_callback = report;
-  wake_up_descriptor();  // made before any handler can need it
+void install_signal_reports(platform* p, void (*report)(int sig)) {
+  p->on_report = report;
+  handler_platform = p;
   for (int sig : reported_signals) install(sig, on_reported_signal, true);
 }
 
-void install_forwarded_signals(void (*on_forward)(int sig)) {
-  forward_callback = on_forward;
-  wake_up_descriptor();  // made before any handler can need it
+void install_forwarded_signals(platform* p) {
+  handler_platform = p;
   for (int sig : {SIGUSR1, SIGUSR2}) install(sig, on_forwarded_signal, true);
 }
 
-const char* signal_name(int sig) {
-  static char name[32];
+const char* signal_name(int sig, char* name, unsigned long size) {
   const char* abbreviation = sigabbrev_np(sig);
   if (abbreviation != nullptr)
-    snprintf(name, sizeof name, "SIG%s", abbreviation);
+    snprintf(name, size, "SIG%s", abbreviation);
   else if (sig >= SIGRTMIN && sig <= SIGRTMAX)
-    snprintf(name, sizeof name, "SIGRTMIN+%d", sig - SIGRTMIN);
+    snprintf(name, size, "SIGRTMIN+%d", sig - SIGRTMIN);
   else
-    snprintf(name, sizeof name, "signal %d", sig);
+    snprintf(name, size, "signal %d", sig);
   return name;
 }
 

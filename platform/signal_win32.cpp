@@ -5,6 +5,7 @@
 #include "platform/signal.h"
 
 #include "platform/pipe.h"
+#include "platform/platform_system_win32.h"
 #include "platform/wake_up.h"
 
 #include <windows.h>
@@ -15,15 +16,26 @@
 namespace {
 
 constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SIGTERM, SIGBREAK};
-void (*stop_callback)(int) = nullptr;
-void (*report_callback)(int) = nullptr;
 
 // A fault raised by the program itself would be raised again at once if the handler just
 // returned, so after its report the default action ends the program.
 bool is_fault(int sig) { return sig == SIGSEGV || sig == SIGILL || sig == SIGFPE; }
 
+// A stop request: the program's word first, then the request, kept from the first one.
+void request_stop(platform* p, int sig) {
+  if (p == nullptr) return;
+  if (p->on_stop != nullptr) p->on_stop(sig);
+  int none = 0;
+  p->stop_signal.compare_exchange_strong(none, sig);
+  wake_up(p);
+}
+
 void on_reported_signal(int sig) {
-  if (report_callback != nullptr) report_callback(sig);
+  platform* p = handler_platform;
+  if (p != nullptr && p->on_report != nullptr)
+    p->on_report(sig);
+  else
+    request_stop(p, sig);
   std::signal(sig, is_fault(sig) ? SIG_DFL : on_reported_signal);  // the runtime resets it
 }
 
@@ -39,8 +51,7 @@ int signal_of_event(DWORD event) {
 }
 
 BOOL WINAPI on_stop_event(DWORD event) {
-  if (stop_callback != nullptr) stop_callback(signal_of_event(event));
-  wake_up();
+  request_stop(handler_platform, signal_of_event(event));
   return TRUE;  // handled: the program ends in its own time
 }
 
@@ -49,33 +60,35 @@ BOOL WINAPI on_stop_event(DWORD event) {
 // A write to a pipe whose reader has gone fails with an error; nothing ends the process.
 void ignore_broken_pipes() {}
 
-void install_stop_requests(void (*on_stop)(int sig)) {
-  stop_callback = on_stop;
+void install_stop_requests(platform* p, void (*on_stop)(int sig)) {
+  p->on_stop = on_stop;
+  handler_platform = p;
   SetConsoleCtrlHandler(on_stop_event, TRUE);
 }
 
 // The runtime raises none of the signals meant here.
-void install_end_requests(void (*)(int)) {}
+void install_end_requests(platform*) {}
 
-void install_forwarded_signals(void (*)(int)) {}
+void install_forwarded_signals(platform*) {}
 
-const char* signal_name(int sig) {
-  switch (sig) {
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    case SIGBREAK: return "SIGBREAK";
-    case SIGABRT: return "SIGABRT";
-    case SIGFPE: return "SIGFPE";
-    case SIGILL: return "SIGILL";
-    case SIGSEGV: return "SIGSEGV";
-    default: return "a signal";
-  }
+const char* signal_name(int sig, char* name, unsigned long size) {
+  const char* known = sig == SIGINT     ? "SIGINT"
+                      : sig == SIGTERM  ? "SIGTERM"
+                      : sig == SIGBREAK ? "SIGBREAK"
+                      : sig == SIGABRT  ? "SIGABRT"
+                      : sig == SIGFPE   ? "SIGFPE"
+                      : sig == SIGILL   ? "SIGILL"
+                      : sig == SIGSEGV  ? "SIGSEGV"
+                                        : "a signal";
+  std::snprintf(name, size, "%s", known);
+  return name;
 }
 
 [[noreturn]] void die_as_broken_pipe_writer() { ExitProcess(141); }
 
-void install_signal_reports(void (*report)(int sig)) {
-  report_callback = report;
+void install_signal_reports(platform* p, void (*report)(int sig)) {
+  p->on_report = report;
+  handler_platform = p;
   for (int sig : reported_signals) std::signal(sig, on_reported_signal);
 }
 

@@ -1,14 +1,10 @@
-// System error texts on POSIX: errno and strerror_r.
-#include "platform/system_error.h"
+// System error texts on POSIX: strerror_r.
+#include "platform/system_message.h"
 
 #include <errno.h>
 
 #include <cstdio>
 #include <cstring>
-
-const int broken_pipe_error = EPIPE;
-
-int last_system_error() { return errno; }
 
 void system_message(int code, char* text, std::size_t size) {
   char scratch[256];

@@ -1,14 +1,13 @@
 // System errors on Windows: GetLastError's codes translated into errno's terms, and the C
 // runtime's texts for them.
 #include "platform/system_error.h"
+#include "platform/system_message.h"
 
 #include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-const int broken_pipe_error = EPIPE;
 
 int errno_from_system_code(unsigned long code) {
   switch (code) {
@@ -48,12 +47,6 @@ int errno_from_system_code(unsigned long code) {
     case ERROR_NO_PROC_SLOTS: return EAGAIN;
     default: return EIO;
   }
-}
-
-// The runtime's own failures leave errno; the system's leave GetLastError.
-int last_system_error() {
-  DWORD code = GetLastError();
-  return code != ERROR_SUCCESS ? errno_from_system_code(code) : errno;
 }
 
 void system_message(int code, char* text, std::size_t size) {

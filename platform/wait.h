@@ -1,7 +1,10 @@
 // One wait for everything the programs wait on: descriptors to read or write, a stop request,
-// a child's end, and a deadline. No wait in either program blocks outside this one, so a stop
-// signal or a timeout always ends it.
+// a child's end, and a deadline. No wait in either program blocks outside this one (the few
+// waits inside the layer, on cgroups, end on the same wake-up), so a stop signal or a timeout
+// always ends it.
 #pragma once
+
+struct platform;
 
 enum : unsigned {
   wait_read = 1,    // data to read
@@ -15,7 +18,7 @@ struct wait_item {
   unsigned got = 0;    // filled by the wait
 };
 
-// Waits until one item is ready, a wake-up arrives (a stop request, a child's end), or
+// Waits until one item is ready, a wake-up of `p` arrives (a stop request, a child's end), or
 // timeout_ms passes (negative: no limit). A signal that arrived just before the wait is not
 // missed: it ends the wait at once. Returns the number of items with something in `got`.
-int wait_for_events(wait_item* items, int count, long timeout_ms);
+int wait_for_events(platform* p, wait_item* items, int count, long timeout_ms);

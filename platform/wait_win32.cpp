@@ -10,6 +10,7 @@
 
 #include "platform/pipe.h"
 #include "platform/pipe_watch_win32.h"
+#include "platform/platform_system_win32.h"
 #include "platform/wait.h"
 #include "platform/wake_up.h"
 
@@ -59,15 +60,15 @@ DWORD gather_events(const wait_item* items, int count, bool use_watches, HANDLE 
 
 }  // namespace
 
-int wait_for_events(wait_item* items, int count, long timeout_ms) {
-  HANDLE wake_up_event_handle = static_cast<HANDLE>(wake_up_event());
+int wait_for_events(platform* p, wait_item* items, int count, long timeout_ms) {
+  HANDLE wake_up_event_handle = static_cast<HANDLE>(p->system->wake_event);
   HANDLE events[MAXIMUM_WAIT_OBJECTS];
   DWORD start = GetTickCount();
   int idle_wakes = 0;
   for (;;) {
     int ready = look(items, count);
     if (ready > 0) return ready;
-    if (take_wake_ups()) return 0;
+    if (take_wake_ups(p)) return 0;
     long waited = static_cast<long>(GetTickCount() - start);
     if (timeout_ms >= 0 && waited >= timeout_ms) return 0;
     long left = timeout_ms < 0 ? -1 : timeout_ms - waited;

@@ -2,14 +2,10 @@
 // in progress (or the next one) without a race between a flag check and the wait.
 #pragma once
 
-// Async-signal-safe: makes the current or next wait_for_events return at once.
-void wake_up();
+struct platform;
 
-// The descriptor a wait watches for wake-ups (POSIX), created on first use; -1 on Windows.
-int wake_up_descriptor();
-
-// The event a wait sleeps on (Windows: an event handle), created on first use; null on POSIX.
-void* wake_up_event();
+// Async-signal-safe: makes the current or next wait_for_events on the record return at once.
+void wake_up(platform* p);
 
 // Consumes the wake-ups seen so far; true when there was one.
-bool take_wake_ups();
+bool take_wake_ups(platform* p);

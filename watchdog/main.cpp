@@ -9,8 +9,8 @@
 #include "platform/signal.h"
 #include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
+#include "platform/platform.h"
 #include "watchdog/supervise.h"
-#include "watchdog/termination.h"
 
 int main(int argc, char** argv) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
@@ -45,20 +45,27 @@ int main(int argc, char** argv) {
   const char* no_cgroup = std::getenv("WATCHDOG_NO_CGROUP");
   int tree_asked = 0;
   if (no_cgroup != nullptr) std::sscanf(no_cgroup, "%d", &tree_asked);
-  const char* held = choose_run_cgroups(tree_asked == 0);
+  static platform system;
+  open_platform(&system);
+  const char* held = choose_run_cgroups(&system, tree_asked == 0);
   if (settings.debug_mask & 1) std::fprintf(stderr, "%s\n", held);
   // Before we become a subreaper and install handlers: the keeper must not be below us.
-  start_run_keeper();
+  start_run_keeper(&system);
 
-  watch_child_events();
+  watch_child_events(&system);
   become_subreaper();
-  watch_termination_signals();
+  // Every signal whose default would end us is a stop request (a real fault of our own still
+  // ends us), but for SIGUSR1 and SIGUSR2, which are passed on to the child.
+  install_stop_requests(&system);
+  install_end_requests(&system);
+  install_signal_reports(&system, nullptr);
+  install_forwarded_signals(&system);
   static our_outputs outputs;
-  open_output_queues(&outputs);
+  open_output_queues(&outputs, system.clock);
   static supervision_state state;
-  init_supervision(&state, &settings, &outputs);
+  init_supervision(&state, &settings, &outputs, &system);
   int status = supervise(&state);
-  end_run_cgroups();
+  end_run_cgroups(&system);
   close_output_queues(&outputs);
   return status;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/system_error.h"
 #include "watchdog/output_queue.h"
 
 namespace {
@@ -29,4 +30,4 @@ void say(our_outputs* to, const char* format, ...) {
   say_bytes(to, line, static_cast<std::size_t>(n) < sizeof line ? static_cast<std::size_t>(n) : sizeof line - 1);
 }
 
-void say_error(our_outputs* to, const char* name, int err) { say(to, "%s: %s\n", name, std::strerror(err)); }
+void say_error(our_outputs* to, const char* name, int err) { say(to, "%s: %s\n", name, system_error_text(err)); }

@@ -10,8 +10,9 @@
 
 namespace {
 
-void open_queue(output_queue* q, int fd) {
+void open_queue(output_queue* q, int fd, std::int64_t (*clock)()) {
   *q = output_queue{};
+  q->clock = clock;
   open_output_writer(fd, &q->writer);
   q->data = new char[queue_capacity];
 }
@@ -32,9 +33,9 @@ void make_room(output_queue* q, std::size_t len) {
 
 }  // namespace
 
-void open_output_queues(our_outputs* outputs) {
-  open_queue(&outputs->out, 1);
-  open_queue(&outputs->err, 2);
+void open_output_queues(our_outputs* outputs, std::int64_t (*clock)()) {
+  open_queue(&outputs->out, 1, clock);
+  open_queue(&outputs->err, 2, clock);
 }
 
 void close_output_queues(our_outputs* outputs) {
@@ -71,7 +72,7 @@ void queue_flush(output_queue* q) {
       return;
     }
     q->begin += static_cast<std::size_t>(n);
-    q->waiting_since = monotonic_now();
+    q->waiting_since = q->clock();
   }
   if (q->begin == q->end) q->begin = q->end = 0;
 }
@@ -90,7 +91,7 @@ void queue_put(output_queue* q, const char* bytes, std::size_t len) {
   if (q->begin == q->end) {
     // Nothing waits: the bytes go straight out as far as the stream takes them, and what is
     // left begins to wait now.
-    q->waiting_since = monotonic_now();
+    q->waiting_since = q->clock();
     long n = write_output(&q->writer, bytes, len);
     if (n > 0) {
       bytes += n;
@@ -111,7 +112,7 @@ void queue_hold(output_queue* q, const char* bytes, std::size_t len) {
     q->dropped += len;
     return;
   }
-  if (q->begin == q->end) q->waiting_since = monotonic_now();
+  if (q->begin == q->end) q->waiting_since = q->clock();
   // Whole or not at all: a piece cut out of the middle of the stream would splice its text.
   // Relayed output never comes here beyond the room (its pipe is read only as far as there is
   // room), so only our own lines can be dropped, when our reader takes nothing for long.
@@ -126,7 +127,7 @@ void queue_hold(output_queue* q, const char* bytes, std::size_t len) {
 }
 
 std::int64_t queue_stalled_ms(const output_queue* q) {
-  return queue_pending(q) == 0 ? 0 : monotonic_now() - q->waiting_since;
+  return queue_pending(q) == 0 ? 0 : q->clock() - q->waiting_since;
 }
 
 void queue_discard(output_queue* q) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/monotonic_clock.h"
 #include "platform/pipe.h"
 
 constexpr std::size_t backlog_limit = 64 * 1024;   // relayed bytes held before the child's pipe waits
@@ -22,6 +23,7 @@ struct output_queue {
   unsigned long long dropped = 0;   // bytes dropped from this stream
   unsigned long long reported = 0;  // of those, the bytes already said on stderr
   std::int64_t waiting_since = 0;   // monotonic ms: when the stream last took bytes, or held ones began to wait
+  std::int64_t (*clock)() = system_monotonic_ms;  // the monotonic clock those times are read on
 };
 
 // Our descriptors 1 and 2 as the cycle writes them. main owns the record and hands it down.
@@ -30,7 +32,8 @@ struct our_outputs {
   output_queue err;
 };
 
-void open_output_queues(our_outputs* outputs);
+// Opens both queues; their times are read on `clock` (the platform record's).
+void open_output_queues(our_outputs* outputs, std::int64_t (*clock)());
 void close_output_queues(our_outputs* outputs);
 
 // Appends bytes (written at once where the stream takes them), whole or, when they do not

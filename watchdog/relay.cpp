@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "common/monotonic_clock.h"
 #include "platform/pipe.h"
+#include "platform/platform.h"
 #include "platform/system_error.h"
 #include "platform/wait.h"
 #include "watchdog/messages.h"
@@ -81,10 +81,10 @@ pipe_set current_pipes(const relay_unit* r) {
 // or the time is out. A pipe of the current run whose writers have all gone and that holds
 // nothing would answer at once: it leaves the plan and the rest of the time is waited out (the
 // run's end is told by its child's end); a spared one is returned, to be read to its end.
-pipe_set wait_on(wait_plan* plan, long ms) {
-  std::int64_t deadline = monotonic_now() + ms;
+pipe_set wait_on(relay_unit* r, wait_plan* plan, long ms) {
+  std::int64_t deadline = now_ms(r->system) + ms;
   for (;;) {
-    if (wait_for_events(plan->items, plan->count, ms) == 0) return 0;
+    if (wait_for_events(r->system, plan->items, plan->count, ms) == 0) return 0;
     pipe_set data = 0;
     bool finished_pipe = false;
     for (int i = 0; i < plan->count; ++i) {
@@ -103,7 +103,7 @@ pipe_set wait_on(wait_plan* plan, long ms) {
       plan->pipe_of[kept++] = plan->pipe_of[i];
     }
     plan->count = kept;
-    ms = static_cast<long>(deadline - monotonic_now());
+    ms = static_cast<long>(deadline - now_ms(r->system));
     if (ms <= 0) return 0;
   }
 }
@@ -228,22 +228,22 @@ void relay_what_pipes_hold(relay_unit* r, pipe_set set, const reader_wait& wait)
       if (take_owed(r, i, &owed.left[i])) streams |= r->pipes[i].stream;
     // Only the streams that still owe a pipe's bytes are waited for.
     wait_plan plan = plan_wait(r, 0, streams, wait.give_up_ms);
-    if (plan.count == 0 || (wait.stop != nullptr && wait.stop())) return;
-    std::int64_t now = monotonic_now();
+    if (plan.count == 0 || (wait.stop != nullptr && wait.stop(r))) return;
+    std::int64_t now = now_ms(r->system);
     if (now >= wait.deadline) return;
-    wait_for_events(plan.items, plan.count, static_cast<long>(std::min(plan.until_give_up, wait.deadline - now)));
+    wait_for_events(r->system, plan.items, plan.count, static_cast<long>(std::min(plan.until_give_up, wait.deadline - now)));
     flush_outputs(r->outputs);
   }
 }
 
 // Writes both backlogs out, waiting for their readers while they keep taking bytes, until each
 // is empty or has taken nothing for `give_up_ms`, or `stop()` holds.
-void drain_outputs(relay_unit* r, long give_up_ms, bool (*stop)()) {
+void drain_outputs(relay_unit* r, long give_up_ms, bool (*stop)(const relay_unit*)) {
   for (;;) {
     flush_outputs(r->outputs);
     wait_plan plan = plan_wait(r, 0, both_streams, give_up_ms);
-    if (plan.count == 0 || (stop != nullptr && stop())) return;
-    wait_for_events(plan.items, plan.count, static_cast<long>(plan.until_give_up));
+    if (plan.count == 0 || (stop != nullptr && stop(r))) return;
+    wait_for_events(r->system, plan.items, plan.count, static_cast<long>(plan.until_give_up));
   }
 }
 
@@ -251,9 +251,10 @@ const char* stream_name(unsigned stream) { return stream == out_stream ? "standa
 
 }  // namespace
 
-void open_relay(relay_unit* relay, our_outputs* outputs) {
+void open_relay(relay_unit* relay, our_outputs* outputs, platform* system) {
   *relay = relay_unit{};
   relay->outputs = outputs;
+  relay->system = system;
 }
 
 void relay_run_pipes(relay_unit* relay, int out_fd, int err_fd) {
@@ -286,7 +287,7 @@ unsigned relay_pass(relay_unit* relay, long wait_ms, run_chunks* chunks, bool* w
   *waited = ready == 0 || relay->passes % flowing_passes == 0;
   if (*waited) {
     wait_plan plan = plan_wait(relay, all_pipes(relay), both_streams, INT64_MAX);
-    ready = wait_on(&plan, wait_ms);
+    ready = wait_on(relay, &plan, wait_ms);
   }
   unsigned streams = read_ready(relay, ready, chunks);
   flush_relay(relay, true);
@@ -294,15 +295,15 @@ unsigned relay_pass(relay_unit* relay, long wait_ms, run_chunks* chunks, bool* w
 }
 
 bool relay_for(relay_unit* relay, long ms, bool (*stop)(const relay_unit*)) {
-  std::int64_t deadline = monotonic_now() + ms;
+  std::int64_t deadline = now_ms(relay->system) + ms;
   run_chunks scratch;
   for (;;) {
     flush_relay(relay, false);
-    std::int64_t left = deadline - monotonic_now();
+    std::int64_t left = deadline - now_ms(relay->system);
     if (stop != nullptr && stop(relay)) return false;
     if (left <= 0) return true;
     wait_plan plan = plan_wait(relay, all_pipes(relay), both_streams, INT64_MAX);
-    read_ready(relay, wait_on(&plan, static_cast<long>(left)), &scratch);
+    read_ready(relay, wait_on(relay, &plan, static_cast<long>(left)), &scratch);
   }
 }
 
@@ -356,10 +357,9 @@ void report_dropped_output(relay_unit* relay) {
     unsigned long long bytes = q->dropped - q->reported;
     if (bytes == 0) continue;
     q->reported = q->dropped;
-    char error_text[256] = "its reader did not take them in time";
-    if (q->failed) std::snprintf(error_text, sizeof error_text, "its reader has gone");
-    else if (q->drop_error != 0) system_message(q->drop_error, error_text, sizeof error_text);
-    const char* why = error_text;
+    const char* why = q->failed            ? "its reader has gone"
+                      : q->drop_error != 0 ? system_error_text(q->drop_error)
+                                           : "its reader did not take them in time";
     say(outputs, "ERROR: %llu bytes of %s were dropped: %s\n", bytes, stream_name(stream), why);
   }
 }

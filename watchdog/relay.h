@@ -27,8 +27,11 @@ struct relayed_pipe {
   pipe_activity activity;        // for the silence test
 };
 
+struct platform;
+
 struct relay_unit {
   our_outputs* outputs = nullptr;
+  platform* system = nullptr;  // the waits and the clock
   relayed_pipe pipes[max_relayed_pipes];
   int count = 0;
   unsigned passes = 0;
@@ -42,14 +45,16 @@ struct run_chunks {
   std::size_t err_len = 0;
 };
 
+struct relay_unit;
+
 // How long output is waited for at an end.
 struct reader_wait {
   long give_up_ms = 0;                // a stream that has taken nothing this long is given up
-  bool (*stop)() = nullptr;           // ends the wait at once when it holds; null: nothing does
+  bool (*stop)(const relay_unit*) = nullptr;  // ends the wait at once when it holds; null: nothing does
   std::int64_t deadline = INT64_MAX;  // monotonic ms at which waiting ends whatever else holds
 };
 
-void open_relay(relay_unit* relay, our_outputs* outputs);
+void open_relay(relay_unit* relay, our_outputs* outputs, platform* system);
 
 // The current run's pipes (read ends), made non-blocking; -1 for none.
 void relay_run_pipes(relay_unit* relay, int out_fd, int err_fd);

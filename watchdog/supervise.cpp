@@ -18,14 +18,15 @@
 #include "common/monotonic_clock.h"
 #include "common/time_stamp.h"
 #include "platform/pipe.h"
+#include "platform/platform.h"
 #include "platform/run_cgroup.h"
 #include "platform/signal.h"
+#include "platform/system_error.h"
 #include "platform/wait.h"
 #include "watchdog/child_status.h"
 #include "watchdog/messages.h"
 #include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
-#include "watchdog/termination.h"
 #include "watchdog/chunk_match.h"
 
 namespace {
@@ -108,7 +109,7 @@ int start_command(supervision_state* s) {
     }
     if (rc < 0) {
       say(s->outputs, "ERROR: cannot make the output pipes for [%s]: %s\n", command_name(s->settings),
-          std::strerror(-rc));
+          system_error_text(-rc));
       return rc;
     }
   }
@@ -120,7 +121,8 @@ int start_command(supervision_state* s) {
   child_setup setup;
   setup.own_cgroup = true;  // where the system allows it, a cgroup holds all the run starts
   setup.parent_death_signal = kill_signal;  // killed outright, we take the child with us
-  int rc = spawn_process(&run->child, s->settings->child_argv, stdio, environment.data(), s->settings->cmd_argv, setup);
+  int rc = spawn_process(s->system, &run->child, s->settings->child_argv, stdio, environment.data(),
+                         s->settings->cmd_argv, setup);
   // The child holds the only write ends now, so reads see the end when it is gone.
   close_fd(&out_pipe[1]);
   close_fd(&err_pipe[1]);
@@ -156,7 +158,7 @@ bool start_failure_passes(int err) {
 bool adopt_running_process(supervision_state* s) {
   if (debug(s->settings, 1)) say(s->outputs, "check process (%d)\n", s->settings->reuse_pid);
   process_handle handle;
-  if (adopt_process(&handle, s->settings->reuse_pid) != 0) return false;
+  if (adopt_process(s->system, &handle, s->settings->reuse_pid) != 0) return false;
   if (!child_running(&handle, &s->query)) {
     release_process(&handle);
     return false;
@@ -168,7 +170,12 @@ bool adopt_running_process(supervision_state* s) {
 }
 
 // The cycle must stop now: a stop request, or a reader of ours that has gone.
-bool must_stop(const relay_unit* relay) { return termination_requested() || stream_reader_gone(relay) != no_stream; }
+bool must_stop(const relay_unit* relay) {
+  return stop_request(relay->system) != 0 || stream_reader_gone(relay) != no_stream;
+}
+
+// A stop request has come (a reader that has gone is not one).
+bool stop_requested(const relay_unit* relay) { return stop_request(relay->system) != 0; }
 
 bool stop_due(const supervision_state* s) { return must_stop(&s->relay); }
 
@@ -277,7 +284,7 @@ std::int64_t timeout_deadline(const supervision_state* s) {
 // Milliseconds until the -t deadline; effectively never without -t.
 std::int64_t until_deadline(const supervision_state* s) {
   std::int64_t deadline = timeout_deadline(s);
-  return deadline == INT64_MAX ? INT64_MAX : deadline - monotonic_now();
+  return deadline == INT64_MAX ? INT64_MAX : deadline - now_ms(s->system);
 }
 
 void declare_timeout(supervision_state* s) {
@@ -330,7 +337,7 @@ void trace_reads(const supervision_state* s, unsigned streams) {
 
 // Passes SIGUSR1 and SIGUSR2 that reached us on to the child.
 void forward_signals(supervision_state* s) {
-  unsigned pending = take_forwarded_signals();
+  unsigned pending = take_forwarded_signals(s->system);
   for (int sig = 1; pending != 0 && sig < 32; ++sig) {
     if (!(pending >> sig & 1)) continue;
     pending &= ~(1u << sig);
@@ -360,7 +367,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
   if (debug(s->settings, 2)) say(s->outputs, "select ... ");
   bool waited = false;
   unsigned streams = relay_pass(&s->relay, pass_wait(s, left_unread), &run->chunks, &waited);
-  run->now = monotonic_now();
+  run->now = now_ms(s->system);
   if (debug(s->settings, 2)) trace_reads(s, streams);
   // Between the reads of a flowing stream the child is surely not silent; the look waits for
   // a pass that waited.
@@ -388,7 +395,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
 // How long output is waited for at a normal end: while our readers keep taking bytes, up to
 // 10 s in which they take nothing, ended at once by a stop request and by the -t deadline.
 reader_wait normal_end_wait(const supervision_state* s) {
-  return reader_wait{end_wait_ms, termination_requested, timeout_deadline(s)};
+  return reader_wait{end_wait_ms, stop_requested, timeout_deadline(s)};
 }
 
 // After a timeout or a stop request the wait stays short.
@@ -439,8 +446,9 @@ void announce_stop(const supervision_state* s, int sig, unsigned lost_reader) {
     say(s->outputs, "ERROR: the reader of %s has gone: the run is stopped and watchdog ends\n",
         lost_reader == out_stream ? "standard output" : "standard error");
   } else if (!s->settings->quiet) {
-    say(s->outputs, "%s ****** WATCHDOG stop by signal %d (%s) [%s] ******\n", time_stamp(0), sig, signal_name(sig),
-        command_name(s->settings));
+    char name[32];
+    say(s->outputs, "%s ****** WATCHDOG stop by signal %d (%s) [%s] ******\n", time_stamp(0), sig,
+        signal_name(sig, name, sizeof name), command_name(s->settings));
   }
 }
 
@@ -449,8 +457,8 @@ void announce_stop(const supervision_state* s, int sig, unsigned lost_reader) {
 // whatever still runs then is killed. Then we end by that signal, or as a pipeline's writer
 // whose reader has gone ends.
 [[noreturn]] void end_by_stop(supervision_state* s) {
-  unsigned lost_reader = termination_requested() ? no_stream : stream_reader_gone(&s->relay);
-  int sig = lost_reader != no_stream ? SIGTERM : termination_signal();
+  unsigned lost_reader = stop_request(s->system) != 0 ? no_stream : stream_reader_gone(&s->relay);
+  int sig = lost_reader != no_stream ? SIGTERM : stop_request(s->system);
   announce_stop(s, sig, lost_reader);
   run_record* run = &s->run;
   if (run_in_progress(run)) {
@@ -459,7 +467,7 @@ void announce_stop(const supervision_state* s, int sig, unsigned lost_reader) {
   }
   close_run_pipes(s, short_end_wait());
   release_process(&run->child);
-  end_run_cgroups();
+  end_run_cgroups(s->system);
   print_end(s);
   finish_relay(&s->relay, short_end_wait());
   if (lost_reader != no_stream) die_as_broken_pipe_writer();
@@ -507,18 +515,20 @@ void print_start(const supervision_state* s, int runs_begun) {
 
 }  // namespace
 
-void init_supervision(supervision_state* state, const run_settings_record* settings, our_outputs* outputs) {
+void init_supervision(supervision_state* state, const run_settings_record* settings, our_outputs* outputs,
+                      platform* system) {
   *state = supervision_state{};
   state->settings = settings;
   state->outputs = outputs;
-  open_relay(&state->relay, outputs);
+  state->system = system;
+  open_relay(&state->relay, outputs, system);
   state->query = read_child_query();
   state->adoption_pending = settings->reuse_pid != 0;
 }
 
 void begin_run_times(supervision_state* s) {
   run_record* run = &s->run;
-  run->now = monotonic_now();
+  run->now = now_ms(s->system);
   run->started = run->now;
   run->last_out = run->last_err = run->now;
   run->file = watched_file{};
@@ -574,7 +584,7 @@ namespace {
 // for a reason that can pass, the pause before the next attempt (true: go on).
 bool after_failed_start(supervision_state* s, int start_error, bool* go_on) {
   char how[128];
-  std::snprintf(how, sizeof how, "could not start: %s", std::strerror(-start_error));
+  std::snprintf(how, sizeof how, "could not start: %s", system_error_text(-start_error));
   report_run_end(s, how);
   release_process(&s->run.child);
   // The first start fails at once: a command that cannot start then is most likely misspelt.
@@ -626,7 +636,7 @@ bool finish_run(supervision_state* s) {
     report_child_end(s);
   release_process(&run->child);
   // What a run that ended by itself left running (a daemon it started) is its own business.
-  if (!run->killed && !run->adopted) spare_processes_below_us(&s->spared);
+  if (!run->killed && !run->adopted) spare_processes_below_us(s->system, &s->spared);
   s->end_mark = mark_none;
   if (run->killed) return false;
   if (s->settings->end_on_status && s->query.last_exit_status == s->settings->end_status) s->end_mark = mark_exit_status;
@@ -644,7 +654,7 @@ int supervise(supervision_state* s) {
     print_start(s, runs_begun);
     ++runs_begun;
     if (debug(s->settings, 1)) list_command_words(s);
-    take_forwarded_signals();  // what came between runs was meant for a child that has gone
+    take_forwarded_signals(s->system);  // what came between runs was meant for a child that has gone
 
     if (s->adoption_pending) run->adopted = adopt_running_process(s);
     int start_error = run->adopted ? 0 : start_command(s);
@@ -661,7 +671,7 @@ int supervise(supervision_state* s) {
 
     pass_outcome outcome = pass_continue;
     while (outcome == pass_continue) outcome = monitoring_pass(s);
-    std::int64_t run_ms = monotonic_now() - run->started;
+    std::int64_t run_ms = now_ms(s->system) - run->started;
 
     if (outcome == pass_stopped) end_by_stop(s);
     if (outcome == pass_timeout) {
@@ -671,7 +681,7 @@ int supervise(supervision_state* s) {
     if (finish_run(s) || !pause_before_next_run(s, run_ms)) break;
   }
 
-  reap_children();
+  reap_children(s->system);
   print_end(s);
   finish_relay(&s->relay, s->timed_out ? short_end_wait() : normal_end_wait(s));
   return s->result;

@@ -60,6 +60,7 @@ struct run_record {
 // Everything the cycle keeps, handed down to every step.
 struct supervision_state {
   const run_settings_record* settings = nullptr;  // as parsed; the cycle only reads them
+  platform* system = nullptr;      // the platform record: waits, processes, the stop request, the clock
   our_outputs* outputs = nullptr;  // our standard output and standard error
   relay_unit relay;                // moves the children's output to them
   int run_count = 0;               // children started so far (adoptions do not count)
@@ -77,16 +78,18 @@ struct supervision_state {
   run_record run;
 };
 
-// A fresh state for the settings as parsed and our opened output queues, which must both
-// outlive it.
-void init_supervision(supervision_state* state, const run_settings_record* settings, our_outputs* outputs);
+// A fresh state for the settings as parsed, our opened output queues and the platform record,
+// which must all outlive it.
+void init_supervision(supervision_state* state, const run_settings_record* settings, our_outputs* outputs,
+                      platform* system);
 
 // Runs the cycle; returns the exit status (exit_done, the -t status, exit_condition_unmet, or
 // exit_start_failed when the command cannot be started). Ends the process by the signal
 // after a stop request, once the run's processes are ended.
 int supervise(supervision_state* state);
 
-// The steps of a pass that decide, for tests that drive them with their own monotonic_now.
+// The steps of a pass that decide, for tests that drive them with a clock of their own in the
+// platform record.
 void begin_run_times(supervision_state* state);  // the run's start on the monotonic clock
 bool timeout_due(const supervision_state* state);
 // The hang a pass finds (end_silence, end_error_string, end_stale_file, end_file_missing), or

@@ -1,4 +1,4 @@
-// The argument vectors of wget and ffmpeg, and system error texts.
+// The argument vectors of wget and ffmpeg, the URL as listed, and wget's exit meanings.
 #include "framerelay/pipeline.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <string>
 
 #include "framerelay/relay_settings.h"
-#include "platform/system_error.h"
 
 namespace {
 
@@ -105,34 +104,5 @@ TEST(Pipeline, FetcherExitMeanings) {
   EXPECT_STREQ(fetcher_exit_meaning(8), "server issued an error response");
   for (int status : {-1, 0, 9, 127, 255}) EXPECT_EQ(fetcher_exit_meaning(status), nullptr) << status;
 }
-
-// The texts are the system's own; what is checked is that they are whole lines with the
-// line end and trailing blanks taken off, and that code 0 means the last error.
-TEST(Pipeline, SystemErrorText) {
-  for (int code : {broken_pipe_error, 2, 5}) {
-    std::string text = system_error_text(code);
-    ASSERT_FALSE(text.empty()) << code;
-    EXPECT_GT(static_cast<unsigned char>(text.back()), 0x20u) << code;
-  }
-  std::string broken = system_error_text(broken_pipe_error);
-  EXPECT_NE(broken, std::string(system_error_text(2)));
-  std::string last = system_error_text(last_system_error());
-  EXPECT_EQ(std::string(system_error_text(0)), last);
-  EXPECT_NO_FATAL_FAILURE(system_error_text(123456));
-}
-
-// One scheme on every system: the layer's codes are errno's, with the runtime's texts.
-TEST(Pipeline, SystemErrorTextIsErrnosText) {
-  EXPECT_STREQ(system_error_text(broken_pipe_error), "Broken pipe");
-  EXPECT_STREQ(system_error_text(EACCES), "Permission denied");
-  EXPECT_STREQ(system_error_text(ENOENT), "No such file or directory");
-}
-
-#ifndef _WIN32
-TEST(Pipeline, SystemErrorTextOfTheLastError) {
-  errno = ENOENT;
-  EXPECT_STREQ(system_error_text(0), "No such file or directory");
-}
-#endif
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include "common/monotonic_clock.h"
 #include "platform/pipe.h"
 
 namespace {
@@ -20,9 +19,8 @@ struct feed_fixture {
   unsigned long long fed = 0;  // bytes the feed wrote
   int fds[2] = {-1, -1};
   explicit feed_fixture(picture_size expected = {}) {
-    monotonic_now = fake_clock;
     fake_now = 1000;
-    begin_realtime_feed(&feed, expected);
+    begin_realtime_feed(&feed, expected, fake_clock);
     make_pipe(fds, 1 << 20);  // room for a big frame's packet
     set_nonblocking(fds[0]);
     set_nonblocking(fds[1]);
@@ -31,7 +29,6 @@ struct feed_fixture {
     end_realtime_feed(&feed);
     close_fd(&fds[0]);
     close_fd(&fds[1]);
-    monotonic_now = system_monotonic_ms;
   }
   void frame_at(std::int64_t t, const std::string& jpeg, bool feed_takes = true) {
     fake_now = t;

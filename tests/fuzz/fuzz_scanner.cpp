@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/monotonic_clock.h"
 #include "framerelay/frame_scanner.h"
+#include "framerelay/pacing.h"
 #include "framerelay/picture_size.h"
 #include "tests/framerelay/scanner_reference.h"
 
@@ -26,15 +28,14 @@ feed_outcome collect(void* context, const unsigned char* frame, size_t size, lon
 std::string feed_and_collect(const uint8_t* data, size_t size, const uint8_t* splits, size_t split_count) {
   scanner_state scanner;
   pacing_state pacing;
-  scan_settings settings;
-  settings.repeat = 2;
   std::string out;
-  frame_sink sink{collect, &out};
+  begin_pacing(&pacing, pacing_settings{2, false}, frame_feeder{collect, &out}, system_monotonic_ms, "/tmp");
+  const frame_sink sink = pacing_sink(&pacing);
   size_t pos = 0;
   for (size_t i = 0; pos < size; ++i) {
     size_t n = split_count ? 1 + splits[i % split_count] * 37u % 5000u : size;
     if (n > size - pos) n = size - pos;
-    scan_bytes(&scanner, &pacing, settings, sink, data + pos, n);
+    scan_bytes(&scanner, false, sink, data + pos, n);
     pos += n;
   }
   end_scanner(&scanner);

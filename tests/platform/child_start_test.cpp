@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/process.h"
+#include "tests/helpers/test_platform.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ TEST(ChildStart, ReportsWhyAProgramCannotRun) {
   for (const auto& r : rows) {
     char* argv[] = {const_cast<char*>(r.word), nullptr};
     process_handle h;
-    EXPECT_EQ(spawn_process(&h, argv, child_stdio{}), r.rc) << r.word;
+    EXPECT_EQ(spawn_process(shared_test_platform(), &h, argv, child_stdio{}), r.rc) << r.word;
     if (r.rc == 0) {
       while (process_status(&h) == process_state::running) usleep(1000);
       EXPECT_EQ(h.exit_code, 0);

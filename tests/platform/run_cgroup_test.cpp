@@ -10,16 +10,18 @@
 #include <string>
 
 #include "common/monotonic_clock.h"
+#include "platform/platform_system_linux.h"
 #include "platform/process.h"
 #include "platform/run_cgroup.h"
 #include "platform/run_cgroup_linux.h"
+#include "tests/helpers/test_platform.h"
 
 namespace {
 
 template <typename F>
 bool within(long ms, F done) {
-  std::int64_t deadline = monotonic_now() + ms;
-  while (!done() && monotonic_now() < deadline) usleep(10000);
+  std::int64_t deadline = system_monotonic_ms() + ms;
+  while (!done() && system_monotonic_ms() < deadline) usleep(10000);
   return done();
 }
 
@@ -27,23 +29,24 @@ class RunCgroup : public ::testing::Test {
  protected:
   void SetUp() override {
     become_subreaper();  // as watchdog: orphans of the runs come to us
-    watch_child_events();
-    std::string how = choose_run_cgroups(true);
+    watch_child_events(system.get());
+    std::string how = choose_run_cgroups(system.get(), true);
     if (how.find(" below ") == std::string::npos) GTEST_SKIP() << how;
     folder = how.substr(how.find(" below ") + 7);
   }
   void TearDown() override {
-    for (pid_t pid : processes_in_run_cgroups()) kill(pid, SIGKILL);
-    end_run_cgroups();
+    for (pid_t pid : held()) kill(pid, SIGKILL);
+    end_run_cgroups(system.get());
   }
+  std::vector<pid_t> held() { return processes_in_run_cgroups(&system.get()->system->cgroups); }
   // Starts `script` in a cgroup of its own, waits until the cgroups hold `count` processes, and
   // notes the run's cgroup folder in `where`.
   void start(process_handle* h, const char* script, unsigned count) {
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(script), nullptr};
     child_setup setup;
     setup.own_cgroup = true;
-    ASSERT_EQ(spawn_process(h, argv, child_stdio{}, nullptr, nullptr, setup), 0);
-    ASSERT_TRUE(within(5000, [&] { return processes_in_run_cgroups().size() >= count; }));
+    ASSERT_EQ(spawn_process(system.get(), h, argv, child_stdio{}, nullptr, nullptr, setup), 0);
+    ASSERT_TRUE(within(5000, [&] { return held().size() >= count; }));
     std::ifstream f("/proc/" + std::to_string(h->pid) + "/cgroup");
     for (std::string line; std::getline(f, line);)
       if (line.rfind("0::", 0) == 0) where = folder + line.substr(line.rfind('/'));
@@ -52,6 +55,7 @@ class RunCgroup : public ::testing::Test {
     struct stat st;
     return stat(where.c_str(), &st) == 0;
   }
+  test_platform system;
   std::string folder, where;
 };
 
@@ -71,10 +75,10 @@ TEST_F(RunCgroup, WhatARunThatEndedByItselfLeftIsLeftAloneUntilItEnds) {
   start(&first, "(setsid sleep 303 &)", 1);
   ASSERT_TRUE(within(5000, [&] { return process_status(&first) == process_state::ended; }));
   std::string kept = where;
-  pid_t daemon = processes_in_run_cgroups().at(0);
+  pid_t daemon = held().at(0);
   release_process(&first);
   spared_processes spared;
-  spare_processes_below_us(&spared);
+  spare_processes_below_us(system.get(), &spared);
   EXPECT_EQ(spared.count, 0) << "the cgroup spares it: nothing to record";
   // Neither a later run's kill nor a process-tree kill of everything below us reaches it.
   stop_scope everything;
@@ -82,7 +86,7 @@ TEST_F(RunCgroup, WhatARunThatEndedByItselfLeftIsLeftAloneUntilItEnds) {
   start(&second, "exec sleep 304", 2);
   EXPECT_TRUE(stop_process(&second, kill_at_once, 3000, everything));
   char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("305"), nullptr};
-  ASSERT_EQ(spawn_process(&plain, argv, child_stdio{}), 0);
+  ASSERT_EQ(spawn_process(system.get(), &plain, argv, child_stdio{}), 0);
   EXPECT_TRUE(stop_process(&plain, kill_at_once, 3000, everything));
   release_process(&second);
   release_process(&plain);
@@ -91,8 +95,8 @@ TEST_F(RunCgroup, WhatARunThatEndedByItselfLeftIsLeftAloneUntilItEnds) {
   where = kept;
   kill(daemon, SIGKILL);
   EXPECT_TRUE(within(3000, [&] {
-    reap_children();
-    remove_empty_run_cgroups(true);
+    reap_children(system.get());
+    remove_empty_run_cgroups(&system.get()->system->cgroups, true);
     return !there();
   })) << where;
 }

@@ -1,13 +1,14 @@
 // Status query and termination over real child processes started by the shell.
 #include <gtest/gtest.h>
 
+#include "tests/helpers/test_platform.h"
 #include "tests/watchdog/child_wait.h"
 
 namespace {
 
 void start_shell(process_handle* h, const char* script) {
   char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(script), nullptr};
-  EXPECT_EQ(spawn_process(h, argv, child_stdio{}), 0);
+  EXPECT_EQ(spawn_process(shared_test_platform(), h, argv, child_stdio{}), 0);
 }
 
 TEST(ChildStatus, RecordsExitStatusAndKillCode) {

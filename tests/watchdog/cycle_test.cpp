@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/monotonic_clock.h"
+#include "tests/helpers/test_platform.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/supervise.h"
 
@@ -34,11 +34,10 @@ class Cycle : public ::testing::Test {
     fake_mtime = 1700000000;
     fake_file_present = true;
     fake_looks = 0;
-    monotonic_now = fake_clock;
-    init_supervision(&state, &settings, &outputs);  // not opened: lines go to stderr
+    system.get()->clock = fake_clock;
+    init_supervision(&state, &settings, &outputs, system.get());  // not opened: lines go to stderr
     state.file_time = fake_file;
   }
-  void TearDown() override { monotonic_now = real_clock; }
   void watch(int sec, const char* file) {
     settings.monitor_sec = sec;
     settings.monitor_mode = stream_scope::output_only;
@@ -53,7 +52,7 @@ class Cycle : public ::testing::Test {
   run_settings_record settings;
   supervision_state state;
   our_outputs outputs;
-  monotonic_clock_source real_clock = monotonic_now;  // taken before SetUp replaces it
+  test_platform system;
 };
 
 TEST_F(Cycle, SilenceIsTimedOnTheMonotonicClock) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/pipe.h"
+#include "tests/helpers/test_platform.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ struct Relay : ::testing::Test {
   int out[2] = {-1, -1};
   int err[2] = {-1, -1};
   int sink[2] = {-1, -1};  // our standard output, as the relay writes it
+  test_platform system;
   our_outputs outputs;
   relay_unit relay;
   run_chunks chunks;
@@ -32,7 +34,7 @@ struct Relay : ::testing::Test {
     ASSERT_EQ(make_pipe(sink, 0), 0);
     open_output_writer(sink[1], &outputs.out.writer);
     outputs.out.data = new char[queue_capacity];
-    open_relay(&relay, &outputs);
+    open_relay(&relay, &outputs, system.get());
     relay_run_pipes(&relay, out[0], err[0]);
   }
   void TearDown() override {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/helpers/test_platform.h"
 #include "platform/pipe.h"
 #include "tests/watchdog/child_wait.h"
 
@@ -24,7 +25,7 @@ std::string test_child_path() {
 void start_child(process_handle* h, const char* action, const char* arg) {
   std::string program = test_child_path();
   char* argv[] = {program.data(), const_cast<char*>(action), const_cast<char*>(arg), nullptr};
-  ASSERT_EQ(spawn_process(h, argv, child_stdio{}), 0);
+  ASSERT_EQ(spawn_process(shared_test_platform(), h, argv, child_stdio{}), 0);
 }
 
 TEST(ChildStatusWin32, RecordsExitCodesAndTheKillCode) {
@@ -87,7 +88,7 @@ TEST(ChildStartWin32, FindsTheProgramAndLeavesOurStandardDescriptors) {
     stdio.out = fds[1];
     char* argv[] = {r.word.data(), const_cast<char*>("print"), const_cast<char*>("hi"), nullptr};
     process_handle h;
-    EXPECT_EQ(spawn_process(&h, argv, stdio), 0) << r.word << " " << r.search_path;
+    EXPECT_EQ(spawn_process(shared_test_platform(), &h, argv, stdio), 0) << r.word << " " << r.search_path;
     close_fd(&fds[1]);
     for (int fd = 0; fd < 3; ++fd) EXPECT_EQ(_get_osfhandle(fd), before[fd]) << fd;
     char got[16] = "";

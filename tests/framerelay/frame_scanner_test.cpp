@@ -1,6 +1,7 @@
-// The marker scanner and paced output, with a sink that collects what the encoder would get.
-#include "framerelay/frame_relay.h"
+// The marker scanner and paced output, as the frames flow in a run (scanner -> pacing ->
+// feeder), with a feeder that collects what the encoder would get.
 #include "framerelay/frame_scanner.h"
+#include "framerelay/pacing.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 
 #include "common/monotonic_clock.h"
 #include "common/program_location.h"
+#include "framerelay/relay_loop.h"
 #include "tests/framerelay/scanner_reference.h"
 
 namespace {
@@ -21,12 +23,22 @@ namespace {
 using bytes = std::string;
 using namespace std::string_literals;
 
-// What the sink was given: the bytes as the encoder would read them, and the calls.
+// What the feeder was given: the bytes as the encoder would read them, and the calls.
 struct collected {
   bytes fed;
   int frames = 0;
-  feed_outcome answer = feed_ok;  // what the sink answers
+  feed_outcome answer = feed_ok;  // what the feeder answers
 };
+
+// The settings of a test run: the pacing's and the marker trace.
+struct run_settings_of_test {
+  int repeat = 40;
+  bool adaptive = false;
+  bool trace_markers = false;
+};
+
+std::int64_t (*test_clock)() = system_monotonic_ms;
+std::int64_t read_test_clock() { return test_clock(); }
 
 feed_outcome collect(void* context, const unsigned char* frame, std::size_t size, long long count) {
   auto* c = static_cast<collected*>(context);
@@ -39,25 +51,32 @@ class FrameRelay : public ::testing::Test {
  protected:
   void TearDown() override {
     end_run();
-    monotonic_now = system_monotonic_ms;
+    test_clock = system_monotonic_ms;
   }
   // Gives back what the run holds: the frame buffer, the pacing log.
   void end_run() {
     end_scanner(&scanner);
     end_pacing(&pacing);
+    begun = false;
   }
   // Starts a fresh run with an empty sink.
   void restart() {
     end_run();
     sink = collected{};
   }
+  // The run begins with its first bytes: the pacing, and its log, with the settings then.
   feed_outcome feed(const bytes& in) {
-    frame_sink s{collect, &sink};
-    return scan_bytes(&scanner, &pacing, settings, s, reinterpret_cast<const unsigned char*>(in.data()), in.size());
+    if (!begun)
+      begin_pacing(&pacing, pacing_settings{settings.repeat, settings.adaptive}, frame_feeder{collect, &sink},
+                   read_test_clock, program_dir);
+    begun = true;
+    return scan_bytes(&scanner, settings.trace_markers, pacing_sink(&pacing), reinterpret_cast<const unsigned char*>(in.data()),
+                      in.size());
   }
   scanner_state scanner;
   pacing_state pacing;
-  scan_settings settings;
+  bool begun = false;
+  run_settings_of_test settings;
   collected sink;
 };
 
@@ -246,11 +265,11 @@ TEST_F(FrameRelay, AdaptivePacingFollowsTheClockAndLogs) {
   const std::int64_t steps[] = {5000000, 5000100, 5000105, 5000105, 5000355};
   std::copy(std::begin(steps), std::end(steps), fake_times);
   fake_index = 0;
-  monotonic_now = fake_clock;
+  test_clock = fake_clock;
   const bytes F = "\xFF\xD8" "z\xFF\xD9";
   for (int i = 0; i < 5; ++i) feed(F);
   EXPECT_EQ(sink.fed.size(), F.size() * (0 + 60 + 3 + 0 + 120));
-  EXPECT_EQ(sink.frames, 3) << "a count of 0 gives the sink nothing to do";
+  EXPECT_EQ(sink.frames, 3) << "a count of 0 gives the feeder nothing to do";
   end_pacing(&pacing);  // closes the log
   std::string text;
   { FILE* f = fopen(log.c_str(), "r"); char line[200]; while (fgets(line, sizeof line, f)) text += line; fclose(f); }
