@@ -15,6 +15,7 @@ struct platform_system {
   int registry_count = 0;
   run_cgroup_record cgroups;        // how runs hold their processes, and the cgroups made
   int keeper_pipe = -1;             // our end of the run keeper's pipe
+  pid_t keeper_pid = 0;             // the run keeper where it stays our child (we are a PID namespace's first)
 };
 
 // The record the signal handlers reach: the one pointer of the layer, set when the program

@@ -156,7 +156,8 @@ bool is_spared(const spared_processes* spared, const std::vector<pid_t>& session
 // Returns how many were added; `freeze` stops each as it is found.
 int grow(platform* p, const process_table& table, const std::vector<pid_t>& roots, const stop_scope& scope,
          std::vector<pid_t>* pids, bool freeze) {
-  const std::vector<pid_t> keep_out = ancestry();
+  std::vector<pid_t> keep_out = ancestry();
+  if (p->system->keeper_pid > 0) keep_out.push_back(p->system->keeper_pid);
   const std::vector<pid_t> sessions = spared_sessions(table, scope.spared, own_session());
   // What a run's cgroup holds belongs to that run alone.
   const std::vector<pid_t> held = processes_in_run_cgroups(&p->system->cgroups);

@@ -1,16 +1,16 @@
 // The run keeper: a small process of ours that outlives us only to end the run we leave. We
 // tell it, through a pipe, the cgroup of the run in progress whenever that changes; when the
 // pipe ends without our saying goodbye (we were killed outright), it kills that cgroup, so
-// nothing of the run goes on unsupervised. It is our sibling, not our child (the child of our
-// parent, which collects it as it collects us), in a session of its own: no tree operation of
-// ours meets it, no reaping of ours waits for it, and a signal to our process group spares it.
-// Where we have no parent to give it (we are a namespace's first process), it is started
-// before we become a subreaper and leaves us at once.
+// nothing of the run goes on unsupervised. It leaves us at once (a double fork, before we
+// become a subreaper), for a session of its own: no tree operation of ours meets it, no reaping
+// of ours waits for it, and a signal to our process group spares it. It is called run-keeper,
+// so that what looks for us by name (pidof, pkill) does not find it, and it ignores every
+// signal it can. Where we are the first process of a PID namespace, orphans come to us, and it
+// stays our child: the process tree leaves it out.
 #include <fcntl.h>
 #include <signal.h>
-#include <sched.h>
+#include <errno.h>
 #include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +24,23 @@
 
 namespace {
 
+constexpr char keeper_name[] = "run-keeper";
+
+// The keeper's own name: its command name, and its command line, written over ours (which it
+// shares as a copy of us) as far as that reaches.
+void take_keeper_name() {
+  prctl(PR_SET_NAME, keeper_name);
+  int fd = open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  char scratch[4096];
+  std::size_t length = 0;
+  for (ssize_t n; (n = read(fd, scratch, sizeof scratch)) > 0;) length += static_cast<std::size_t>(n);
+  close(fd);
+  if (length <= sizeof keeper_name) return;
+  std::memset(program_invocation_name, 0, length);
+  std::memcpy(program_invocation_name, keeper_name, sizeof keeper_name);
+}
+
 // Reads the names of the current run's cgroup, one a line (an empty line: no run), until we
 // have gone, then ends the last one named.
 [[noreturn]] void keep_runs(int from_us) {
@@ -31,8 +48,9 @@ namespace {
   for (int fd = 0; fd <= 2; ++fd) dup2(null, fd);
   dup2(from_us, 3);
   close_range(4, ~0U, 0);
-  signal(SIGPIPE, SIG_IGN);
-  prctl(PR_SET_NAME, "watchdog-keeper");
+  for (int sig = 1; sig < NSIG; ++sig)
+    if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_IGN);
+  take_keeper_name();
   std::string current, line;
   char buffer[4096];
   for (;;) {
@@ -62,12 +80,6 @@ void tell_keeper(int keeper_pipe, const std::string& line) {
   (void)n;
 }
 
-// A copy of us as our parent's child (a fork that the kernel gives our parent); -1 where we
-// have none to give it.
-pid_t start_sibling() {
-  return static_cast<pid_t>(syscall(SYS_clone, CLONE_PARENT | SIGCHLD, nullptr, nullptr, nullptr, nullptr));
-}
-
 }  // namespace
 
 void start_run_keeper(platform* p) {
@@ -75,23 +87,24 @@ void start_run_keeper(platform* p) {
   if (!run_cgroups_in_use(&p->system->cgroups) || keeper_pipe >= 0) return;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
-  pid_t sibling = start_sibling();
-  if (sibling == 0) {
+  // As the first process of a PID namespace we would get it back as an orphan: it stays our child.
+  const bool namespace_first = getpid() == 1;
+  pid_t started = fork();
+  if (started == 0) {
     setsid();
-    keep_runs(fds[0]);
-  }
-  pid_t between = sibling > 0 ? -1 : fork();
-  if (between == 0) {
-    setsid();
-    if (fork() == 0) keep_runs(fds[0]);
+    if (namespace_first || fork() == 0) keep_runs(fds[0]);
     _exit(0);
   }
   close(fds[0]);
-  if (sibling < 0 && between < 0) {
+  if (started < 0) {
     close(fds[1]);
     return;
   }
-  while (between > 0 && waitpid(between, nullptr, 0) < 0 && errno == EINTR) {
+  if (namespace_first) {
+    p->system->keeper_pid = started;
+  } else {
+    while (waitpid(started, nullptr, 0) < 0 && errno == EINTR) {
+    }
   }
   keeper_pipe = fds[1];
   fcntl(keeper_pipe, F_SETFL, O_NONBLOCK);

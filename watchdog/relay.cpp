@@ -19,8 +19,8 @@ constexpr std::size_t flush_batch = 16384;   // held bytes written in one go whi
 constexpr std::size_t message_room = 65536;  // kept free for our own lines while a run's last output fills a backlog
 constexpr int max_waits = max_relayed_pipes + 2;
 
-using pipe_set = std::uint32_t;  // relayed pipes by their index
-static_assert(max_relayed_pipes <= 32, "a pipe_set holds one bit per relayed pipe");
+using pipe_set = std::uint64_t;  // relayed pipes by their index
+static_assert(max_relayed_pipes <= 64 && max_waits <= 64, "a pipe_set holds one bit per relayed pipe, a wait 64 items");
 
 output_queue* queue_of(relay_unit* r, const relayed_pipe& p) {
   return p.stream == out_stream ? &r->outputs->out : &r->outputs->err;
@@ -67,7 +67,19 @@ wait_plan plan_wait(const relay_unit* r, pipe_set wanted, unsigned streams, std:
   return plan;
 }
 
-pipe_set all_pipes(const relay_unit* r) { return r->count >= 32 ? ~pipe_set{0} : (pipe_set{1} << r->count) - 1; }
+// Takes the pipes that have hung up (and hold nothing) out of the plan.
+void drop_finished_pipes(wait_plan* plan) {
+  int kept = 0;
+  for (int i = 0; i < plan->count; ++i) {
+    if (plan->items[i].want == wait_read && (plan->items[i].got & wait_hangup)) continue;
+    plan->items[kept] = plan->items[i];
+    plan->ends_pipe[kept] = plan->ends_pipe[i];
+    plan->pipe_of[kept++] = plan->pipe_of[i];
+  }
+  plan->count = kept;
+}
+
+pipe_set all_pipes(const relay_unit* r) { return r->count >= 64 ? ~pipe_set{0} : (pipe_set{1} << r->count) - 1; }
 
 pipe_set current_pipes(const relay_unit* r) {
   pipe_set set = 0;
@@ -95,17 +107,19 @@ pipe_set wait_on(relay_unit* r, wait_plan* plan, long ms) {
       else if (item.got & wait_hangup) finished_pipe = true;
     }
     if (data != 0 || !finished_pipe) return data;
-    int kept = 0;
-    for (int i = 0; i < plan->count; ++i) {
-      if (plan->items[i].want == wait_read && (plan->items[i].got & wait_hangup)) continue;
-      plan->items[kept] = plan->items[i];
-      plan->ends_pipe[kept] = plan->ends_pipe[i];
-      plan->pipe_of[kept++] = plan->pipe_of[i];
-    }
-    plan->count = kept;
+    drop_finished_pipes(plan);
     ms = static_cast<long>(deadline - now_ms(r->system));
     if (ms <= 0) return 0;
   }
+}
+
+// Closes a spared pipe: the start of a line it held goes out as it is.
+void close_spared(relay_unit* r, relayed_pipe* p) {
+  if (p->line_fill > 0) queue_hold(queue_of(r, *p), p->line, p->line_fill);
+  delete[] p->line;
+  p->line = nullptr;
+  p->line_fill = 0;
+  close_fd(&p->fd);
 }
 
 // Closes a pipe; what it still holds is counted as dropped from its stream.
@@ -117,7 +131,20 @@ void close_counting_loss(relay_unit* r, relayed_pipe* p) {
     q->dropped += static_cast<unsigned long long>(held);
     if (!q->failed) q->drop_error = 0;
   }
-  close_fd(&p->fd);
+  close_spared(r, p);
+}
+
+// Relays a spared pipe's bytes in whole lines: what comes after its last line end waits for the
+// rest of its line (a line longer than the room goes out in pieces).
+void relay_spared_bytes(relay_unit* r, relayed_pipe* p, const char* bytes, std::size_t n) {
+  output_queue* q = queue_of(r, *p);
+  if (p->line == nullptr) p->line = new char[spared_line_room];
+  for (std::size_t i = 0; i < n; ++i) {
+    p->line[p->line_fill++] = bytes[i];
+    if (bytes[i] != '\n' && p->line_fill < spared_line_room) continue;
+    queue_hold(q, p->line, p->line_fill);
+    p->line_fill = 0;
+  }
 }
 
 // Drops the closed pipes from the table, keeping the order of the others.
@@ -136,15 +163,19 @@ void compact(relay_unit* r) {
 std::size_t read_chunk(relay_unit* r, int i, char* into) {
   relayed_pipe* p = &r->pipes[i];
   ssize_t n = read_some(p->fd, into, chunk_size);
-  p->flowing = n == static_cast<ssize_t>(chunk_size);
-  if (n == 0 && !p->current) close_fd(&p->fd);
+  p->flowing = p->current && n == static_cast<ssize_t>(chunk_size);
+  if (n == 0 && !p->current) close_spared(r, p);
   if (n <= 0) {
     into[0] = '\0';
     return 0;
   }
-  if (p->current) note_taken(&p->activity, static_cast<std::size_t>(n));
-  queue_hold(queue_of(r, *p), into, static_cast<std::size_t>(n));
   into[n] = '\0';
+  if (!p->current) {
+    relay_spared_bytes(r, p, into, static_cast<std::size_t>(n));
+    return static_cast<std::size_t>(n);
+  }
+  note_taken(&p->activity, static_cast<std::size_t>(n));
+  queue_hold(queue_of(r, *p), into, static_cast<std::size_t>(n));
   return static_cast<std::size_t>(n);
 }
 
@@ -209,7 +240,10 @@ bool take_owed(relay_unit* r, int i, long long* left) {
     std::size_t want = std::min({static_cast<std::size_t>(*left), room, sizeof buffer});
     ssize_t n = read_some(p->fd, buffer, want);
     if (n <= 0) break;  // nothing more to take after all
-    queue_put(queue_of(r, *p), buffer, static_cast<std::size_t>(n));
+    if (p->current)
+      queue_put(queue_of(r, *p), buffer, static_cast<std::size_t>(n));
+    else
+      relay_spared_bytes(r, p, buffer, static_cast<std::size_t>(n));
     *left -= n;
   }
   *left = 0;
@@ -316,11 +350,16 @@ void relay_end_run(relay_unit* relay, bool keep_held, const reader_wait& wait) {
     if (!p->current) continue;
     p->current = false;
     p->flowing = false;
+    bool held = keep_held && !pipe_writers_gone(p->fd);
     // Room is kept for the next run's two pipes.
-    bool held = keep_held && spared < max_relayed_pipes - 2 && !pipe_writers_gone(p->fd);
-    if (held) {
+    if (held && spared < max_relayed_pipes - 2) {
       ++spared;
       continue;
+    }
+    if (held && !relay->said_full) {
+      say(relay->outputs, "ERROR: processes a run left running hold its output pipes, but %d such pipes are relayed "
+                          "already: the new ones are closed\n", spared);
+      relay->said_full = true;
     }
     close_counting_loss(relay, p);
   }
@@ -366,7 +405,13 @@ void report_dropped_output(relay_unit* relay) {
 
 void finish_relay(relay_unit* relay, const reader_wait& wait) {
   relay_what_pipes_hold(relay, all_pipes(relay), wait);
-  for (int i = 0; i < relay->count; ++i) close_counting_loss(relay, &relay->pipes[i]);
+  // What the processes earlier runs left write after we end is theirs: it is not counted.
+  for (int i = 0; i < relay->count; ++i) {
+    if (relay->pipes[i].current)
+      close_counting_loss(relay, &relay->pipes[i]);
+    else
+      close_spared(relay, &relay->pipes[i]);
+  }
   compact(relay);
   drain_outputs(relay, wait.give_up_ms, wait.stop);
   queue_discard(&relay->outputs->out);

@@ -14,7 +14,8 @@
 #include "watchdog/pipe_activity.h"
 
 constexpr std::size_t chunk_size = 1023;  // one read per stream and pass
-constexpr int max_relayed_pipes = 32;     // the run's two and those that processes spared still hold
+constexpr int max_relayed_pipes = 62;     // the run's two and those that processes spared still hold
+constexpr std::size_t spared_line_room = 4096;  // a spared pipe's line held until its end comes
 
 // Which of our own streams.
 enum stream_choice : unsigned { no_stream = 0, out_stream = 1, err_stream = 2, both_streams = 3 };
@@ -25,6 +26,10 @@ struct relayed_pipe {
   bool current = false;          // the current run's: its chunks are tested, its writes are the run's output
   bool flowing = false;          // the last read filled a chunk: read again without waiting
   pipe_activity activity;        // for the silence test
+  // A spared pipe is relayed in whole lines, so that its lines do not cut into the run's: the
+  // start of a line is held here (up to spared_line_room bytes) until its end comes.
+  char* line = nullptr;
+  std::size_t line_fill = 0;
 };
 
 struct platform;
@@ -35,6 +40,7 @@ struct relay_unit {
   relayed_pipe pipes[max_relayed_pipes];
   int count = 0;
   unsigned passes = 0;
+  bool said_full = false;      // the line on a full table of spared pipes has been said
 };
 
 // What one read of each of the current run's pipes brought, for the hang tests.
@@ -76,7 +82,8 @@ bool relay_for(relay_unit* relay, long ms, bool (*stop)(const relay_unit*));
 
 // The current run is over: what its pipes hold now is relayed, as far as `wait` lets our
 // readers take it. A pipe that processes the run spared still hold stays open and relayed
-// (`keep_held`); the others are closed, and what they still held is counted as dropped.
+// (`keep_held`), while there is room for it (60 such pipes); the others are closed, and what
+// they still held is counted as dropped. A run whose pipes find no room is said, once.
 void relay_end_run(relay_unit* relay, bool keep_held, const reader_wait& wait);
 
 // The current run's pipes whose stream's backlog is full: their writers wait on our reader.

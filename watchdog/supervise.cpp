@@ -462,8 +462,16 @@ void announce_stop(const supervision_state* s, int sig, unsigned lost_reader) {
   announce_stop(s, sig, lost_reader);
   run_record* run = &s->run;
   if (run_in_progress(run)) {
-    stop_process(&run->child, ask_with_signal(sig), grace_ms, run_scope(s), relay_while_waiting, s);
-    report_child_end(s);
+    bool ended = stop_process(&run->child, ask_with_signal(sig), grace_ms, run_scope(s), relay_while_waiting, s);
+    // A run the stop found being ended for a hang or the timeout ends as that.
+    if (run->killed)
+      report_run_end(s, "hang kill");
+    else if (s->timed_out)
+      report_run_end(s, "timeout");
+    else if (!ended && process_status(&run->child) == process_state::running)
+      report_run_end(s, "can't kill");
+    else
+      report_child_end(s);
   }
   close_run_pipes(s, short_end_wait());
   release_process(&run->child);
@@ -684,5 +692,7 @@ int supervise(supervision_state* s) {
   reap_children(s->system);
   print_end(s);
   finish_relay(&s->relay, s->timed_out ? short_end_wait() : normal_end_wait(s));
+  // A stop that ended the wait for our readers after END still ends us by its signal.
+  if (stop_request(s->system) != 0) die_by_signal(stop_request(s->system));
   return s->result;
 }

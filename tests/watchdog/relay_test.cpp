@@ -32,6 +32,7 @@ struct Relay : ::testing::Test {
     ASSERT_EQ(make_pipe(out, 0), 0);
     ASSERT_EQ(make_pipe(err, 0), 0);
     ASSERT_EQ(make_pipe(sink, 0), 0);
+    set_nonblocking(sink[0]);
     open_output_writer(sink[1], &outputs.out.writer);
     outputs.out.data = new char[queue_capacity];
     open_relay(&relay, &outputs, system.get());
@@ -87,16 +88,29 @@ TEST_F(Relay, WaitEndsWhenDataArrives) {
 }
 
 // The run is over but a process it spared still holds its standard output: what it writes
-// is relayed, not as the next run's output, until it closes the pipe.
+// is relayed in whole lines, not as the next run's output, until it closes the pipe; a chunk of
+// it that filled a read holds back nothing of the next run's.
 TEST_F(Relay, ASparedWriterIsRelayedUntilItCloses) {
   close_fd(&err[1]);
   relay_end_run(&relay, true, reader_wait{});
   EXPECT_EQ(relay.count, 1) << "the pipe still held stays; the other is closed";
-  ASSERT_EQ(write_all(out[1], "later\n", 6), 0);
-  EXPECT_TRUE(relay_for(&relay, 200, nullptr));
+  ASSERT_EQ(write_all(out[1], "lat", 3), 0);
+  EXPECT_TRUE(relay_for(&relay, 100, nullptr));
+  EXPECT_EQ(relayed(), "") << "the start of a line waits for its end";
+  ASSERT_EQ(write_all(out[1], "er\n", 3), 0);
+  EXPECT_TRUE(relay_for(&relay, 100, nullptr));
   EXPECT_EQ(relayed(), "later\n");
+  const std::string full(chunk_size - 1, 'x');
+  ASSERT_EQ(write_all(out[1], (full + "\n").data(), chunk_size), 0);
+  int next[2];
+  ASSERT_EQ(make_pipe(next, 0), 0);
+  relay_run_pipes(&relay, next[0], -1);
+  ASSERT_EQ(write_all(next[1], "run 2\n", 6), 0);
   double s = 0;
-  EXPECT_EQ(pass(100, &s), 0u) << "no chunk of the current run";
+  for (int i = 0; i < 3; ++i) pass(100, &s);
+  EXPECT_EQ(relayed(), full + "\nrun 2\n") << "nothing is held back";
+  close_fd(&next[1]);
+  relay_end_run(&relay, false, reader_wait{});
   close_fd(&out[1]);
   relay_for(&relay, 100, nullptr);
   EXPECT_EQ(relay.count, 0) << "closed once its last writer has gone";
