@@ -73,6 +73,64 @@ std::size_t find_frame_start(scanner_state* scanner, bool trace_markers, const u
   return count;
 }
 
+// One byte of a segment's length; once both are in, the segment to take whole. A length that
+// runs past the limit drops the frame now: what it would cover is looked at for the next start
+// marker.
+void take_length_byte(scanner_state* scanner, const unsigned char* bytes, std::size_t begin, std::size_t* pos) {
+  scanner->segment_length = scanner->segment_length << 8 | bytes[(*pos)++];
+  if (--scanner->length_bytes > 0) return;
+  scanner->segment_left = scanner->segment_length >= 2 ? scanner->segment_length - 2 : 0;
+  if (scanner->frame_fill + (*pos - begin) + scanner->segment_left > frame_size_limit) drop_overlong_frame(scanner);
+}
+
+// One step inside an open frame from *pos, with the bytes up to `end` to take: a length byte,
+// a run of a segment, a run up to the next 0xFF, or a marker byte. True when that was the end
+// marker.
+bool step_in_frame(scanner_state* scanner, const unsigned char* bytes, std::size_t begin, std::size_t end,
+                   std::size_t* pos) {
+  if (scanner->length_bytes > 0) {
+    take_length_byte(scanner, bytes, begin, pos);
+    return false;
+  }
+  if (scanner->segment_left > 0) {
+    std::size_t taken = std::min(scanner->segment_left, end - *pos);
+    *pos += taken;
+    scanner->segment_left -= taken;
+    return false;
+  }
+  if (!scanner->after_ff) {
+    const void* ff = std::memchr(bytes + *pos, marker_lead, end - *pos);
+    *pos = ff == nullptr ? end : static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - bytes) + 1;
+    scanner->after_ff = ff != nullptr;
+    return false;
+  }
+  unsigned char code = bytes[(*pos)++];
+  if (code == marker_lead) return false;  // fill before a marker
+  scanner->after_ff = false;
+  if (carries_length(code)) {
+    scanner->length_bytes = 2;
+    scanner->segment_length = 0;
+    return false;
+  }
+  return code == end_of_image;
+}
+
+// The end marker before `pos` completes the frame: a frame that lies whole in this block goes
+// out from here, one that began in an earlier read is completed in the frame buffer.
+feed_outcome complete_frame(scanner_state* scanner, bool trace_markers, const frame_sink& sink,
+                            const unsigned char* bytes, std::size_t begin, std::size_t pos) {
+  if (trace_markers) std::fputs("[EOI]\n", stderr);
+  const unsigned char* frame = bytes + begin;
+  std::size_t size = pos - begin;
+  if (scanner->frame_fill > 0) {
+    if (!hold_frame_bytes(scanner, bytes + begin, size)) return feed_ok;
+    frame = scanner->frame;
+    size = scanner->frame_fill;
+  }
+  forget_open_frame(scanner);
+  return sink.take(sink.context, frame, size);
+}
+
 }  // namespace
 
 feed_outcome scan_bytes(scanner_state* scanner, bool trace_markers, const frame_sink& sink, const unsigned char* bytes,
@@ -95,52 +153,8 @@ feed_outcome scan_bytes(scanner_state* scanner, bool trace_markers, const frame_
       drop_overlong_frame(scanner);
       continue;
     }
-    if (scanner->length_bytes > 0) {
-      scanner->segment_length = scanner->segment_length << 8 | bytes[pos++];
-      if (--scanner->length_bytes > 0) continue;
-      scanner->segment_left = scanner->segment_length >= 2 ? scanner->segment_length - 2 : 0;
-      // A length that runs past the limit drops the frame now: what it would cover is looked
-      // at for the next start marker.
-      if (scanner->frame_fill + (pos - begin) + scanner->segment_left > frame_size_limit) drop_overlong_frame(scanner);
-      continue;
-    }
-    if (scanner->segment_left > 0) {
-      std::size_t taken = std::min(scanner->segment_left, end - pos);
-      pos += taken;
-      scanner->segment_left -= taken;
-      continue;
-    }
-    if (!scanner->after_ff) {
-      const void* ff = std::memchr(bytes + pos, marker_lead, end - pos);
-      if (ff == nullptr) {
-        pos = end;
-        continue;
-      }
-      pos = static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - bytes) + 1;
-      scanner->after_ff = true;
-      continue;
-    }
-    unsigned char code = bytes[pos++];
-    if (code == marker_lead) continue;  // fill before a marker
-    scanner->after_ff = false;
-    if (carries_length(code)) {
-      scanner->length_bytes = 2;
-      scanner->segment_length = 0;
-      continue;
-    }
-    if (code != end_of_image) continue;
-    if (trace_markers) std::fputs("[EOI]\n", stderr);
-    // A frame that lies whole in this block goes out from here; one that began in an earlier
-    // read is completed in the frame buffer.
-    const unsigned char* frame = bytes + begin;
-    std::size_t size = pos - begin;
-    if (scanner->frame_fill > 0) {
-      if (!hold_frame_bytes(scanner, bytes + begin, size)) continue;
-      frame = scanner->frame;
-      size = scanner->frame_fill;
-    }
-    forget_open_frame(scanner);
-    feed_outcome outcome = sink.take(sink.context, frame, size);
+    if (!step_in_frame(scanner, bytes, begin, end, &pos)) continue;
+    feed_outcome outcome = complete_frame(scanner, trace_markers, sink, bytes, begin, pos);
     if (outcome != feed_ok) return outcome;
   }
   if (scanner->in_frame && count > begin) hold_frame_bytes(scanner, bytes + begin, count - begin);

@@ -57,11 +57,9 @@ int install_descriptor(int from, int to) {
   return dup2(from, to) == to ? 0 : errno;
 }
 
-// Runs in the child, from the fork to the exec.
-[[noreturn]] void run_child(char* const argv[], char* const envp[], const child_stdio& stdio, const child_setup& setup,
-                            int cgroup_fd, const std::vector<std::string>& candidates, pid_t parent, int report_fd) {
-  // Every signal at its default action and none blocked, as the new program expects; our
-  // handlers must not run here.
+// In the child: every signal at its default action and none blocked, as the new program
+// expects; our handlers must not run here.
+void reset_signals() {
   struct sigaction dfl {};
   dfl.sa_handler = SIG_DFL;
   sigemptyset(&dfl.sa_mask);
@@ -70,6 +68,31 @@ int install_descriptor(int from, int to) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// In the child: the program at the first of the candidate paths that runs it, by execvp's
+// rules: a place that does not hold the program is skipped; one that holds it but may not be
+// run is remembered and reported if no later place runs it.
+[[noreturn]] void exec_first(char* const argv[], char* const envp[], const std::vector<std::string>& candidates,
+                             int report_fd) {
+  int err = ENOENT;
+  bool denied = false;
+  for (const std::string& path : candidates) {
+    execve(path.c_str(), argv, envp);
+    err = errno;
+    if (err == EACCES) {
+      denied = true;
+    } else if (err != ENOENT && err != ENOTDIR && err != ENODEV && err != ETIMEDOUT && err != ESTALE) {
+      break;
+    }
+  }
+  fail_child(report_fd, denied && (err == ENOENT || err == ENOTDIR) ? EACCES : err);
+}
+
+// Runs in the child, from the fork to the exec.
+[[noreturn]] void run_child(char* const argv[], char* const envp[], const child_stdio& stdio, const child_setup& setup,
+                            int cgroup_fd, const std::vector<std::string>& candidates, pid_t parent, int report_fd) {
+  reset_signals();
 #ifdef __linux__
   if (setup.ignore_hangup) signal(SIGHUP, SIG_IGN);
   if (setup.parent_death_signal > 0) {
@@ -88,20 +111,7 @@ int install_descriptor(int from, int to) {
 #endif
   for (int err : {install_descriptor(stdio.in, 0), install_descriptor(stdio.out, 1), install_descriptor(stdio.err, 2)})
     if (err != 0) fail_child(report_fd, err);
-  // execvp's rules: a place that does not hold the program is skipped; one that holds it but
-  // may not be run is remembered and reported if no later place runs it.
-  int err = ENOENT;
-  bool denied = false;
-  for (const std::string& path : candidates) {
-    execve(path.c_str(), argv, envp);
-    err = errno;
-    if (err == EACCES) {
-      denied = true;
-    } else if (err != ENOENT && err != ENOTDIR && err != ENODEV && err != ETIMEDOUT && err != ESTALE) {
-      break;
-    }
-  }
-  fail_child(report_fd, denied && (err == ENOENT || err == ENOTDIR) ? EACCES : err);
+  exec_first(argv, envp, candidates, report_fd);
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ int wait_for_events(platform* pf, wait_item* items, int count, long timeout_ms) 
   }
   p[count] = pollfd{pf->system->wake_fds[0], POLLIN, 0};
   int timeout = timeout_ms < 0 ? -1 : timeout_ms > 0x7fffffffL ? 0x7fffffff : static_cast<int>(timeout_ms);
-  int n = poll(p, static_cast<nfds_t>(count + 1), timeout);
+  int n = poll(p, static_cast<nfds_t>(count) + 1, timeout);
   reap_after_wake_up(pf);  // a child's end may be what woke us (or broke the poll off)
   if (n <= 0) return 0;  // timeout, or a signal: the caller looks at its flags
   if (p[count].revents != 0) take_wake_ups(pf);

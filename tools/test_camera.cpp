@@ -176,9 +176,8 @@ void serve_and_close(int client, const camera_options& opt, const std::vector<st
   std::exit(2);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// The options and frame files of the command line.
+camera_options parse_options(int argc, char** argv) {
   camera_options opt;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -199,6 +198,38 @@ int main(int argc, char** argv) {
     else opt.frames.push_back(a);
   }
   if (opt.frames.empty() || opt.fps <= 0) usage_exit();
+  return opt;
+}
+
+// A listening socket on the loopback at `port` (0: any); the port it got is written to
+// `port_file` when one is named, under a temporary name first so no reader sees half of it.
+int listen_on_loopback(int port, const std::string& port_file, int* got) {
+  int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int on = 1;
+  setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(server, 8) != 0) return -1;
+  socklen_t len = sizeof addr;
+  getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len);
+  *got = ntohs(addr.sin_port);
+  if (!port_file.empty()) {
+    std::string tmp = port_file + ".tmp";
+    if (std::FILE* f = std::fopen(tmp.c_str(), "w")) {
+      std::fprintf(f, "%d\n", *got);
+      std::fclose(f);
+      std::rename(tmp.c_str(), port_file.c_str());
+    }
+  }
+  return server;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const camera_options opt = parse_options(argc, argv);
   std::vector<std::string> frames;
   for (const auto& name : opt.frames) {
     std::ifstream in(name, std::ios::binary);
@@ -209,29 +240,11 @@ int main(int argc, char** argv) {
     frames.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   signal(SIGPIPE, SIG_IGN);
-
-  int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(opt.port));
-  if (bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(server, 8) != 0) {
+  int port = 0;
+  int server = listen_on_loopback(opt.port, opt.port_file, &port);
+  if (server < 0) {
     std::perror("test_camera: bind");
     return 1;
-  }
-  socklen_t len = sizeof addr;
-  getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len);
-  int port = ntohs(addr.sin_port);
-  if (!opt.port_file.empty()) {
-    std::string tmp = opt.port_file + ".tmp";
-    std::FILE* f = std::fopen(tmp.c_str(), "w");
-    if (f) {
-      std::fprintf(f, "%d\n", port);
-      std::fclose(f);
-      std::rename(tmp.c_str(), opt.port_file.c_str());
-    }
   }
   std::fprintf(stderr, "test_camera: serving %zu frame(s) on http://127.0.0.1:%d/\n", frames.size(), port);
 

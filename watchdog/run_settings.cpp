@@ -106,92 +106,111 @@ parse_outcome read_gentle_kill(run_settings_record* settings, const char* rest) 
   return parse_ok;
 }
 
+// "-m" whole: the value, the mode it switches on, and the limit's check.
+parse_outcome read_monitor_option(run_settings_record* settings, const char* rest) {
+  parse_outcome r = read_monitor_value(settings, rest);
+  if (r != parse_ok) return r;
+  if (settings->monitor_mode == stream_scope::none) settings->monitor_mode = stream_scope::output_only;
+  if (settings->monitor_sec <= 0) return refuse('m', rest, "the seconds must be a number above 0");
+  return parse_ok;
+}
+
+// "-s": one more pattern, while there is room for it.
+parse_outcome read_pattern(run_settings_record* settings, const char* rest) {
+  if (*rest == '\0') return refuse('s', rest, "the pattern is missing");
+  if (settings->pattern_count >= max_patterns) {
+    std::fprintf(stderr, "-s string over, max is %d\n", max_patterns);
+  } else {
+    std::size_t len = std::strlen(rest) - (rest[0] == '~' ? 1 : 0);
+    if (len > max_pattern_length) {
+      std::fprintf(stderr, "ERROR: -s string too long (max %d)\n", static_cast<int>(max_pattern_length));
+      return parse_refused;
+    }
+    settings->patterns[settings->pattern_count++] = rest;
+  }
+  if (settings->match_mode == stream_scope::none) settings->match_mode = stream_scope::output_only;
+  return parse_ok;
+}
+
+// "-p": a missing number or 0 means no adoption, so `-p$(cat app.pid)` starts the command when
+// there is no pid file.
+parse_outcome read_adoption(run_settings_record* settings, const char* rest) {
+  if (read_number(rest, false, &settings->reuse_pid) == number_too_big) return refuse('p', rest, beyond_range);
+  if (settings->reuse_pid < 0) return refuse('p', rest, "a process id is not negative");
+  return parse_ok;
+}
+
+// "-x": an exit status the system can give; anything else could never end the cycle.
+parse_outcome read_end_status(run_settings_record* settings, const char* rest) {
+  settings->end_on_status = true;
+  if (read_number(rest, false, &settings->end_status) == number_too_big) return refuse('x', rest, beyond_range);
+  if (settings->end_status < 0 || settings->end_status > 255)
+    return refuse('x', rest, "an exit status is a number from 0 to 255");
+  return parse_ok;
+}
+
+parse_outcome read_timeout(run_settings_record* settings, const char* rest) {
+  if (read_number_pair('t', rest, &settings->timeout_sec, &settings->timeout_status) != parse_ok) return parse_usage;
+  if (settings->timeout_sec <= 0) return refuse('t', rest, "the seconds must be a number above 0");
+  return parse_ok;
+}
+
+parse_outcome read_end_file(run_settings_record* settings, const char* rest) {
+  if (*rest == '\0') return refuse('X', rest, "the file name is missing");
+  settings->end_on_file = true;
+  settings->end_file = rest;
+  return parse_ok;
+}
+
+parse_outcome read_debug_mask(run_settings_record* settings, const char* rest) {
+  settings->debug_mask = 1;
+  if (read_number(rest, true, &settings->debug_mask) == number_too_big) return refuse('d', rest, beyond_range);
+  return parse_ok;
+}
+
+// A letter that takes the rest of its word as its value: the value is read (or refused) and
+// the word is done.
+parse_outcome read_value_option(run_settings_record* settings, char letter, const char* rest) {
+  switch (letter) {
+    case 'E':
+      if (*rest) settings->count_env = rest;
+      return parse_ok;
+    case 'P':
+      if (*rest) settings->pid_env = rest;
+      return parse_ok;
+    case 'X': return read_end_file(settings, rest);
+    case 'd': return read_debug_mask(settings, rest);
+    case 'k': return read_gentle_kill(settings, rest);
+    case 'm': return read_monitor_option(settings, rest);
+    case 'n': return read_positive('n', rest, &settings->max_count, "the count must be a number above 0");
+    case 'p': return read_adoption(settings, rest);
+    case 's': return read_pattern(settings, rest);
+    case 't': return read_timeout(settings, rest);
+    case 'w': return read_positive('w', rest, &settings->restart_pause_max, "the seconds must be a number above 0");
+    case 'x': return read_end_status(settings, rest);
+    case 'h': return parse_usage;
+    default:
+      std::fprintf(stderr, "Option %c ??\n", letter);
+      return parse_usage;
+  }
+}
+
+// A flag letter: true when `letter` is one (and is set); the walk goes on with the next letter.
+bool set_flag(run_settings_record* settings, char letter, bool* command_phase) {
+  switch (letter) {
+    case 'M': settings->monitor_mode = stream_scope::output_and_error; return true;
+    case 'S': settings->match_mode = stream_scope::output_and_error; return true;
+    case 'b': settings->b_flag = true; return true;
+    case 'e': *command_phase = true; return true;
+    case 'q': settings->quiet = true; return true;
+    default: return false;
+  }
+}
+
 // Handles the option letters of one word. Returns parse_ok to go on.
 parse_outcome parse_option_word(run_settings_record* settings, const char* word, bool* command_phase) {
-  for (const char* p = word + 1; *p != '\0'; ++p) {
-    const char* rest = p + 1;
-    switch (*p) {
-      case 'E':
-        if (*rest) settings->count_env = rest;
-        return parse_ok;
-      case 'P':
-        if (*rest) settings->pid_env = rest;
-        return parse_ok;
-      case 'M':
-        settings->monitor_mode = stream_scope::output_and_error;
-        break;
-      case 'S':
-        settings->match_mode = stream_scope::output_and_error;
-        break;
-      case 'X':
-        if (*rest == '\0') return refuse('X', rest, "the file name is missing");
-        settings->end_on_file = true;
-        settings->end_file = rest;
-        return parse_ok;
-      case 'b':
-        settings->b_flag = true;
-        break;
-      case 'd':
-        settings->debug_mask = 1;
-        if (read_number(rest, true, &settings->debug_mask) == number_too_big) return refuse('d', rest, beyond_range);
-        return parse_ok;
-      case 'e':
-        *command_phase = true;
-        break;
-      case 'h':
-        return parse_usage;
-      case 'm': {
-        parse_outcome r = read_monitor_value(settings, rest);
-        if (r != parse_ok) return r;
-        if (settings->monitor_mode == stream_scope::none) settings->monitor_mode = stream_scope::output_only;
-        if (settings->monitor_sec <= 0) return refuse('m', rest, "the seconds must be a number above 0");
-        return parse_ok;
-      }
-      case 'n':
-        return read_positive('n', rest, &settings->max_count, "the count must be a number above 0");
-      case 'k':
-        return read_gentle_kill(settings, rest);
-      case 'p':
-        // A missing number or 0 means no adoption, so `-p$(cat app.pid)` starts the command
-        // when there is no pid file.
-        if (read_number(rest, false, &settings->reuse_pid) == number_too_big) return refuse('p', rest, beyond_range);
-        if (settings->reuse_pid < 0) return refuse('p', rest, "a process id is not negative");
-        return parse_ok;
-      case 'q':
-        settings->quiet = true;
-        break;
-      case 's':
-        if (*rest == '\0') return refuse('s', rest, "the pattern is missing");
-        if (settings->pattern_count >= max_patterns) {
-          std::fprintf(stderr, "-s string over, max is %d\n", max_patterns);
-        } else {
-          std::size_t len = std::strlen(rest) - (rest[0] == '~' ? 1 : 0);
-          if (len > max_pattern_length) {
-            std::fprintf(stderr, "ERROR: -s string too long (max %d)\n", static_cast<int>(max_pattern_length));
-            return parse_refused;
-          }
-          settings->patterns[settings->pattern_count++] = rest;
-        }
-        if (settings->match_mode == stream_scope::none) settings->match_mode = stream_scope::output_only;
-        return parse_ok;
-      case 't':
-        if (read_number_pair('t', rest, &settings->timeout_sec, &settings->timeout_status) != parse_ok) return parse_usage;
-        if (settings->timeout_sec <= 0) return refuse('t', rest, "the seconds must be a number above 0");
-        return parse_ok;
-      case 'w':
-        return read_positive('w', rest, &settings->restart_pause_max, "the seconds must be a number above 0");
-      case 'x':
-        settings->end_on_status = true;
-        if (read_number(rest, false, &settings->end_status) == number_too_big) return refuse('x', rest, beyond_range);
-        // An exit status the system can give: anything else could never end the cycle.
-        if (settings->end_status < 0 || settings->end_status > 255)
-          return refuse('x', rest, "an exit status is a number from 0 to 255");
-        return parse_ok;
-      default:
-        std::fprintf(stderr, "Option %c ??\n", *p);
-        return parse_usage;
-    }
-  }
+  for (const char* p = word + 1; *p != '\0'; ++p)
+    if (!set_flag(settings, *p, command_phase)) return read_value_option(settings, *p, p + 1);
   return parse_ok;
 }
 
