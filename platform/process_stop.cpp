@@ -40,7 +40,7 @@ bool stop_process(process_handle* handle, stop_first_step first, long grace_ms, 
   // cgroup is waited for until it is empty, as its processes go with the kill.
   std::int64_t reap_deadline = now_ms(p) + reap_wait_ms;
   auto left = [&] {
-    return handle->cgroup_fd >= 0 ? process_tree_running(handle, scope)
+    return held_in_cgroup(handle) ? process_tree_running(handle, scope)
                                   : process_status(handle) == process_state::running;
   };
   while (left() && now_ms(p) < reap_deadline) just_wait(20, p);

@@ -24,7 +24,7 @@ namespace {
 constexpr DWORD all_access = 0x1F0FFF;  // every right a supervisor may need on the process
 constexpr UINT terminated_exit_code = 127;
 
-HANDLE native(const process_handle* h) { return static_cast<HANDLE>(h->system_handle); }
+HANDLE native(const process_handle* h) { return static_cast<HANDLE>(h->system.handle); }
 
 // The record the native query fills for its class 0 (basic information). Every field after
 // the first is pointer-sized, so its layout differs between 32-bit and 64-bit programs.
@@ -196,7 +196,7 @@ void join_tree(process_handle* handle) {
     CloseHandle(job);
     return;
   }
-  handle->tree = job;
+  handle->system.tree = job;
 }
 
 // The end of a process wakes the wait of its record, as a child signal does on POSIX, once the
@@ -208,7 +208,7 @@ void watch_end(process_handle* handle) {
   if (handle->owner == nullptr || !handle->owner->system->ends_watched) return;
   HANDLE wait = nullptr;
   if (RegisterWaitForSingleObject(&wait, native(handle), on_process_end, handle->owner, INFINITE, WT_EXECUTEONLYONCE))
-    handle->end_watch = wait;
+    handle->system.end_watch = wait;
 }
 
 }  // namespace
@@ -265,7 +265,7 @@ int spawn_process(platform* p, process_handle* handle, char* const argv[], child
   }
   if (rc < 0) return rc;
   handle->owner = p;
-  handle->system_handle = started.hProcess;
+  handle->system.handle = started.hProcess;
   handle->own_child = true;
   handle->pid = static_cast<pid_t>(started.dwProcessId);
   join_tree(handle);
@@ -282,7 +282,7 @@ int spawn_process(platform* p, process_handle* handle, char* const argv[], child
 void reap_children(platform*) {}
 
 process_state process_status(process_handle* handle) {
-  if (handle->system_handle == nullptr) return process_state::not_known;
+  if (handle->system.handle == nullptr) return process_state::not_known;
   DWORD code = 0;
   if (!GetExitCodeProcess(native(handle), &code)) return process_state::not_known;
   if (code == STILL_ACTIVE) return process_state::running;
@@ -295,7 +295,7 @@ process_state process_status(process_handle* handle) {
 }
 
 int terminate_process(process_handle* handle) {
-  if (handle->system_handle == nullptr) return 0;
+  if (handle->system.handle == nullptr) return 0;
   handle->kill_sent = true;
   return TerminateProcess(native(handle), terminated_exit_code) ? 0 : -errno_from_system_code(GetLastError());
 }
@@ -305,9 +305,9 @@ int signal_process(process_handle*, int) { return -ENOSYS; }
 
 // The job object holds every process the child started, detached ones included.
 int terminate_process_tree(process_handle* handle, const stop_scope&) {
-  if (handle->system_handle == nullptr) return 0;
+  if (handle->system.handle == nullptr) return 0;
   int rc = terminate_process(handle);
-  if (handle->tree != nullptr) TerminateJobObject(static_cast<HANDLE>(handle->tree), terminated_exit_code);
+  if (handle->system.tree != nullptr) TerminateJobObject(static_cast<HANDLE>(handle->system.tree), terminated_exit_code);
   return rc;
 }
 
@@ -315,7 +315,7 @@ int terminate_process_tree(process_handle* handle, const stop_scope&) {
 int signal_process_tree(process_handle*, int, const stop_scope&) { return 0; }
 
 bool process_tree_running(process_handle* handle, const stop_scope&) {
-  return handle->system_handle != nullptr && process_status(handle) == process_state::running;
+  return handle->system.handle != nullptr && process_status(handle) == process_state::running;
 }
 
 // Processes a run leaves behind are outside its job once its handles are closed.
@@ -330,7 +330,7 @@ int adopt_process(platform* p, process_handle* handle, pid_t pid) {
   HANDLE process = OpenProcess(all_access, FALSE, static_cast<DWORD>(pid));
   if (process == nullptr) return -errno_from_system_code(GetLastError());
   handle->owner = p;
-  handle->system_handle = process;
+  handle->system.handle = process;
   handle->pid = pid;
   watch_end(handle);
   return 0;
@@ -338,17 +338,21 @@ int adopt_process(platform* p, process_handle* handle, pid_t pid) {
 
 void release_process(process_handle* handle) {
   // Waits for a callback under way, so none runs after the handle is gone.
-  if (handle->end_watch != nullptr) UnregisterWaitEx(static_cast<HANDLE>(handle->end_watch), INVALID_HANDLE_VALUE);
-  if (handle->system_handle != nullptr) CloseHandle(native(handle));
-  if (handle->tree != nullptr) CloseHandle(static_cast<HANDLE>(handle->tree));
+  if (handle->system.end_watch != nullptr) UnregisterWaitEx(static_cast<HANDLE>(handle->system.end_watch), INVALID_HANDLE_VALUE);
+  if (handle->system.handle != nullptr) CloseHandle(native(handle));
+  if (handle->system.tree != nullptr) CloseHandle(static_cast<HANDLE>(handle->system.tree));
   *handle = process_handle{};
 }
 
 pid_t own_process_id() { return id_of(GetCurrentProcess()); }
 
 int process_id_of(const process_handle* handle) {
-  if (handle->system_handle == nullptr) return -1;
+  if (handle->system.handle == nullptr) return -1;
   return id_of(native(handle));
 }
 
 char* const* current_environment() { return _environ; }
+
+bool process_held(const process_handle* handle) { return handle->system.handle != nullptr; }
+
+bool held_in_cgroup(const process_handle*) { return false; }

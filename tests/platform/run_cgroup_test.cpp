@@ -63,7 +63,7 @@ TEST_F(RunCgroup, FreezingKillsEverythingTheRunStarted) {
   process_handle h;
   start(&h, "(setsid sleep 300 &); (sleep 301 &); exec sleep 302", 3);
   h.kill_sent = true;
-  kill_run_cgroup_by_freezing(h.cgroup_fd);
+  kill_run_cgroup_by_freezing(h.system.cgroup_fd);
   EXPECT_TRUE(stop_process(&h, already_asked, 3000));
   EXPECT_EQ(h.exit_code, 127);
   release_process(&h);

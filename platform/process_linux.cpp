@@ -81,14 +81,14 @@ void record_end(process_handle* h, int status) {
 }
 
 void close_pidfd(process_handle* h) {
-  if (h->pidfd >= 0) close(h->pidfd);
-  h->pidfd = -1;
+  if (h->system.pidfd >= 0) close(h->system.pidfd);
+  h->system.pidfd = -1;
 }
 
 int send_signal(process_handle* h, int sig) {
   if (h->pid <= 0 || h->reaped) return 0;
 #ifdef SYS_pidfd_send_signal
-  if (h->pidfd >= 0 && syscall(SYS_pidfd_send_signal, h->pidfd, sig, nullptr, 0) == 0) return 0;
+  if (h->system.pidfd >= 0 && syscall(SYS_pidfd_send_signal, h->system.pidfd, sig, nullptr, 0) == 0) return 0;
 #endif
   return kill(h->pid, sig) == 0 ? 0 : -errno;
 }
@@ -131,8 +131,8 @@ int spawn_process(platform* p, process_handle* handle, char* const argv[], child
   handle->owner = p;
   handle->pid = pid;
   handle->own_child = true;
-  handle->pidfd = open_pidfd(pid);
-  handle->cgroup_fd = cgroup;
+  handle->system.pidfd = open_pidfd(pid);
+  handle->system.cgroup_fd = cgroup;
   if (cgroup >= 0) keep_run_cgroup(p, cgroup);
   register_handle(p->system, handle);
   return 0;
@@ -201,8 +201,8 @@ process_state process_status(process_handle* handle) {
   reap_after_child_events(handle->owner);
   if (handle->own_child) return handle->reaped ? process_state::ended : process_state::running;
   // A process that is not ours: its pidfd turns readable once it has ended.
-  if (handle->pidfd >= 0) {
-    struct pollfd p {handle->pidfd, POLLIN, 0};
+  if (handle->system.pidfd >= 0) {
+    struct pollfd p {handle->system.pidfd, POLLIN, 0};
     int n = poll(&p, 1, 0);
     if (n < 0) return process_state::not_known;
     if (n == 0) return process_state::running;
@@ -224,10 +224,10 @@ int signal_process(process_handle* handle, int sig) { return send_signal(handle,
 
 int terminate_process_tree(process_handle* handle, const stop_scope& scope) {
   bool alive = handle->pid > 0 && !handle->reaped;
-  if (handle->cgroup_fd >= 0) {
+  if (handle->system.cgroup_fd >= 0) {
     // The cgroup holds everything the run started, wherever it went: one kill ends it all.
     if (alive) handle->kill_sent = true;
-    return kill_run_cgroup(handle->cgroup_fd);
+    return kill_run_cgroup(handle->system.cgroup_fd);
   }
   if (handle->owner == nullptr) return 0;
   if (alive) {
@@ -242,8 +242,8 @@ int terminate_process_tree(process_handle* handle, const stop_scope& scope) {
 }
 
 int signal_process_tree(process_handle* handle, int sig, const stop_scope& scope) {
-  if (handle->cgroup_fd >= 0) {
-    signal_run_cgroup(handle->cgroup_fd, sig);
+  if (handle->system.cgroup_fd >= 0) {
+    signal_run_cgroup(handle->system.cgroup_fd, sig);
     return 0;
   }
   if (handle->owner == nullptr) return 0;
@@ -262,7 +262,7 @@ bool process_tree_running(process_handle* handle, const stop_scope& scope) {
   if (handle->owner == nullptr) return false;
   reap_children(handle->owner);
   if (handle->pid > 0 && process_status(handle) == process_state::running) return true;
-  if (handle->cgroup_fd >= 0) return run_cgroup_populated(handle->cgroup_fd);
+  if (handle->system.cgroup_fd >= 0) return run_cgroup_populated(handle->system.cgroup_fd);
   return !list_descendants(handle->owner, handle->pid > 0 && !handle->reaped ? handle->pid : 0, scope).empty();
 }
 
@@ -273,8 +273,8 @@ int adopt_process(platform* p, process_handle* handle, pid_t pid) {
   if (kill(pid, 0) != 0) return -errno;
   handle->owner = p;
   handle->pid = pid;
-  handle->pidfd = open_pidfd(pid);
-  if (handle->pidfd < 0 && errno != ENOSYS) {
+  handle->system.pidfd = open_pidfd(pid);
+  if (handle->system.pidfd < 0 && errno != ENOSYS) {
     int err = errno;
     *handle = process_handle{};
     return -err;
@@ -289,9 +289,9 @@ void release_process(process_handle* handle) {
     return;
   }
   unregister_handle(p->system, handle);
-  if (handle->cgroup_fd >= 0) keep_run_cgroup(p, -1);
+  if (handle->system.cgroup_fd >= 0) keep_run_cgroup(p, -1);
   close_pidfd(handle);
-  release_run_cgroup(&p->system->cgroups, &handle->cgroup_fd);
+  release_run_cgroup(&p->system->cgroups, &handle->system.cgroup_fd);
   *handle = process_handle{};
   // Whatever has ended meanwhile, released children included, is collected now; the rest
   // is collected by a later call after its child event.
@@ -299,6 +299,10 @@ void release_process(process_handle* handle) {
 }
 
 pid_t own_process_id() { return getpid(); }
+
+bool process_held(const process_handle* handle) { return handle->pid > 0; }
+
+bool held_in_cgroup(const process_handle* handle) { return handle->system.cgroup_fd >= 0; }
 
 int process_id_of(const process_handle* handle) { return handle->pid > 0 ? handle->pid : -1; }
 
