@@ -11,6 +11,10 @@ constexpr std::size_t watch_file_size = 512;
 constexpr int default_monitor_sec = 60;
 constexpr int default_timeout_status = 99;
 
+// Bits of the -d mask.
+constexpr unsigned debug_trace_words = 1;   // the matcher, the command words, adoption, how runs are held
+constexpr unsigned debug_trace_passes = 2;  // the command words before a start, polling, reading, the watched file
+
 // Which of the child's streams a test looks at.
 enum class stream_scope {
   none,              // no such test
@@ -45,6 +49,12 @@ struct run_settings_record {
   char* cmd_argv[cmd_slots] = {};            // the display words: quoted, shown in messages and traces
   char* child_argv[cmd_slots] = {};          // the words as given: the argument vector the child receives
 };
+
+// What the settings ask for, as the cycle asks it.
+inline bool debug(const run_settings_record* settings, unsigned bit) {
+  return (static_cast<unsigned>(settings->debug_mask) & bit) != 0;
+}
+inline bool watching_file(const run_settings_record* settings) { return settings->watch_file[0] != '\0'; }
 
 // Outcome of parsing and of the checks after it.
 enum parse_outcome {

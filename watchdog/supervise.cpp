@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -24,10 +23,10 @@
 #include "platform/system_error.h"
 #include "platform/wait.h"
 #include "watchdog/child_status.h"
+#include "watchdog/hang_tests.h"
 #include "watchdog/messages.h"
 #include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
-#include "watchdog/chunk_match.h"
 
 namespace {
 
@@ -41,13 +40,6 @@ constexpr long unread_wait_ms = 250;            // the idle wait while silence i
 enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout, pass_stopped };
 
 const char* command_name(const run_settings_record* settings) { return settings->cmd_argv[0]; }
-bool debug(const run_settings_record* settings, int bit) { return (settings->debug_mask & bit) != 0; }
-bool watching_file(const run_settings_record* settings) { return settings->watch_file[0] != '\0'; }
-std::int64_t seconds_ms(int sec) { return static_cast<std::int64_t>(sec) * 1000; }
-
-// "More than <sec> seconds" is counted in whole seconds, as the limits are given: a silence
-// of 2.5 s is 2 seconds, which -m2 does not yet call a hang.
-bool more_than(std::int64_t elapsed_ms, int sec) { return elapsed_ms / 1000 > sec; }
 
 void list_command_words(const supervision_state* s) {
   for (int i = 0; i < s->settings->cmd_argc; ++i) say(s->outputs, "[%2d] %s\n", i, s->settings->cmd_argv[i]);
@@ -113,7 +105,7 @@ int start_command(supervision_state* s) {
       return rc;
     }
   }
-  if (debug(s->settings, 2)) list_command_words(s);
+  if (debug(s->settings, debug_trace_passes)) list_command_words(s);
 
   child_stdio stdio;
   stdio.out = out_pipe[1];
@@ -133,7 +125,7 @@ int start_command(supervision_state* s) {
     return rc;
   }
   relay_run_pipes(&s->relay, out_pipe[0], err_pipe[0]);
-  if (debug(s->settings, 2)) say(s->outputs, "pid: %d\n", process_id_of(&run->child));
+  if (debug(s->settings, debug_trace_passes)) say(s->outputs, "pid: %d\n", process_id_of(&run->child));
   return 0;
 }
 
@@ -156,14 +148,14 @@ bool start_failure_passes(int err) {
 }
 
 bool adopt_running_process(supervision_state* s) {
-  if (debug(s->settings, 1)) say(s->outputs, "check process (%d)\n", s->settings->reuse_pid);
+  if (debug(s->settings, debug_trace_words)) say(s->outputs, "check process (%d)\n", s->settings->reuse_pid);
   process_handle handle;
   if (adopt_process(s->system, &handle, s->settings->reuse_pid) != 0) return false;
   if (!child_running(&handle, &s->query)) {
     release_process(&handle);
     return false;
   }
-  if (debug(s->settings, 1)) say(s->outputs, "process exist A\n");
+  if (debug(s->settings, debug_trace_words)) say(s->outputs, "process exist A\n");
   s->run.child = handle;
   s->adoption_pending = false;
   return true;
@@ -198,88 +190,6 @@ bool relay_until_stop(long ms, void* context) {
 
 // The grace -k gives the run's processes after its signal (0 without -k).
 long gentle_grace_ms(const supervision_state* s) { return s->settings->gentle_kill_sec * 1000L; }
-
-void print_hang(const supervision_state* s, run_end_reason reason) {
-  const run_settings_record* settings = s->settings;
-  const char* stamp = time_stamp(0);
-  switch (reason) {
-    case end_silence:
-      say(s->outputs, "%s ****** WATCHDOG --hung up-- (%d sec no output) ******\n", stamp, settings->monitor_sec);
-      break;
-    case end_error_string:
-      say(s->outputs, "%s ****** WATCHDOG --hung up-- (error string output) ******\n", stamp);
-      break;
-    case end_stale_file:
-      say(s->outputs, "%s ****** WATCHDOG --hung up-- (%d sec file[%s] no update) ******\n", stamp,
-          settings->monitor_sec, settings->watch_file);
-      break;
-    case end_file_missing:
-      say(s->outputs, "%s ****** WATCHDOG --hung up-- (%d sec file[%s] none) ******\n", stamp, settings->monitor_sec,
-          settings->watch_file);
-      break;
-    case end_none:
-    case end_by_itself:
-      break;
-  }
-}
-
-// One look at the watched file: a modification time other than the one seen before, or a
-// file that has appeared, is a change, seen now.
-int examine_watched_file(supervision_state* s, file_time* when) {
-  watched_file* f = &s->run.file;
-  int rc = s->file_time(s->settings->watch_file, when);
-  if (rc == 0) {
-    if (f->looked && (!f->present || !(*when == f->mtime))) f->last_change = s->run.now;
-    f->present = true;
-    f->mtime = *when;
-  } else {
-    f->present = false;
-  }
-  f->looked = true;
-  f->last_look = s->run.now;
-  return rc;
-}
-
-bool error_string_found(const supervision_state* s) {
-  const run_settings_record* settings = s->settings;
-  const run_record* run = &s->run;
-  our_outputs* trace = debug(settings, 1) ? s->outputs : nullptr;
-  for (int i = 0; i < settings->pattern_count; ++i) {
-    if (chunk_matches(settings->patterns[i], run->chunks.out, run->chunks.out_len, trace)) return true;
-    if (settings->match_mode == stream_scope::output_and_error &&
-        chunk_matches(settings->patterns[i], run->chunks.err, run->chunks.err_len, trace))
-      return true;
-  }
-  return false;
-}
-
-run_end_reason test_watched_file(supervision_state* s) {
-  watched_file* f = &s->run.file;
-  if (!more_than(s->run.now - f->base, s->settings->monitor_sec)) return end_none;
-  file_time when;
-  int rc = examine_watched_file(s, &when);
-  if (rc != 0) {
-    say_error(s->outputs, s->settings->watch_file, -rc);
-    return end_file_missing;
-  }
-  f->base = f->last_change;
-  return more_than(s->run.now - f->last_change, s->settings->monitor_sec) ? end_stale_file : end_none;
-}
-
-run_end_reason test_silence(const run_settings_record* settings, const run_record* run) {
-  const int limit = settings->monitor_sec;
-  bool out_silent = more_than(run->now - run->last_out, limit);
-  if (settings->monitor_mode == stream_scope::output_and_error && out_silent && more_than(run->now - run->last_err, limit))
-    return end_silence;
-  if (settings->monitor_mode == stream_scope::output_only && out_silent) return end_silence;
-  return end_none;
-}
-
-// The -t deadline on the monotonic clock; never (INT64_MAX) without -t or before the first run.
-std::int64_t timeout_deadline(const supervision_state* s) {
-  if (s->settings->timeout_sec <= 0 || !s->timeout_started) return INT64_MAX;
-  return s->timeout_start + seconds_ms(s->settings->timeout_sec);
-}
 
 // Milliseconds until the -t deadline; effectively never without -t.
 std::int64_t until_deadline(const supervision_state* s) {
@@ -364,11 +274,11 @@ pass_outcome monitoring_pass(supervision_state* s) {
   }
   // A stream whose backlog is full is not read: its child waits, as on a stalled reader.
   bool left_unread = full_streams(&s->relay) != no_stream && run_pipe(&s->relay, out_stream) >= 0;
-  if (debug(s->settings, 2)) say(s->outputs, "select ... ");
+  if (debug(s->settings, debug_trace_passes)) say(s->outputs, "select ... ");
   bool waited = false;
   unsigned streams = relay_pass(&s->relay, pass_wait(s, left_unread), &run->chunks, &waited);
   run->now = now_ms(s->system);
-  if (debug(s->settings, 2)) trace_reads(s, streams);
+  if (debug(s->settings, debug_trace_passes)) trace_reads(s, streams);
   // Between the reads of a flowing stream the child is surely not silent; the look waits for
   // a pass that waited.
   if (waited && !run->adopted && silence_watched(s->settings)) look_for_output(s);
@@ -438,7 +348,7 @@ void print_end(const supervision_state* s) {
       s->run_count);
 }
 
-bool run_in_progress(const run_record* run) { return run->child.pid > 0 || run->child.system_handle != nullptr; }
+bool run_in_progress(const run_record* run) { return process_held(&run->child); }
 
 // Says why we stop: the signal, or the reader of ours that has gone.
 void announce_stop(const supervision_state* s, int sig, unsigned lost_reader) {
@@ -534,58 +444,6 @@ void init_supervision(supervision_state* state, const run_settings_record* setti
   state->adoption_pending = settings->reuse_pid != 0;
 }
 
-void begin_run_times(supervision_state* s) {
-  run_record* run = &s->run;
-  run->now = now_ms(s->system);
-  run->started = run->now;
-  run->last_out = run->last_err = run->now;
-  run->file = watched_file{};
-  run->file.last_change = run->file.base = run->now;
-  if (watching_file(s->settings)) {
-    file_time when;
-    examine_watched_file(s, &when);
-  }
-  if (!s->timeout_started) {
-    s->timeout_started = true;
-    s->timeout_start = run->now;
-  }
-}
-
-namespace {
-
-void look_at_watched_file(supervision_state* s) {
-  if (!watching_file(s->settings)) return;
-  file_time when;
-  // One look a second notices each change; the debug trace looks in every pass.
-  if (debug(s->settings, 2)) {
-    int rc = examine_watched_file(s, &when);
-    long age = rc == 0 ? static_cast<long>(std::time(nullptr) - when.sec) : static_cast<long>(std::time(nullptr));
-    say(s->outputs, "file (%s) stat:%d %ld > %d \n", s->settings->watch_file, rc == 0 ? 0 : -1, age,
-        s->settings->monitor_sec);
-  } else if (s->run.now - s->run.file.last_look >= 1000) {
-    examine_watched_file(s, &when);
-  }
-}
-
-}  // namespace
-
-bool timeout_due(const supervision_state* s) {
-  return s->run.now >= timeout_deadline(s);
-}
-
-run_end_reason hang_tests(supervision_state* s) {
-  run_end_reason state = end_none;
-  if (watching_file(s->settings)) {
-    look_at_watched_file(s);
-    state = test_watched_file(s);
-  } else {
-    state = test_silence(s->settings, &s->run);
-  }
-  if (s->settings->match_mode != stream_scope::none && error_string_found(s))
-    state = end_error_string;
-  return state;
-}
-
 namespace {
 
 // A start that failed: said, and either the end of the cycle (false, with `*status` set) or,
@@ -661,7 +519,7 @@ int supervise(supervision_state* s) {
     run_record* run = &s->run;
     print_start(s, runs_begun);
     ++runs_begun;
-    if (debug(s->settings, 1)) list_command_words(s);
+    if (debug(s->settings, debug_trace_words)) list_command_words(s);
     take_forwarded_signals(s->system);  // what came between runs was meant for a child that has gone
 
     if (s->adoption_pending) run->adopted = adopt_running_process(s);

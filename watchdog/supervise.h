@@ -87,11 +87,3 @@ void init_supervision(supervision_state* state, const run_settings_record* setti
 // exit_start_failed when the command cannot be started). Ends the process by the signal
 // after a stop request, once the run's processes are ended.
 int supervise(supervision_state* state);
-
-// The steps of a pass that decide, for tests that drive them with a clock of their own in the
-// platform record.
-void begin_run_times(supervision_state* state);  // the run's start on the monotonic clock
-bool timeout_due(const supervision_state* state);
-// The hang a pass finds (end_silence, end_error_string, end_stale_file, end_file_missing), or
-// end_none.
-run_end_reason hang_tests(supervision_state* state);

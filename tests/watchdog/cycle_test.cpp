@@ -9,6 +9,7 @@
 
 #include "tests/helpers/test_platform.h"
 #include "watchdog/run_settings.h"
+#include "watchdog/hang_tests.h"
 #include "watchdog/supervise.h"
 
 namespace {
