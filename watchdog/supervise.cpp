@@ -446,8 +446,9 @@ void init_supervision(supervision_state* state, const run_settings_record* setti
 
 namespace {
 
-// A start that failed: said, and either the end of the cycle (false, with `*status` set) or,
-// for a reason that can pass, the pause before the next attempt (true: go on).
+// A start that failed: said, and either the end of the cycle with exit_start_failed (false)
+// or, for a reason that can pass, the pause before the next attempt (true; `*go_on` is false
+// when the pause ended the cycle).
 bool after_failed_start(supervision_state* s, int start_error, bool* go_on) {
   char how[128];
   std::snprintf(how, sizeof how, "could not start: %s", system_error_text(-start_error));
@@ -510,6 +511,22 @@ bool finish_run(supervision_state* s) {
   return s->end_mark != mark_none;
 }
 
+enum start_outcome { start_running, start_failed_retry, start_cycle_over, start_refused };
+
+// Adopts the -p process or starts the command, and starts the run's clocks.
+start_outcome start_run(supervision_state* s) {
+  run_record* run = &s->run;
+  if (s->adoption_pending) run->adopted = adopt_running_process(s);
+  int start_error = run->adopted ? 0 : start_command(s);
+  if (start_error == 0) {
+    begin_run_times(s);
+    return start_running;
+  }
+  bool go_on = false;
+  if (!after_failed_start(s, start_error, &go_on)) return start_refused;
+  return go_on ? start_failed_retry : start_cycle_over;
+}
+
 }  // namespace
 
 int supervise(supervision_state* s) {
@@ -522,18 +539,13 @@ int supervise(supervision_state* s) {
     if (debug(s->settings, debug_trace_words)) list_command_words(s);
     take_forwarded_signals(s->system);  // what came between runs was meant for a child that has gone
 
-    if (s->adoption_pending) run->adopted = adopt_running_process(s);
-    int start_error = run->adopted ? 0 : start_command(s);
-    if (start_error != 0) {
-      bool go_on = false;
-      if (!after_failed_start(s, start_error, &go_on)) {
-        finish_relay(&s->relay, normal_end_wait(s));
-        return exit_start_failed;
-      }
-      if (!go_on) break;
-      continue;
+    start_outcome started = start_run(s);
+    if (started == start_refused) {
+      finish_relay(&s->relay, normal_end_wait(s));
+      return exit_start_failed;
     }
-    begin_run_times(s);
+    if (started == start_cycle_over) break;
+    if (started == start_failed_retry) continue;
 
     pass_outcome outcome = pass_continue;
     while (outcome == pass_continue) outcome = monitoring_pass(s);

@@ -43,6 +43,33 @@ const char* tail_search(const char* t, const char* text_end, const char* p) {
   return t;
 }
 
+// The walk over a pattern and a text both enclosed in stars: 0 when they match, else 1.
+int match_enclosed(const char* p, const char* t, const char* t_end) {
+  bool pending_question = false;
+  while (*p != '\0' || t != t_end) {
+    if (pending_question) {
+      if (t != t_end) ++t;
+      pending_question = false;
+      continue;
+    }
+    if (*p == '*') {
+      while (*p == '*') ++p;
+      t = (*p == '\0') ? t_end : tail_search(t, t_end, p);
+      continue;
+    }
+    if (*p == '?') {
+      pending_question = true;
+      ++p;
+      continue;
+    }
+    // A pattern at its end, a text at its end, or two different bytes: no match here.
+    if (*p == '\0' || t == t_end || *p != *t) break;
+    ++p;
+    ++t;
+  }
+  return (*p == '\0' && t == t_end) ? 0 : 1;
+}
+
 }  // namespace
 
 int wild_match(const char* pattern, const char* text, std::size_t len) {
@@ -50,38 +77,11 @@ int wild_match(const char* pattern, const char* text, std::size_t len) {
   char txt[work_area_size];
   std::size_t pat_len = 0;
   std::size_t txt_len = 0;
-  int result = 1;
   // Texts that do not fit the work areas never match (output chunks always fit).
-  if (std::strlen(pattern) <= max_pattern_length && enclose_in_stars(pat, pattern, std::strlen(pattern), &pat_len) &&
-      enclose_in_stars(txt, text, len, &txt_len)) {
-    const char* p = pat;
-    const char* t = txt;
-    const char* t_end = txt + txt_len;
-    bool pending_question = false;
-    while (*p != '\0' || t != t_end) {
-      if (pending_question) {
-        if (t != t_end) ++t;
-        pending_question = false;
-        continue;
-      }
-      if (*p == '*') {
-        while (*p == '*') ++p;
-        t = (*p == '\0') ? t_end : tail_search(t, t_end, p);
-        continue;
-      }
-      if (*p == '?') {
-        pending_question = true;
-        ++p;
-        continue;
-      }
-      // A pattern at its end, a text at its end, or two different bytes: no match here.
-      if (*p == '\0' || t == t_end || *p != *t) break;
-      ++p;
-      ++t;
-    }
-    result = (*p == '\0' && t == t_end) ? 0 : 1;
-  }
-  return result;
+  if (std::strlen(pattern) > max_pattern_length || !enclose_in_stars(pat, pattern, std::strlen(pattern), &pat_len) ||
+      !enclose_in_stars(txt, text, len, &txt_len))
+    return 1;
+  return match_enclosed(pat, txt, txt + txt_len);
 }
 
 int wildcmp(const char* pattern, const char* text, std::size_t len) {

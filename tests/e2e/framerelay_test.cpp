@@ -521,9 +521,10 @@ int free_port() {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  bool named = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+               getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
   close(fd);
+  EXPECT_TRUE(named) << "no free port";
   return ntohs(addr.sin_port);
 }
 

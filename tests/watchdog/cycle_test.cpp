@@ -99,8 +99,8 @@ TEST_F(Cycle, HeartbeatThroughClockStepsIsNoHang) {
     if (second == 5) wall += 3600;
     if (second == 10) wall -= 7200;
     fake_mtime = wall;
-    EXPECT_EQ(pass_at(start + second * 1000), end_none) << "second " << second;
-    EXPECT_EQ(pass_at(start + second * 1000 + 500), end_none) << "second " << second << ".5";
+    EXPECT_EQ(pass_at(start + second * 1000LL), end_none) << "second " << second;
+    EXPECT_EQ(pass_at(start + second * 1000LL + 500), end_none) << "second " << second << ".5";
   }
   // Then the heartbeat stops, just after a step: the hang is seen more than 3 s after the
   // last change, counted in whole seconds.
