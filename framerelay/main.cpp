@@ -7,12 +7,9 @@
 #include "framerelay/relay_settings.h"
 #include "platform/pipe.h"
 #include "platform/platform.h"
-#include "platform/signal.h"
 
 int main(int argc, char** argv) {
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  std::setvbuf(stderr, nullptr, _IONBF, 0);
-  ensure_standard_descriptors();
+  prepare_standard_streams();
   locate_program(argc > 0 ? argv[0] : "", program_name, sizeof program_name, program_dir,
                  sizeof program_dir, true, true, separator_rule::double_byte);
   relay_settings_record settings;
@@ -25,8 +22,6 @@ int main(int argc, char** argv) {
                  vector_room - 1 - fixed_encoder_words(settings));
     return 1;
   }
-  // A write to an encoder that has gone fails instead of ending us.
-  ignore_broken_pipes();
   static platform system;
   open_platform(&system);
   return relay_loop(&system, settings);

@@ -48,6 +48,29 @@ child_setup ended_with_us() {
   return setup;
 }
 
+// Starts `argv` joined to us by one pipe: the child writes its standard output into it
+// (`reader` read_by_us) or reads its standard input from it (read_by_child). Our end goes to
+// `*our_end`; a start that fails leaves nothing open, with the error in `*error`.
+start_outcome start_on_pipe(platform* system, process_handle* process, const char* const argv[], int buffer_size,
+                            pipe_reader reader, int* our_end, int* error) {
+  int fds[2];
+  if (!make_child_pipe(fds, buffer_size, reader)) return start_no_pipe;
+  const int child_side = reader == read_by_us ? 1 : 0;
+  child_stdio stdio;
+  if (reader == read_by_us)
+    stdio.out = fds[child_side];
+  else
+    stdio.in = fds[child_side];
+  *error = spawn_process(system, process, const_cast<char* const*>(argv), stdio, nullptr, nullptr, ended_with_us());
+  close_fd(&fds[child_side]);  // the child alone holds its end now
+  if (*error < 0) {
+    close_fd(&fds[1 - child_side]);
+    return start_failed;
+  }
+  *our_end = fds[1 - child_side];
+  return start_ok;
+}
+
 }  // namespace
 
 int build_fetcher_vector(const relay_settings_record& settings, const char* argv[]) {
@@ -70,6 +93,8 @@ int build_fetcher_vector(const relay_settings_record& settings, const char* argv
   return n;
 }
 
+// The words build_encoder_vector writes besides the -x/-X words: "ffmpeg", "-v 0", the input
+// (6 words for the real-time feed, 8 for raw frames), the 6 output words and "pipe:1".
 int fixed_encoder_words(const relay_settings_record& settings) {
   int words = settings.realtime ? 16 : 18;
   return settings.encoder_verbose ? words - 2 : words;
@@ -121,22 +146,13 @@ start_outcome start_fetcher(platform* system, const relay_settings_record& setti
   const char* argv[vector_room];
   build_fetcher_vector(settings, argv);
   if (list) list_vector("wget", argv, settings.url);
-  int fds[2];
-  if (!make_child_pipe(fds, pipe_buffer_size, read_by_us)) return start_no_pipe;
-  child_stdio stdio;
-  stdio.out = fds[1];
-  int rc = spawn_process(system, &pipeline->fetcher_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
-                         ended_with_us());
-  close_fd(&fds[1]);  // wget alone holds the write end now
-  if (rc < 0) {
-    close_fd(&fds[0]);
-    std::fprintf(stderr, "ERROR: spawnvp(wget..) %s\n", system_error_text(-rc));
-    return start_failed;
-  }
-  pipeline->fetch_fd = fds[0];
-  if (process_status(&pipeline->fetcher_process) != process_state::running)
+  int rc = 0;
+  start_outcome outcome =
+      start_on_pipe(system, &pipeline->fetcher_process, argv, pipe_buffer_size, read_by_us, &pipeline->fetch_fd, &rc);
+  if (outcome == start_failed) std::fprintf(stderr, "ERROR: spawnvp(wget..) %s\n", system_error_text(-rc));
+  if (outcome == start_ok && process_status(&pipeline->fetcher_process) != process_state::running)
     std::fputs("wget process none ??\n", stderr);
-  return start_ok;
+  return outcome;
 }
 
 start_outcome start_encoder(platform* system, const relay_settings_record& settings, pipeline_state* pipeline) {
@@ -147,22 +163,14 @@ start_outcome start_encoder(platform* system, const relay_settings_record& setti
   const char* output_file = standard_output_file_name();
   if (!build_encoder_vector(settings, &vector, output_file)) return start_failed;  // refused before any child started
   list_vector("ffmpeg", argv, settings.url);
-  int fds[2];
   // The real-time feed writes 25 whole JPEGs a second, of up to a few MB each for HD
   // cameras: a larger pipe takes them in fewer writes.
-  if (!make_child_pipe(fds, settings.realtime ? realtime_pipe_buffer_size : pipe_buffer_size, read_by_child))
-    return start_no_pipe;
-  child_stdio stdio;
-  stdio.in = fds[0];
-  int rc = spawn_process(system, &pipeline->encoder_process, const_cast<char* const*>(argv), stdio, nullptr, nullptr,
-                         ended_with_us());
-  close_fd(&fds[0]);  // ffmpeg alone holds the read end now
-  if (rc < 0) {
-    close_fd(&fds[1]);
-    std::fputs("ERROR: spawnvp(ffmpeg..)\n", stderr);
-    return start_failed;
-  }
-  pipeline->feed_fd = fds[1];
+  int buffer_size = settings.realtime ? realtime_pipe_buffer_size : pipe_buffer_size;
+  int rc = 0;
+  start_outcome outcome =
+      start_on_pipe(system, &pipeline->encoder_process, argv, buffer_size, read_by_child, &pipeline->feed_fd, &rc);
+  if (outcome == start_failed) std::fputs("ERROR: spawnvp(ffmpeg..)\n", stderr);
+  if (outcome != start_ok) return outcome;
   pipeline->encoder_writes_file = output_file != nullptr && std::strcmp(argv[vector.count - 1], output_file) == 0;
   if (process_status(&pipeline->encoder_process) != process_state::running)
     std::fputs("ERROR: ffmpeg process none ??\n", stderr);

@@ -55,6 +55,10 @@ bool pipe_writers_gone(int read_fd);
 // on a standard descriptor number.
 void ensure_standard_descriptors();
 
+// What both programs do first: the standard descriptors opened as above, stdout and stderr
+// unbuffered, and broken pipes ignored.
+void prepare_standard_streams();
+
 // Our way of writing to one of our own standard streams without ever waiting on its reader.
 // For a pipe, a fifo or a terminal it is a new open file description of the same object, made
 // non-blocking, so the other holders of the descriptor (the shell, a child writing straight to

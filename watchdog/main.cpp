@@ -13,13 +13,9 @@
 #include "watchdog/supervise.h"
 
 int main(int argc, char** argv) {
-  std::setvbuf(stderr, nullptr, _IONBF, 0);
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
-  ensure_standard_descriptors();
+  prepare_standard_streams();
   locate_program(argc > 0 ? argv[0] : "", program_name, sizeof program_name, program_dir,
                  sizeof program_dir, true, true, separator_rule::plain);
-  // A reader that goes away must not end the supervisor: the write just fails.
-  ignore_broken_pipes();
 
   // Parsed once; from here on the settings are only read. They live as long as the process:
   // the cycle ends it by a signal after a stop request.
