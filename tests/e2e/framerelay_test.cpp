@@ -85,6 +85,12 @@ class Framerelay : public E2eDirTest {
     args.insert(args.begin(), binary);
     return run_program(args, o);
   }
+  // The run `pid` is under way: both stand-ins have started, and framerelay has fed the
+  // encoder two frames' worth or waits (on a silent camera or a full feed).
+  bool under_way(pid_t pid) {
+    return access((dir + "/wget.args").c_str(), F_OK) == 0 && access((dir + "/ffmpeg.args").c_str(), F_OK) == 0 &&
+           (io_bytes(pid, "wchar") > 40000 || asleep(pid));
+  }
   std::string binary;
 };
 
@@ -164,8 +170,7 @@ TEST_F(Framerelay, MissingPrograms) {
 TEST_F(Framerelay, StopRequestEndsAWaitOnASilentCamera) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     pid_t pid = start_program({binary, "u"}, dir + "/out", dir + "/err", options({{"FAKE_WGET_SLEEP", "60"}}));
-    ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/ffmpeg.args").c_str(), F_OK) == 0; }));
-    usleep(200000);
+    ASSERT_TRUE(wait_until(10, [&] { return under_way(pid); }));
     kill(pid, sig);
     int status = 0;
     ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << "signal " << sig;
@@ -204,8 +209,8 @@ TEST_F(Framerelay, EncoderMayFinishItsRecording) {
 // Standard output carries the recording: nothing of ours goes there.
 TEST_F(Framerelay, SignalReportGoesToStandardError) {
   pid_t pid = start_program({binary, "u"}, dir + "/out", dir + "/err", options({{"FAKE_WGET_SLEEP", "62"}}));
+  // framerelay takes its signals before it starts a child.
   ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/ffmpeg.args").c_str(), F_OK) == 0; }));
-  usleep(200000);
   // The signals whose default would end us with a core dump, sent from elsewhere.
   for (int sig : {SIGQUIT, SIGBUS, SIGTRAP, SIGSYS}) {
     kill(pid, sig);
@@ -362,8 +367,7 @@ TEST_F(Framerelay, StopRequestEndsABusyOrStalledRun) {
       std::vector<std::string> args = r.args;
       args.insert(args.begin(), binary);
       pid_t pid = start_program(args, dir + "/out", dir + "/err", options(r.env));
-      ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/ffmpeg.args").c_str(), F_OK) == 0; }));
-      usleep(300000);
+      ASSERT_TRUE(wait_until(10, [&] { return under_way(pid); })) << r.what;
       kill(pid, sig);
       auto start = std::chrono::steady_clock::now();
       int status = 0;
@@ -394,8 +398,7 @@ TEST_F(Framerelay, StopWorksWhileOurStandardErrorIsStalled) {
   ASSERT_GE(reader, 0);
   pid_t pid = start_program({binary, "-r1", "u"}, dir + "/out", fifo,
                             options({{"FAKE_WGET_LOOP", "1"}, {"FAKE_FFMPEG_NOISY", "1"}}));
-  ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/ffmpeg.args").c_str(), F_OK) == 0; }));
-  usleep(1000000);  // the encoder's chatter has filled the fifo by now
+  ASSERT_TRUE(wait_until(10, [&] { return pipe_full(reader); })) << "the encoder's chatter fills the fifo";
   kill(pid, SIGTERM);
   auto start = std::chrono::steady_clock::now();
   int status = 0;
@@ -426,8 +429,7 @@ TEST_F(Framerelay, CtrlCToTheWholeGroupIsAStop) {
     // setsid makes framerelay the leader of a group of its own, as a shell does for a job.
     pid_t pid = start_program({"setsid", binary, "-r2", "u"}, dir + "/out", dir + "/err",
                               options({{r.name, r.value}, {"FAKE_FFMPEG_LINGER", "0.1"}}));
-    ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/ffmpeg.args").c_str(), F_OK) == 0; }));
-    usleep(300000);
+    ASSERT_TRUE(wait_until(10, [&] { return under_way(pid); })) << r.name;
     kill(-pid, r.sig);
     int status = 0;
     ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.name;

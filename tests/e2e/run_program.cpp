@@ -5,11 +5,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -170,4 +172,28 @@ int count_lines_with(const std::string& text, const std::string& needle) {
   while (std::getline(in, line))
     if (line.find(needle) != std::string::npos) ++n;
   return n;
+}
+
+long long io_bytes(pid_t pid, const std::string& counter) {
+  std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+  std::string key;
+  long long value = 0;
+  while (io >> key >> value)
+    if (key == counter + ":") return value;
+  return -1;
+}
+
+bool asleep(pid_t pid) {
+  // The state follows the command name in parentheses, which may itself hold ") ".
+  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t end = stat.rfind(") ");
+  return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] == 'S';
+}
+
+// Full but for part of a page: a write that does not fit the rest of the last page starts a
+// new one, so a full pipe may hold a little less than its size.
+bool pipe_full(int read_fd) {
+  int held = 0;
+  int size = fcntl(read_fd, F_GETPIPE_SZ);
+  return size > 0 && ioctl(read_fd, FIONREAD, &held) == 0 && held > size - PIPE_BUF;
 }

@@ -38,6 +38,13 @@ void write_file(const std::string& path, const std::string& text, bool executabl
 // Lines of `text` that contain `needle`.
 int count_lines_with(const std::string& text, const std::string& needle);
 
+// What a test can wait for instead of sleeping: bytes a process has read ("rchar") or
+// written ("wchar") so far over all its descriptors (-1 when unreadable), whether it is asleep
+// in a wait, and whether the pipe or fifo whose read end is `read_fd` is full.
+long long io_bytes(pid_t pid, const std::string& counter);
+bool asleep(pid_t pid);
+bool pipe_full(int read_fd);
+
 // Waits up to `seconds` for `predicate` to hold, checking every 20 ms.
 template <typename F>
 bool wait_until(double seconds, F predicate);

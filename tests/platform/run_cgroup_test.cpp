@@ -101,4 +101,40 @@ TEST_F(RunCgroup, WhatARunThatEndedByItselfLeftIsLeftAloneUntilItEnds) {
   })) << where;
 }
 
+// Where our cgroup lies, read from /proc/self/cgroup and mountinfo texts as a host, a hybrid
+// system and a container show them.
+TEST(CgroupFolder, FoundFromCgroupAndMountinfoTexts) {
+  const std::string host = "36 25 0:31 / /sys/fs/cgroup rw,nosuid shared:9 - cgroup2 cgroup2 rw\n";
+  struct {
+    const char* cgroup;
+    std::string mountinfo;
+    const char* folder;  // empty: not found, and `why` says so
+    const char* why;
+  } rows[] = {
+      {"0::/user.slice/a.scope\n", host, "/sys/fs/cgroup/user.slice/a.scope", ""},
+      {"0::/\n", host, "/sys/fs/cgroup", ""},
+      {"12:pids:/a\n0::/a\n",
+       "30 25 0:26 / /sys/fs/cgroup/pids rw - cgroup cgroup rw,pids\n"
+       "31 25 0:27 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw",
+       "/sys/fs/cgroup/unified/a", ""},
+      {"0::/docker/abc/sub\n", "40 30 0:31 /docker/abc /sys/fs/cgroup ro - cgroup2 cgroup rw\n", "/sys/fs/cgroup/sub", ""},
+      {"0::/docker/abc\n", "40 30 0:31 /docker/abc /sys/fs/cgroup ro - cgroup2 cgroup rw\n", "/sys/fs/cgroup", ""},
+      {"0::/a\n", "50 25 0:31 / /mnt/my\\040cgroups rw - cgroup2 none rw\n", "/mnt/my cgroups/a", ""},
+      {"0::/docker/abcd\n", "40 30 0:31 /docker/abc /sys/fs/cgroup ro - cgroup2 cgroup rw\n", "",
+       "no cgroup2 mount shows our cgroup"},
+      {"0::/a\n", "short line\n22 1 8:1 / / rw - ext4 /dev/sda1 rw\n", "", "no cgroup2 mount shows our cgroup"},
+      {"1:name=systemd:/a\n", host, "", "no cgroup2 hierarchy holds us"},
+      {"0::/../../outside\n", host, "", "our cgroup lies outside our cgroup namespace"},
+  };
+  for (const auto& r : rows) {
+    std::string folder, why;
+    bool found = find_cgroup_folder(r.cgroup, r.mountinfo, &folder, &why);
+    EXPECT_EQ(found, r.folder[0] != '\0') << r.cgroup << why;
+    if (found)
+      EXPECT_EQ(folder, r.folder) << r.cgroup;
+    else
+      EXPECT_EQ(why, r.why) << r.cgroup;
+  }
+}
+
 }  // namespace

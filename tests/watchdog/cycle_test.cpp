@@ -2,14 +2,17 @@
 // whose modification times follow a time of day that steps an hour forward and back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/helpers/test_platform.h"
 #include "watchdog/run_settings.h"
 #include "watchdog/hang_tests.h"
+#include "watchdog/restart_pause.h"
 #include "watchdog/supervise.h"
 
 namespace {
@@ -168,6 +171,34 @@ TEST_F(Cycle, ErrorStringSeesBytesAfterANul) {
   EXPECT_EQ(pass_at(fake_now), end_error_string);
   state.run.chunks.out_len = 1;  // only "x": the rest was not read in this pass
   EXPECT_EQ(pass_at(fake_now), end_none);
+}
+
+// The -w pause: doubling after each short run up to the maximum, back to one second after a
+// run that lasted the maximum; one second always without -w.
+TEST(RestartPause, GrowsAfterShortRunsAndStartsAgainAfterALongOne) {
+  struct {
+    int max_sec;
+    std::vector<std::int64_t> runs_ms;
+    std::vector<std::int64_t> pauses_ms;
+  } rows[] = {
+      {0, {0, 0, 0}, {1000, 1000, 1000}},
+      {10, {0, 500, 9999, 0, 0, 0}, {1000, 2000, 4000, 8000, 10000, 10000}},
+      {10, {0, 0, 10000, 0}, {1000, 2000, 1000, 2000}},
+      {1, {0, 0}, {1000, 1000}},
+      {3, {0, 0, 0}, {1000, 2000, 3000}},
+      {2147483647, std::vector<std::int64_t>(40, 0), {}},
+  };
+  for (const auto& r : rows) {
+    restart_pause pause;
+    for (std::size_t i = 0; i < r.runs_ms.size(); ++i) {
+      std::int64_t ms = next_restart_pause(&pause, r.runs_ms[i], r.max_sec);
+      if (i < r.pauses_ms.size()) {
+        EXPECT_EQ(ms, r.pauses_ms[i]) << "-w" << r.max_sec << " run " << i;
+      }
+      EXPECT_GE(ms, 1000) << "-w" << r.max_sec << " run " << i;
+      EXPECT_LE(ms, std::max<std::int64_t>(1000, r.max_sec * 1000LL)) << "-w" << r.max_sec << " run " << i;
+    }
+  }
 }
 
 }  // namespace
