@@ -1,10 +1,10 @@
 // The Windows baseline for watchdog.exe's relay: starts `test_child flood <MiB>` on a pipe
 // the way watchdog does (_pipe, descriptor swap, _spawnl) and copies its output to ours in
 // 1023-byte ReadFile/_write steps, with no peeks and no status queries.
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#include <windows.h>
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;

@@ -19,7 +19,8 @@ namespace {
 
 std::string segment(unsigned char marker, const std::string& body) {
   std::size_t length = body.size() + 2;
-  return std::string{'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8), static_cast<char>(length)} + body;
+  return std::string{'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8), static_cast<char>(length)} +
+         body;
 }
 
 std::string table_bytes(std::mt19937& rng, std::size_t n) {
@@ -30,8 +31,10 @@ std::string table_bytes(std::mt19937& rng, std::size_t n) {
 
 std::string jpeg(std::mt19937& rng, std::size_t entropy_size, const std::string& thumbnail) {
   std::string s = "\xFF\xD8";
-  s += thumbnail.empty() ? segment(0xE0, "JFIF" + table_bytes(rng, 10)) : segment(0xE1, std::string("Exif\0\0", 6) + thumbnail);
-  s += segment(0xDB, table_bytes(rng, 130)) + segment(0xC0, table_bytes(rng, 15)) + segment(0xC4, table_bytes(rng, 416));
+  s += thumbnail.empty() ? segment(0xE0, "JFIF" + table_bytes(rng, 10))
+                         : segment(0xE1, std::string("Exif\0\0", 6) + thumbnail);
+  s +=
+      segment(0xDB, table_bytes(rng, 130)) + segment(0xC0, table_bytes(rng, 15)) + segment(0xC4, table_bytes(rng, 416));
   s += segment(0xDA, table_bytes(rng, 10));
   for (std::size_t i = 0; i < entropy_size; ++i) {
     auto b = static_cast<char>(rng());

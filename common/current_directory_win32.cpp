@@ -5,9 +5,7 @@
 
 #include <cstring>
 
-bool read_current_directory(char* area, std::size_t size) {
-  return _getcwd(area, static_cast<int>(size)) != nullptr;
-}
+bool read_current_directory(char* area, std::size_t size) { return _getcwd(area, static_cast<int>(size)) != nullptr; }
 
 bool directory_as_reported(const char* dir, char* out, std::size_t size) {
   char saved[4096];

@@ -108,8 +108,8 @@ bool is_separator_at(const char* text, std::size_t index) {
   return !trail && is_separator_byte(text[index]);
 }
 
-void locate_program(const char* invocation_path, char* name, std::size_t name_size, char* dir_out,
-                    std::size_t dir_size, bool use_path, bool make_absolute, separator_rule rule) {
+void locate_program(const char* invocation_path, char* name, std::size_t name_size, char* dir_out, std::size_t dir_size,
+                    bool use_path, bool make_absolute, separator_rule rule) {
   char dir[path_area_size];
   dir[0] = '\0';
   if (name_size > 0) name[0] = '\0';

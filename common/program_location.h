@@ -22,5 +22,5 @@ bool is_separator_at(const char* text, std::size_t index);
 // Splits `invocation_path` into name and directory, optionally looks a bare name up on
 // PATH (`use_path`) and makes the directory absolute (`make_absolute`). Writes both results,
 // each cut to its area size; never fails.
-void locate_program(const char* invocation_path, char* name, std::size_t name_size, char* dir,
-                    std::size_t dir_size, bool use_path, bool make_absolute, separator_rule rule);
+void locate_program(const char* invocation_path, char* name, std::size_t name_size, char* dir, std::size_t dir_size,
+                    bool use_path, bool make_absolute, separator_rule rule);

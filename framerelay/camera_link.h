@@ -22,11 +22,11 @@ enum class link_state {
 
 struct camera_link {
   link_state state = link_state::connected;
-  std::int64_t last_byte_ms = 0;      // connected: when the fetch last brought a byte, or began
-  std::int64_t next_step_ms = 0;      // closing: when wget is killed if still there; away: when to connect again
-  long pause_ms = 0;                  // the pause before the latest connection (0: none yet)
-  long long frames_at_connect = 0;    // the run's frames when this connection began
-  bool stalled = false;               // this connection was ended for want of bytes
+  std::int64_t last_byte_ms = 0;    // connected: when the fetch last brought a byte, or began
+  std::int64_t next_step_ms = 0;    // closing: when wget is killed if still there; away: when to connect again
+  long pause_ms = 0;                // the pause before the latest connection (0: none yet)
+  long long frames_at_connect = 0;  // the run's frames when this connection began
+  bool stalled = false;             // this connection was ended for want of bytes
 };
 
 // What the relay does after a step of the link.
@@ -44,8 +44,7 @@ void link_fetch_ended(camera_link* link, pipeline_state* pipeline, std::int64_t 
 
 // True when the connection has brought no byte for the stall time; it is then ended (wget is
 // killed and the fetch pipe closed).
-bool link_stalled(camera_link* link, pipeline_state* pipeline, const relay_settings_record& settings,
-                  std::int64_t now);
+bool link_stalled(camera_link* link, pipeline_state* pipeline, const relay_settings_record& settings, std::int64_t now);
 
 // One step while closing or away: wget's end is collected and reported, or the camera is
 // connected again once the pause is over. `frames` are the run's frames so far; no_frame

@@ -51,8 +51,8 @@ bool hold_frame_bytes(scanner_state* scanner, const unsigned char* bytes, std::s
 
 // The position after the next start marker from `pos` on (the scanner is then in a frame),
 // or `count`. A run of 0xFF before a marker byte is fill; any other marker is dropped.
-std::size_t find_frame_start(scanner_state* scanner, bool trace_markers, const unsigned char* bytes,
-                             std::size_t count, std::size_t pos) {
+std::size_t find_frame_start(scanner_state* scanner, bool trace_markers, const unsigned char* bytes, std::size_t count,
+                             std::size_t pos) {
   while (pos < count) {
     if (!scanner->after_ff) {
       const void* ff = std::memchr(bytes + pos, marker_lead, count - pos);

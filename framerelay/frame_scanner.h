@@ -15,12 +15,12 @@ constexpr std::size_t frame_size_limit = 16 << 20;  // an open frame longer than
 // sink where it lies; only a frame that spans reads is gathered in the frame buffer.
 struct scanner_state {
   bool in_frame = false;
-  bool after_ff = false;            // the previous byte was a 0xFF whose marker byte is still to come
-  int frame_starts = 0;             // start markers traced so far
-  int length_bytes = 0;             // bytes of a segment's length still to come (0 to 2)
-  std::size_t segment_length = 0;   // the length as far as it has come
-  std::size_t segment_left = 0;     // bytes of a segment still to take whole
-  unsigned char* frame = nullptr;   // the open frame's bytes from earlier reads; grows up to frame_size_limit
+  bool after_ff = false;           // the previous byte was a 0xFF whose marker byte is still to come
+  int frame_starts = 0;            // start markers traced so far
+  int length_bytes = 0;            // bytes of a segment's length still to come (0 to 2)
+  std::size_t segment_length = 0;  // the length as far as it has come
+  std::size_t segment_left = 0;    // bytes of a segment still to take whole
+  unsigned char* frame = nullptr;  // the open frame's bytes from earlier reads; grows up to frame_size_limit
   std::size_t frame_room = 0;
   std::size_t frame_fill = 0;
 };

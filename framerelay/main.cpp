@@ -10,8 +10,8 @@
 
 int main(int argc, char** argv) {
   prepare_standard_streams();
-  locate_program(argc > 0 ? argv[0] : "", program_name, sizeof program_name, program_dir,
-                 sizeof program_dir, true, true, separator_rule::double_byte);
+  locate_program(argc > 0 ? argv[0] : "", program_name, sizeof program_name, program_dir, sizeof program_dir, true,
+                 true, separator_rule::double_byte);
   relay_settings_record settings;
   if (parse_relay_command_line(argc, argv, &settings) != relay_parse_ok) {
     print_usage();

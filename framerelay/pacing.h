@@ -19,12 +19,12 @@ struct pacing_settings {
 struct pacing_state {
   pacing_settings settings;
   frame_feeder feeder{};
-  std::int64_t (*clock)() = nullptr;    // the monotonic clock, in milliseconds
-  bool have_previous = false;           // a frame has been emitted in this run
-  std::int64_t previous_frame_ms = 0;   // the clock at that frame
+  std::int64_t (*clock)() = nullptr;   // the monotonic clock, in milliseconds
+  bool have_previous = false;          // a frame has been emitted in this run
+  std::int64_t previous_frame_ms = 0;  // the clock at that frame
   std::FILE* pacing_log = nullptr;
   int log_line = 0;
-  long long frames = 0;                 // frames emitted in this run
+  long long frames = 0;  // frames emitted in this run
 };
 
 // Starts the pacing of a run: its frames go to `feeder`; with DEBUG_XX set and not empty, the

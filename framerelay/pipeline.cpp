@@ -1,13 +1,13 @@
 // Starting wget and ffmpeg with their fixed argument vectors, joined to us by two pipes.
 #include "framerelay/pipeline.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
-#include <cctype>
 #include <initializer_list>
 #include <string_view>
 
@@ -101,8 +101,7 @@ int fixed_encoder_words(const relay_settings_record& settings) {
 }
 
 bool encoder_vector_fits(const relay_settings_record& settings) {
-  return fixed_encoder_words(settings) + settings.encoder_args_1.count + settings.encoder_args_2.count <
-         vector_room;
+  return fixed_encoder_words(settings) + settings.encoder_args_1.count + settings.encoder_args_2.count < vector_room;
 }
 
 bool build_encoder_vector(const relay_settings_record& settings, encoder_vector* vector, const char* output_file) {

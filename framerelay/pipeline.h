@@ -9,15 +9,15 @@
 
 struct platform;
 
-constexpr int vector_room = 256;  // entries of each argument vector, the null entry included
-constexpr int pipe_buffer_size = 262144;  // fewer wake-ups per MiB relayed
+constexpr int vector_room = 256;                    // entries of each argument vector, the null entry included
+constexpr int pipe_buffer_size = 262144;            // fewer wake-ups per MiB relayed
 constexpr int realtime_pipe_buffer_size = 1 << 20;  // the most an unprivileged process may ask for
 
 struct pipeline_state {
   process_handle fetcher_process;
   process_handle encoder_process;
-  int fetch_fd = -1;  // our read end of the fetch pipe; -1 while it does not exist
-  int feed_fd = -1;   // our write end of the feed pipe; -1 while it does not exist
+  int fetch_fd = -1;                 // our read end of the fetch pipe; -1 while it does not exist
+  int feed_fd = -1;                  // our write end of the feed pipe; -1 while it does not exist
   unsigned long long fed_bytes = 0;  // bytes written into the feed pipe so far
   bool encoder_writes_file = false;  // ffmpeg writes our standard output's file under its own name
 };
@@ -69,4 +69,3 @@ const char* fetcher_exit_meaning(int status);
 // "wget killed by signal 3"), into `text`. False, with nothing written, when it ended well, was
 // ended by us, or has not been seen to end.
 bool describe_fetch_failure(const process_handle& fetcher, char* text, std::size_t size);
-

@@ -37,10 +37,12 @@ void check_picture_size(realtime_feed* feed, const unsigned char* frame, std::si
   if (feed->recorded.width == 0) {
     feed->recorded = picture;
     if (expected.width == 0 || expected == picture) return;
-    std::fprintf(stderr, "Warning: the camera's picture is %dx%d, not the %dx%d of -s; it is recorded at its own size\n",
+    std::fprintf(stderr,
+                 "Warning: the camera's picture is %dx%d, not the %dx%d of -s; it is recorded at its own size\n",
                  picture.width, picture.height, expected.width, expected.height);
   } else if (!(picture == feed->recorded)) {
-    std::fprintf(stderr, "Warning: the camera's picture changed from %dx%d to %dx%d; its frames are recorded as they come\n",
+    std::fprintf(stderr,
+                 "Warning: the camera's picture changed from %dx%d to %dx%d; its frames are recorded as they come\n",
                  feed->recorded.width, feed->recorded.height, picture.width, picture.height);
     feed->warned_change = true;
   }
@@ -71,7 +73,8 @@ feed_outcome take_realtime_frame(void* context, const unsigned char* frame, std:
   long long first_packet = (now - feed->first_frame_ms + packet_interval_ms - 1) / packet_interval_ms;
   // A frame takes the place of the newest waiting one when both would first be shown in the
   // same packet, or when the queue is full.
-  held_frame* last = feed->queue_count > 0 ? &feed->queue[(feed->queue_first + feed->queue_count - 1) % frame_queue_room] : nullptr;
+  held_frame* last =
+      feed->queue_count > 0 ? &feed->queue[(feed->queue_first + feed->queue_count - 1) % frame_queue_room] : nullptr;
   bool replace = last != nullptr && (last->first_packet == first_packet || feed->queue_count == frame_queue_room ||
                                      feed->queue_size - last->size + size > frame_queue_bytes);
   held_frame* slot = replace ? last : &feed->queue[(feed->queue_first + feed->queue_count) % frame_queue_room];

@@ -30,21 +30,21 @@ struct held_frame {
 };
 
 struct realtime_feed {
-  std::int64_t (*clock)() = nullptr;  // the monotonic clock, in milliseconds
-  picture_size expected;           // the size -s gave (0 by 0: none given)
-  picture_size recorded;           // the size of the first frame, which the recording announces
-  bool warned_change = false;      // a change of the picture's size has been reported
+  std::int64_t (*clock)() = nullptr;   // the monotonic clock, in milliseconds
+  picture_size expected;               // the size -s gave (0 by 0: none given)
+  picture_size recorded;               // the size of the first frame, which the recording announces
+  bool warned_change = false;          // a change of the picture's size has been reported
   held_frame queue[frame_queue_room];  // frames newer than `current`, oldest first, as a ring
   int queue_first = 0;
   int queue_count = 0;
-  std::size_t queue_size = 0;      // bytes of the frames in the queue
-  held_frame current;              // the frame of the packet being written
-  std::size_t packet_written = 0;  // bytes of that packet written; 0: none begun
-  bool started = false;            // the first frame has arrived: the timeline runs
-  std::int64_t first_frame_ms = 0; // the monotonic clock at the first frame
-  long long packets_done = 0;      // whole packets written
-  bool feed_full = false;          // the feed took nothing at the last try
-  std::int64_t retry_at_ms = 0;    // while full, when to try again unless the wait says it has room
+  std::size_t queue_size = 0;       // bytes of the frames in the queue
+  held_frame current;               // the frame of the packet being written
+  std::size_t packet_written = 0;   // bytes of that packet written; 0: none begun
+  bool started = false;             // the first frame has arrived: the timeline runs
+  std::int64_t first_frame_ms = 0;  // the monotonic clock at the first frame
+  long long packets_done = 0;       // whole packets written
+  bool feed_full = false;           // the feed took nothing at the last try
+  std::int64_t retry_at_ms = 0;     // while full, when to try again unless the wait says it has room
 };
 
 // `expected` is the picture size the command line gave, 0 by 0 when it gave none; the arrival

@@ -135,13 +135,9 @@ relay_step read_fetch_pipe(relay_run* run, const frame_sink& sink, std::vector<u
 // -R: while the camera is away, the connection is looked after instead of read.
 relay_step tend_camera_link(relay_run* run, run_end* end) {
   switch (step_link(run->system, &run->link, &run->pipeline, run->settings, run->pacing.frames, now_ms(run->system))) {
-    case link_step::wait:
-      return relay_step::wait;
-    case link_step::no_frame:
-      *end = run_no_frame;
-      return relay_step::ended;
-    default:
-      return relay_step::go_on;
+    case link_step::wait: return relay_step::wait;
+    case link_step::no_frame: *end = run_no_frame; return relay_step::ended;
+    default: return relay_step::go_on;
   }
 }
 
@@ -154,7 +150,8 @@ run_end relay_stream(relay_run* run) {
   realtime_feed* realtime = run->realtime;
   // The frames flow scanner -> pacing -> feeder: the feed pipe, or the real-time feed.
   run->feeder = pipe_feeder{run->system, run->pipeline.feed_fd, &run->pipeline.fed_bytes};
-  const frame_feeder feeder = realtime != nullptr ? frame_feeder{take_realtime_frame, realtime} : feeder_of(&run->feeder);
+  const frame_feeder feeder =
+      realtime != nullptr ? frame_feeder{take_realtime_frame, realtime} : feeder_of(&run->feeder);
   const relay_settings_record& given = run->settings;
   begin_pacing(&run->pacing, pacing_settings{given.repeat, given.adaptive}, feeder, run->system->clock, program_dir);
   const frame_sink sink = pacing_sink(&run->pacing);
@@ -261,8 +258,9 @@ int wind_down(relay_run* run, run_end end, std::int64_t encoder_deadline) {
   process_handle* encoder = &pipeline->encoder_process;
   if (has_started(*encoder)) {
     // A stop leaves the encoder the rest of its time; a stream that ended gives it all of it.
-    long grace = end == run_stopped ? static_cast<long>(std::max<std::int64_t>(0, encoder_deadline - now_ms(run->system)))
-                                    : encoder_grace_ms;
+    long grace = end == run_stopped
+                     ? static_cast<long>(std::max<std::int64_t>(0, encoder_deadline - now_ms(run->system)))
+                     : encoder_grace_ms;
     stop_process(encoder, already_asked, grace);
     if (end == run_encoder_gone && !stopped(run)) {
       report_lost_encoder(*encoder, unread, pipeline->fed_bytes, run->settings.encoder_verbose);
@@ -297,7 +295,8 @@ int relay_loop(platform* system, const relay_settings_record& settings) {
   if (encoder_start == start_ok && run.pipeline.fetch_fd >= 0 && run.pipeline.feed_fd >= 0) {
     if (settings.realtime) {
       realtime_feed realtime;
-      begin_realtime_feed(&realtime, settings.size_given ? picture_size{settings.width, settings.height} : picture_size{},
+      begin_realtime_feed(&realtime,
+                          settings.size_given ? picture_size{settings.width, settings.height} : picture_size{},
                           system->clock);
       run.realtime = &realtime;
       end = relay_stream(&run);

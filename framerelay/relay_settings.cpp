@@ -25,7 +25,8 @@ relay_parse_outcome parse_option(const char* word, parse_mode* mode, relay_setti
   const char* rest = word + 2;
   switch (word[1]) {
     case 's':
-      settings->size_given = std::sscanf(rest, "%d,%d", &settings->width, &settings->height) > 0 || settings->size_given;
+      settings->size_given =
+          std::sscanf(rest, "%d,%d", &settings->width, &settings->height) > 0 || settings->size_given;
       break;
     case 'm': {
       // A missing number leaves the setting as it was; one below 1 or beyond the 32-bit range
@@ -58,9 +59,7 @@ relay_parse_outcome parse_option(const char* word, parse_mode* mode, relay_setti
       }
       break;
     }
-    case 'R':
-      settings->realtime = true;
-      break;
+    case 'R': settings->realtime = true; break;
     case 'd': {
       unsigned mask = 0;
       settings->debug = std::sscanf(rest, "%x", &mask) == 1 ? mask : 1;
@@ -74,11 +73,8 @@ relay_parse_outcome parse_option(const char* word, parse_mode* mode, relay_setti
       *mode = word[1] == '1' ? mode_list_1 : mode_list_2;
       break;
     }
-    case 'h':
-      return relay_parse_usage;
-    default:
-      std::fprintf(stderr, "Option %c ??\n", word[1]);
-      return relay_parse_usage;
+    case 'h': return relay_parse_usage;
+    default: std::fprintf(stderr, "Option %c ??\n", word[1]); return relay_parse_usage;
   }
   return relay_parse_ok;
 }

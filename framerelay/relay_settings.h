@@ -19,20 +19,20 @@ struct word_list {
 };
 
 struct relay_settings_record {
-  const char* url = nullptr;       // the camera's stream URL, handed to the fetcher
-  int width = default_width;       // -s<w,h>: frame size handed to the encoder
+  const char* url = nullptr;  // the camera's stream URL, handed to the fetcher
+  int width = default_width;  // -s<w,h>: frame size handed to the encoder
   int height = default_height;
-  bool size_given = false;         // -s was given: under -R, the size the camera is expected to send
-  int repeat = default_repeat;     // -r: times each frame is fed, or the adaptive base
-  bool adaptive = false;           // -r with a negative value: count follows frame spacing
-  bool realtime = false;           // -R: the recording follows the wall clock (the last of -r/-R wins)
+  bool size_given = false;                    // -s was given: under -R, the size the camera is expected to send
+  int repeat = default_repeat;                // -r: times each frame is fed, or the adaptive base
+  bool adaptive = false;                      // -r with a negative value: count follows frame spacing
+  bool realtime = false;                      // -R: the recording follows the wall clock (the last of -r/-R wins)
   int stall_seconds = default_stall_seconds;  // -m: under -R, the camera is lost after this long without a byte
   bool stall_given = false;
-  unsigned debug = 0;              // -d: a mask of the debug_* bits
+  unsigned debug = 0;  // -d: a mask of the debug_* bits
   bool fetcher_verbose = false;
   bool encoder_verbose = false;
-  word_list encoder_args_1;        // after the encoder's input, before its output options
-  word_list encoder_args_2;        // after the output options, before the output name
+  word_list encoder_args_1;  // after the encoder's input, before its output options
+  word_list encoder_args_2;  // after the output options, before the output name
 };
 
 enum relay_parse_outcome { relay_parse_ok = 0, relay_parse_usage };

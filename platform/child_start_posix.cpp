@@ -7,11 +7,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <cstdlib>
-#include <cstring>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
+#include <cstring>
 #ifdef __linux__
 #include <sys/prctl.h>
 #endif

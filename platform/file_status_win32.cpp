@@ -2,9 +2,9 @@
 // the standard output it inherits, so that output is never named to it.
 #include <errno.h>
 #include <io.h>
-#include <cstring>
 #include <sys/stat.h>
 #include <windows.h>
+#include <cstring>
 
 #include "platform/file_status.h"
 

@@ -1,8 +1,8 @@
 // Anonymous pipes and descriptor I/O. Every descriptor made here is close-on-exec, so a
 // child only ever gets the ends installed as its standard descriptors.
 #pragma once
-#include <cstddef>
 #include <sys/types.h>
+#include <cstddef>
 
 // Who reads a pipe: we do, or a child that gets the read end as its standard input. Windows
 // makes a read end of ours one that the wait can sleep on, which a child could not read
@@ -68,9 +68,9 @@ void prepare_standard_streams();
 // room for one write surely holds.
 struct output_writer {
   int fd = -1;
-  bool own = false;          // fd is ours to close
-  bool socket = false;       // written with non-blocking sends
-  std::size_t careful = 0;   // nonzero: the most one write may carry, after a look for room
+  bool own = false;         // fd is ours to close
+  bool socket = false;      // written with non-blocking sends
+  std::size_t careful = 0;  // nonzero: the most one write may carry, after a look for room
 };
 
 void open_output_writer(int fd, output_writer* writer);

@@ -3,12 +3,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <sys/uio.h>
+#include <limits.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <limits.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -61,7 +61,7 @@ ssize_t write_some_constant(int fd, const void* buf, std::size_t len) {
   if (n >= 0) return n;
   if (errno == EAGAIN) return -EAGAIN;
   if (errno == EPIPE) return -EPIPE;
-  // Not a pipe, or a system without it: an ordinary write.
+    // Not a pipe, or a system without it: an ordinary write.
 #endif
   return write_some(fd, buf, len);
 }
@@ -88,7 +88,9 @@ int bytes_available(int fd) {
 }
 
 int pipe_writer_would_wait(int read_fd) {
-  struct pollfd r {read_fd, POLLIN, 0};
+  struct pollfd r {
+    read_fd, POLLIN, 0
+  };
   if (poll(&r, 1, 0) < 0) return -errno;
   if (r.revents & POLLHUP) return 0;  // every writer has gone
   // Room is what the pipe tells its writers: a write end of our own, opened on the same pipe
@@ -98,7 +100,9 @@ int pipe_writer_would_wait(int read_fd) {
   std::snprintf(path, sizeof path, "/proc/self/fd/%d", read_fd);
   int w = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   if (w < 0) return -errno;
-  struct pollfd p {w, POLLOUT, 0};
+  struct pollfd p {
+    w, POLLOUT, 0
+  };
   int n = poll(&p, 1, 0);
   int err = errno;
   close(w);
@@ -107,7 +111,9 @@ int pipe_writer_would_wait(int read_fd) {
 }
 
 bool pipe_writers_gone(int read_fd) {
-  struct pollfd r {read_fd, POLLIN, 0};
+  struct pollfd r {
+    read_fd, POLLIN, 0
+  };
   return poll(&r, 1, 0) >= 0 && (r.revents & POLLHUP) != 0;
 }
 
@@ -149,7 +155,9 @@ void close_output_writer(output_writer* writer) {
 
 long write_output(output_writer* writer, const void* buf, std::size_t len) {
   if (writer->careful != 0) {
-    struct pollfd p {writer->fd, POLLOUT, 0};
+    struct pollfd p {
+      writer->fd, POLLOUT, 0
+    };
     if (poll(&p, 1, 0) <= 0) return -EAGAIN;
     if (p.revents & (POLLERR | POLLHUP)) return -EPIPE;
     if (len > writer->careful) len = writer->careful;

@@ -10,9 +10,9 @@
 #include "platform/pipe_watch_win32.h"
 #include "platform/system_error.h"
 
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <climits>
@@ -74,8 +74,14 @@ int open_descriptors(int fds[2], HANDLE read_end, HANDLE write_end) {
   fds[0] = _open_osfhandle(reinterpret_cast<intptr_t>(read_end), _O_BINARY | _O_NOINHERIT);
   fds[1] = _open_osfhandle(reinterpret_cast<intptr_t>(write_end), _O_BINARY | _O_NOINHERIT);
   if (fds[0] >= 0 && fds[1] >= 0) return 0;
-  if (fds[0] >= 0) _close(fds[0]); else CloseHandle(read_end);
-  if (fds[1] >= 0) _close(fds[1]); else CloseHandle(write_end);
+  if (fds[0] >= 0)
+    _close(fds[0]);
+  else
+    CloseHandle(read_end);
+  if (fds[1] >= 0)
+    _close(fds[1]);
+  else
+    CloseHandle(write_end);
   fds[0] = fds[1] = -1;
   return -EMFILE;
 }
@@ -101,8 +107,7 @@ HANDLE make_overlapped_read_end(DWORD buffer_size, char* name, std::size_t name_
   static unsigned long long first_use = GetTickCount64();
   static unsigned long count = 0;
   for (int attempt = 0; attempt < 256; ++attempt) {
-    std::snprintf(name, name_size, "\\\\.\\pipe\\tools-pipe-%lu-%llu-%lu", GetCurrentProcessId(), first_use,
-                  ++count);
+    std::snprintf(name, name_size, "\\\\.\\pipe\\tools-pipe-%lu-%llu-%lu", GetCurrentProcessId(), first_use, ++count);
     HANDLE h = CreateNamedPipeA(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
                                 buffer_size, 0, nullptr);

@@ -9,23 +9,23 @@ struct platform;
 // Each system's own part of a handle: the layer reads it, the programs never do (they call the
 // functions below).
 struct process_system_part {
-  int pidfd = -1;                 // Linux: a stable reference where the kernel offers one
-  int cgroup_fd = -1;             // Linux: the run's own cgroup, which holds the child and all it starts
-  void* handle = nullptr;         // Windows: the process handle the status and end calls take
-  void* tree = nullptr;           // Windows: the job object that holds the child's descendants
-  void* end_watch = nullptr;      // Windows: the registered wait that wakes the wait at the process's end
+  int pidfd = -1;             // Linux: a stable reference where the kernel offers one
+  int cgroup_fd = -1;         // Linux: the run's own cgroup, which holds the child and all it starts
+  void* handle = nullptr;     // Windows: the process handle the status and end calls take
+  void* tree = nullptr;       // Windows: the job object that holds the child's descendants
+  void* end_watch = nullptr;  // Windows: the registered wait that wakes the wait at the process's end
 };
 
 struct process_handle {
-  platform* owner = nullptr;  // the record whose reaper and waits serve this process
-  pid_t pid = 0;            // 0: no process
-  bool own_child = false;   // started by us, so we reap it
-  bool reaped = false;      // the end has been seen
+  platform* owner = nullptr;     // the record whose reaper and waits serve this process
+  pid_t pid = 0;                 // 0: no process
+  bool own_child = false;        // started by us, so we reap it
+  bool reaped = false;           // the end has been seen
   bool exit_code_known = false;  // exit_code holds the exit status (POSIX: only our own child's)
-  bool kill_sent = false;   // our termination request went out
-  int exit_code = -1;       // exit status, 127 after our kill, 128+N after signal N from elsewhere
-  int end_signal = 0;       // POSIX: the signal N that ended our own child, 0 when it exited itself
-  bool core_dumped = false; // POSIX: that signal left a core dump
+  bool kill_sent = false;        // our termination request went out
+  int exit_code = -1;            // exit status, 127 after our kill, 128+N after signal N from elsewhere
+  int end_signal = 0;            // POSIX: the signal N that ended our own child, 0 when it exited itself
+  bool core_dumped = false;      // POSIX: that signal left a core dump
   process_system_part system;
 };
 

@@ -104,7 +104,6 @@ void watch_child_events(platform* p) {
   if (sigaction(SIGCHLD, &sa, nullptr) == 0) p->system->child_events_watched = true;
 }
 
-
 void become_subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0); }
 
 // The words are passed to the new program whole, so the quoted form is not needed here.
@@ -202,7 +201,9 @@ process_state process_status(process_handle* handle) {
   if (handle->own_child) return handle->reaped ? process_state::ended : process_state::running;
   // A process that is not ours: its pidfd turns readable once it has ended.
   if (handle->system.pidfd >= 0) {
-    struct pollfd p {handle->system.pidfd, POLLIN, 0};
+    struct pollfd p {
+      handle->system.pidfd, POLLIN, 0
+    };
     int n = poll(&p, 1, 0);
     if (n < 0) return process_state::not_known;
     if (n == 0) return process_state::running;

@@ -89,7 +89,9 @@ void read_process_table(process_table* table) {
   closedir(proc);
 }
 
-bool contains(const std::vector<pid_t>& pids, pid_t pid) { return std::find(pids.begin(), pids.end(), pid) != pids.end(); }
+bool contains(const std::vector<pid_t>& pids, pid_t pid) {
+  return std::find(pids.begin(), pids.end(), pid) != pids.end();
+}
 
 // Ourselves and every ancestor up to init (or up to the first process of our PID namespace),
 // read one by one from /proc, so that the answer does not depend on any table: never

@@ -10,9 +10,9 @@
 #include "platform/system_error.h"
 #include "platform/wake_up.h"
 
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -49,8 +49,8 @@ void find_lookup_routines() {
   if (!lookup_pending) return;
   lookup_pending = false;
   if (HMODULE kernel = GetModuleHandleA("KERNEL32.DLL"))
-    get_process_id = reinterpret_cast<get_process_id_routine>(
-        reinterpret_cast<void*>(GetProcAddress(kernel, "GetProcessId")));
+    get_process_id =
+        reinterpret_cast<get_process_id_routine>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetProcessId")));
   if (get_process_id != nullptr) return;
   if (HMODULE ntdll = GetModuleHandleA("NTDLL.DLL"))
     query_process = reinterpret_cast<query_process_routine>(
@@ -217,7 +217,6 @@ void watch_end(process_handle* handle) {
 // is made here, before any thread can need it.
 void watch_child_events(platform* p) { p->system->ends_watched = true; }
 
-
 void become_subreaper() {}
 
 // The job object of the run ends the child with us; there are no cgroups.
@@ -307,7 +306,8 @@ int signal_process(process_handle*, int) { return -ENOSYS; }
 int terminate_process_tree(process_handle* handle, const stop_scope&) {
   if (handle->system.handle == nullptr) return 0;
   int rc = terminate_process(handle);
-  if (handle->system.tree != nullptr) TerminateJobObject(static_cast<HANDLE>(handle->system.tree), terminated_exit_code);
+  if (handle->system.tree != nullptr)
+    TerminateJobObject(static_cast<HANDLE>(handle->system.tree), terminated_exit_code);
   return rc;
 }
 
@@ -338,7 +338,8 @@ int adopt_process(platform* p, process_handle* handle, pid_t pid) {
 
 void release_process(process_handle* handle) {
   // Waits for a callback under way, so none runs after the handle is gone.
-  if (handle->system.end_watch != nullptr) UnregisterWaitEx(static_cast<HANDLE>(handle->system.end_watch), INVALID_HANDLE_VALUE);
+  if (handle->system.end_watch != nullptr)
+    UnregisterWaitEx(static_cast<HANDLE>(handle->system.end_watch), INVALID_HANDLE_VALUE);
   if (handle->system.handle != nullptr) CloseHandle(native(handle));
   if (handle->system.tree != nullptr) CloseHandle(static_cast<HANDLE>(handle->system.tree));
   *handle = process_handle{};

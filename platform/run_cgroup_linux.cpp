@@ -30,11 +30,11 @@
 
 namespace {
 
-constexpr int signal_rounds = 8;            // readings of a cgroup while signalling what it holds
-constexpr int kill_rounds = 3;              // readings of a frozen cgroup while killing what it holds
-constexpr int move_rounds = 50;             // readings of a cgroup while moving what it holds out
-constexpr long freeze_wait_ms = 200;        // how long a cgroup is given to report itself frozen
-constexpr long removal_wait_ms = 500;       // how long an emptied cgroup is given to be removable
+constexpr int signal_rounds = 8;             // readings of a cgroup while signalling what it holds
+constexpr int kill_rounds = 3;               // readings of a frozen cgroup while killing what it holds
+constexpr int move_rounds = 50;              // readings of a cgroup while moving what it holds out
+constexpr long freeze_wait_ms = 200;         // how long a cgroup is given to report itself frozen
+constexpr long removal_wait_ms = 500;        // how long an emptied cgroup is given to be removable
 constexpr std::int64_t sweep_gap_ms = 1000;  // between looks for empty cgroups as processes end
 
 bool read_text(int dir, const char* name, std::string* text) {

@@ -20,15 +20,15 @@ struct run_cgroup_record {
   bool decided = false;
   bool in_use = false;
   bool every_run_held = true;
-  int base = -1;                    // our own cgroup's folder
-  int wake_fd = -1;                 // the platform's wake-up: a wait on a cgroup ends on it too
-  std::string how;                  // the debug trace's line
-  std::string prefix;               // "<program>-<pid>-": names of ours among others' cgroups
+  int base = -1;       // our own cgroup's folder
+  int wake_fd = -1;    // the platform's wake-up: a wait on a cgroup ends on it too
+  std::string how;     // the debug trace's line
+  std::string prefix;  // "<program>-<pid>-": names of ours among others' cgroups
   unsigned made = 0;
-  std::vector<held_cgroup> held;    // cgroups of runs whose handles hold them
-  std::vector<std::string> kept;    // cgroups of released runs, until they are empty and removed
+  std::vector<held_cgroup> held;  // cgroups of runs whose handles hold them
+  std::vector<std::string> kept;  // cgroups of released runs, until they are empty and removed
   std::int64_t last_sweep = 0;
-  bool sweep_due = false;           // processes have ended since the last look
+  bool sweep_due = false;  // processes have ended since the last look
 };
 
 // True once runs are held in cgroups.

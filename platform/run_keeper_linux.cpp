@@ -7,9 +7,9 @@
 // so that what looks for us by name (pidof, pkill) does not find it, and it ignores every
 // signal it can. Where we are the first process of a PID namespace, orphans come to us, and it
 // stays our child: the process tree leaves it out.
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <errno.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>

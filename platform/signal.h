@@ -46,5 +46,4 @@ const char* signal_name(int sig, char* name, unsigned long size);
 void signal_safe_write(int fd, const char* text);
 
 // Formats "prefix<number>suffix" into buf without stdio (for signal handlers); returns buf.
-char* signal_safe_format(char* buf, unsigned long size, const char* prefix, int number,
-                         const char* suffix);
+char* signal_safe_format(char* buf, unsigned long size, const char* prefix, int number, const char* suffix);

@@ -1,8 +1,7 @@
 // Number formatting for signal handlers, where stdio may not be used. Same on every system.
 #include "platform/signal.h"
 
-char* signal_safe_format(char* buf, unsigned long size, const char* prefix, int number,
-                         const char* suffix) {
+char* signal_safe_format(char* buf, unsigned long size, const char* prefix, int number, const char* suffix) {
   char digits[16];
   int nd = 0;
   bool negative = number < 0;

@@ -23,7 +23,7 @@ constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGQUIT, S
 // Signals that would end us at their default action but are neither stop requests nor faults.
 // Ending by them would leave our children running.
 constexpr int ending_signals[] = {
-    SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,
+    SIGUSR1,   SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,
 #ifdef SIGSTKFLT
     SIGSTKFLT,
 #endif
@@ -31,7 +31,6 @@ constexpr int ending_signals[] = {
     SIGPWR,
 #endif
 };
-
 
 void install(int sig, void (*handler)(int, siginfo_t*, void*), bool restart) {
   struct sigaction sa {};
@@ -61,8 +60,8 @@ void on_stop_signal(int sig, siginfo_t*, void*) { request_stop(handler_platform,
 
 void on_reported_signal(int sig, siginfo_t* info, void*) {
   // A fault raised by our own code would recur at once on return: let it end the program.
-  bool real_fault = (sig == SIGSEGV || sig == SIGILL || sig == SIGFPE || sig == SIGBUS) && info != nullptr &&
-                    info->si_code > 0;
+  bool real_fault =
+      (sig == SIGSEGV || sig == SIGILL || sig == SIGFPE || sig == SIGBUS) && info != nullptr && info->si_code > 0;
   if (real_fault) restore_default(sig);
   platform* p = handler_platform;
   if (p == nullptr) return;
@@ -149,7 +148,9 @@ void signal_safe_write(int fd, const char* text) {
   int saved = errno;
   size_t len = strlen(text);
   while (len > 0) {
-    struct pollfd p {fd, POLLOUT, 0};
+    struct pollfd p {
+      fd, POLLOUT, 0
+    };
     if (poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)) break;
     ssize_t n = write(fd, text, len);
     if (n < 0 && errno == EINTR) continue;

@@ -41,12 +41,9 @@ void on_reported_signal(int sig) {
 
 int signal_of_event(DWORD event) {
   switch (event) {
-    case CTRL_C_EVENT:
-      return SIGINT;
-    case CTRL_BREAK_EVENT:
-      return SIGBREAK;
-    default:
-      return SIGTERM;  // the console closes, the user logs off, the system shuts down
+    case CTRL_C_EVENT: return SIGINT;
+    case CTRL_BREAK_EVENT: return SIGBREAK;
+    default: return SIGTERM;  // the console closes, the user logs off, the system shuts down
   }
 }
 

@@ -13,9 +13,9 @@ enum : unsigned {
 };
 
 struct wait_item {
-  int fd = -1;         // -1: skipped
-  unsigned want = 0;   // wait_read and/or wait_write
-  unsigned got = 0;    // filled by the wait
+  int fd = -1;        // -1: skipped
+  unsigned want = 0;  // wait_read and/or wait_write
+  unsigned got = 0;   // filled by the wait
 };
 
 // Waits until one item is ready, a wake-up of `p` arrives (a stop request, a child's end), or

@@ -2,9 +2,9 @@
 #include <errno.h>
 #include <poll.h>
 
+#include "platform/platform_system_linux.h"
 #include "platform/reaping.h"
 #include "platform/wait.h"
-#include "platform/platform_system_linux.h"
 #include "platform/wake_up.h"
 
 int wait_for_events(platform* pf, wait_item* items, int count, long timeout_ms) {
@@ -22,7 +22,7 @@ int wait_for_events(platform* pf, wait_item* items, int count, long timeout_ms) 
   int timeout = timeout_ms < 0 ? -1 : timeout_ms > 0x7fffffffL ? 0x7fffffff : static_cast<int>(timeout_ms);
   int n = poll(p, static_cast<nfds_t>(count) + 1, timeout);
   reap_after_wake_up(pf);  // a child's end may be what woke us (or broke the poll off)
-  if (n <= 0) return 0;  // timeout, or a signal: the caller looks at its flags
+  if (n <= 0) return 0;    // timeout, or a signal: the caller looks at its flags
   if (p[count].revents != 0) take_wake_ups(pf);
   int ready = 0;
   for (int i = 0; i < count; ++i) {

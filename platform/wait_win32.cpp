@@ -42,17 +42,19 @@ int look(wait_item* items, int count) {
 // The events to sleep on: each wanted read end's watch (with `use_watches`), then the wake-up
 // event. Returns their count; *naps_needed tells whether a wanted read end has no watch and
 // must be peeked into.
-DWORD gather_events(const wait_item* items, int count, bool use_watches, HANDLE wake_up_event_handle,
-                    HANDLE* events, bool* naps_needed) {
+DWORD gather_events(const wait_item* items, int count, bool use_watches, HANDLE wake_up_event_handle, HANDLE* events,
+                    bool* naps_needed) {
   DWORD n = 0;
   *naps_needed = false;
   for (int i = 0; i < count; ++i) {
     if (items[i].fd < 0 || !(items[i].want & wait_read)) continue;
     // One slot stays for the wake-up event; read ends beyond what one wait takes are peeked.
-    HANDLE watch = use_watches && n + 1 < MAXIMUM_WAIT_OBJECTS ? static_cast<HANDLE>(read_watch_event(items[i].fd))
-                                                                : nullptr;
-    if (watch != nullptr) events[n++] = watch;
-    else *naps_needed = true;
+    HANDLE watch =
+        use_watches && n + 1 < MAXIMUM_WAIT_OBJECTS ? static_cast<HANDLE>(read_watch_event(items[i].fd)) : nullptr;
+    if (watch != nullptr)
+      events[n++] = watch;
+    else
+      *naps_needed = true;
   }
   if (wake_up_event_handle != nullptr) events[n++] = wake_up_event_handle;
   return n;

@@ -39,9 +39,9 @@ struct camera_options {
   long count = 0;  // 0: forever
   std::string auth;
   bool once = false;
-  long pause_after = -1;   // frames sent before the pause (0: silent from the start); -1: no pause
+  long pause_after = -1;  // frames sent before the pause (0: silent from the start); -1: no pause
   double pause_seconds = 0;
-  long reset_after = 0;    // frames sent before a reset; 0: no reset
+  long reset_after = 0;  // frames sent before a reset; 0: no reset
   bool html = false;
   std::vector<std::string> frames;
 };
@@ -170,9 +170,10 @@ void serve_and_close(int client, const camera_options& opt, const std::vector<st
 }
 
 [[noreturn]] void usage_exit() {
-  std::fputs("usage: test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once] "
-             "[--pause N,S] [--reset-after N] [--html] frame.jpg ...\n",
-             stderr);
+  std::fputs(
+      "usage: test_camera [--port N] [--port-file F] [--fps F] [--count N] [--auth user:pass] [--once] "
+      "[--pause N,S] [--reset-after N] [--html] frame.jpg ...\n",
+      stderr);
   std::exit(2);
 }
 
@@ -185,17 +186,28 @@ camera_options parse_options(int argc, char** argv) {
       if (i + 1 >= argc) usage_exit();
       return argv[++i];
     };
-    if (a == "--port") opt.port = std::atoi(value().c_str());
-    else if (a == "--port-file") opt.port_file = value();
-    else if (a == "--fps") opt.fps = std::atof(value().c_str());
-    else if (a == "--count") opt.count = std::atol(value().c_str());
-    else if (a == "--auth") opt.auth = value();
-    else if (a == "--once") opt.once = true;
-    else if (a == "--pause") std::sscanf(value().c_str(), "%ld,%lf", &opt.pause_after, &opt.pause_seconds);
-    else if (a == "--reset-after") opt.reset_after = std::atol(value().c_str());
-    else if (a == "--html") opt.html = true;
-    else if (a.rfind("--", 0) == 0) usage_exit();
-    else opt.frames.push_back(a);
+    if (a == "--port")
+      opt.port = std::atoi(value().c_str());
+    else if (a == "--port-file")
+      opt.port_file = value();
+    else if (a == "--fps")
+      opt.fps = std::atof(value().c_str());
+    else if (a == "--count")
+      opt.count = std::atol(value().c_str());
+    else if (a == "--auth")
+      opt.auth = value();
+    else if (a == "--once")
+      opt.once = true;
+    else if (a == "--pause")
+      std::sscanf(value().c_str(), "%ld,%lf", &opt.pause_after, &opt.pause_seconds);
+    else if (a == "--reset-after")
+      opt.reset_after = std::atol(value().c_str());
+    else if (a == "--html")
+      opt.html = true;
+    else if (a.rfind("--", 0) == 0)
+      usage_exit();
+    else
+      opt.frames.push_back(a);
   }
   if (opt.frames.empty() || opt.fps <= 0) usage_exit();
   return opt;

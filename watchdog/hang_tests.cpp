@@ -66,7 +66,8 @@ run_end_reason watched_file_hang(supervision_state* s) {
 run_end_reason silence_hang(const run_settings_record* settings, const run_record* run) {
   const int limit = settings->monitor_sec;
   bool out_silent = more_than(run->now - run->last_out, limit);
-  if (settings->monitor_mode == stream_scope::output_and_error && out_silent && more_than(run->now - run->last_err, limit))
+  if (settings->monitor_mode == stream_scope::output_and_error && out_silent &&
+      more_than(run->now - run->last_err, limit))
     return end_silence;
   if (settings->monitor_mode == stream_scope::output_only && out_silent) return end_silence;
   return end_none;
@@ -111,9 +112,7 @@ std::int64_t timeout_deadline(const supervision_state* s) {
   return s->timeout_start + seconds_ms(s->settings->timeout_sec);
 }
 
-bool timeout_due(const supervision_state* s) {
-  return s->run.now >= timeout_deadline(s);
-}
+bool timeout_due(const supervision_state* s) { return s->run.now >= timeout_deadline(s); }
 
 run_end_reason hang_tests(supervision_state* s) {
   run_end_reason state = end_none;
@@ -123,8 +122,7 @@ run_end_reason hang_tests(supervision_state* s) {
   } else {
     state = silence_hang(s->settings, &s->run);
   }
-  if (s->settings->match_mode != stream_scope::none && error_string_found(s))
-    state = end_error_string;
+  if (s->settings->match_mode != stream_scope::none && error_string_found(s)) state = end_error_string;
   return state;
 }
 
@@ -147,7 +145,6 @@ void print_hang(const supervision_state* s, run_end_reason reason) {
           settings->watch_file);
       break;
     case end_none:
-    case end_by_itself:
-      break;
+    case end_by_itself: break;
   }
 }

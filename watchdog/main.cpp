@@ -4,18 +4,18 @@
 
 #include "common/program_location.h"
 #include "platform/pipe.h"
+#include "platform/platform.h"
 #include "platform/process.h"
 #include "platform/run_cgroup.h"
 #include "platform/signal.h"
 #include "watchdog/output_queue.h"
 #include "watchdog/run_settings.h"
-#include "platform/platform.h"
 #include "watchdog/supervise.h"
 
 int main(int argc, char** argv) {
   prepare_standard_streams();
-  locate_program(argc > 0 ? argv[0] : "", program_name, sizeof program_name, program_dir,
-                 sizeof program_dir, true, true, separator_rule::plain);
+  locate_program(argc > 0 ? argv[0] : "", program_name, sizeof program_name, program_dir, sizeof program_dir, true,
+                 true, separator_rule::plain);
 
   // Parsed once; from here on the settings are only read. They live as long as the process:
   // the cycle ends it by a signal after a stop request.

@@ -34,7 +34,7 @@ bool has_room(const relay_unit* r, const relayed_pipe& p) { return !queue_full(q
 // What one wait listens to: pipes (by index) for data, our streams for room.
 struct wait_plan {
   wait_item items[max_waits];
-  int pipe_of[max_waits];  // the relayed pipe of each item, -1 for one of our streams
+  int pipe_of[max_waits];     // the relayed pipe of each item, -1 for one of our streams
   bool ends_pipe[max_waits];  // its writers' end is news: a spared pipe, closed at its end
   int count = 0;
   std::int64_t until_give_up = INT64_MAX;  // ms until the first listed stream of ours is given up
@@ -52,7 +52,8 @@ void add_item(wait_plan* plan, int fd, unsigned want, int pipe, bool ends_pipe =
 wait_plan plan_wait(const relay_unit* r, pipe_set wanted, unsigned streams, std::int64_t give_up_ms) {
   wait_plan plan;
   for (int i = 0; i < r->count; ++i)
-    if ((wanted >> i & 1) && has_room(r, r->pipes[i])) add_item(&plan, r->pipes[i].fd, wait_read, i, !r->pipes[i].current);
+    if ((wanted >> i & 1) && has_room(r, r->pipes[i]))
+      add_item(&plan, r->pipes[i].fd, wait_read, i, !r->pipes[i].current);
   const struct {
     unsigned which;
     const output_queue* queue;
@@ -104,7 +105,8 @@ pipe_set wait_on(relay_unit* r, wait_plan* plan, long ms) {
       if (item.want == wait_write && item.got != 0) return data;  // our stream has room, or its reader has gone
       if ((item.got & wait_read) || ((item.got & wait_hangup) && plan->ends_pipe[i]))
         data |= pipe_set{1} << plan->pipe_of[i];
-      else if (item.got & wait_hangup) finished_pipe = true;
+      else if (item.got & wait_hangup)
+        finished_pipe = true;
     }
     if (data != 0 || !finished_pipe) return data;
     drop_finished_pipes(plan);
@@ -265,7 +267,8 @@ void relay_what_pipes_hold(relay_unit* r, pipe_set set, const reader_wait& wait)
     if (plan.count == 0 || (wait.stop != nullptr && wait.stop(r))) return;
     std::int64_t now = now_ms(r->system);
     if (now >= wait.deadline) return;
-    wait_for_events(r->system, plan.items, plan.count, static_cast<long>(std::min(plan.until_give_up, wait.deadline - now)));
+    wait_for_events(r->system, plan.items, plan.count,
+                    static_cast<long>(std::min(plan.until_give_up, wait.deadline - now)));
     flush_outputs(r->outputs);
   }
 }
@@ -357,8 +360,10 @@ void relay_end_run(relay_unit* relay, bool keep_held, const reader_wait& wait) {
       continue;
     }
     if (held && !relay->said_full) {
-      say(relay->outputs, "ERROR: processes a run left running hold its output pipes, but %d such pipes are relayed "
-                          "already: the new ones are closed\n", spared);
+      say(relay->outputs,
+          "ERROR: processes a run left running hold its output pipes, but %d such pipes are relayed "
+          "already: the new ones are closed\n",
+          spared);
       relay->said_full = true;
     }
     close_counting_loss(relay, p);

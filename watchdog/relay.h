@@ -13,8 +13,8 @@
 #include "watchdog/output_queue.h"
 #include "watchdog/pipe_activity.h"
 
-constexpr std::size_t chunk_size = 1023;  // one read per stream and pass
-constexpr int max_relayed_pipes = 62;     // the run's two and those that processes spared still hold
+constexpr std::size_t chunk_size = 1023;        // one read per stream and pass
+constexpr int max_relayed_pipes = 62;           // the run's two and those that processes spared still hold
 constexpr std::size_t spared_line_room = 4096;  // a spared pipe's line held until its end comes
 
 // Which of our own streams.
@@ -40,7 +40,7 @@ struct relay_unit {
   relayed_pipe pipes[max_relayed_pipes];
   int count = 0;
   unsigned passes = 0;
-  bool said_full = false;      // the line on a full table of spared pipes has been said
+  bool said_full = false;  // the line on a full table of spared pipes has been said
 };
 
 // What one read of each of the current run's pipes brought, for the hang tests.
@@ -55,9 +55,9 @@ struct relay_unit;
 
 // How long output is waited for at an end.
 struct reader_wait {
-  long give_up_ms = 0;                // a stream that has taken nothing this long is given up
+  long give_up_ms = 0;                        // a stream that has taken nothing this long is given up
   bool (*stop)(const relay_unit*) = nullptr;  // ends the wait at once when it holds; null: nothing does
-  std::int64_t deadline = INT64_MAX;  // monotonic ms at which waiting ends whatever else holds
+  std::int64_t deadline = INT64_MAX;          // monotonic ms at which waiting ends whatever else holds
 };
 
 void open_relay(relay_unit* relay, our_outputs* outputs, platform* system);

@@ -189,9 +189,7 @@ parse_outcome read_value_option(run_settings_record* settings, char letter, cons
     case 'w': return read_positive('w', rest, &settings->restart_pause_max, "the seconds must be a number above 0");
     case 'x': return read_end_status(settings, rest);
     case 'h': return parse_usage;
-    default:
-      std::fprintf(stderr, "Option %c ??\n", letter);
-      return parse_usage;
+    default: std::fprintf(stderr, "Option %c ??\n", letter); return parse_usage;
   }
 }
 

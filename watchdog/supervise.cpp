@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -30,12 +30,12 @@
 
 namespace {
 
-constexpr long grace_ms = 3000;                 // a killed or asked child's time to end
-constexpr long pause_ms = 1000;                 // between runs
-constexpr long pass_wait_ms = 1000;             // the longest idle wait of a pass
-constexpr long end_wait_ms = 10000;             // how long a normal end waits on a reader taking nothing
-constexpr long short_wait_ms = 1000;            // the same after a timeout or a stop request
-constexpr long unread_wait_ms = 250;            // the idle wait while silence is watched on an unread pipe
+constexpr long grace_ms = 3000;       // a killed or asked child's time to end
+constexpr long pause_ms = 1000;       // between runs
+constexpr long pass_wait_ms = 1000;   // the longest idle wait of a pass
+constexpr long end_wait_ms = 10000;   // how long a normal end waits on a reader taking nothing
+constexpr long short_wait_ms = 1000;  // the same after a timeout or a stop request
+constexpr long unread_wait_ms = 250;  // the idle wait while silence is watched on an unread pipe
 
 enum pass_outcome { pass_continue, pass_child_ended, pass_killed, pass_timeout, pass_stopped };
 
@@ -111,7 +111,7 @@ int start_command(supervision_state* s) {
   stdio.out = out_pipe[1];
   stdio.err = err_pipe[1];
   child_setup setup;
-  setup.own_cgroup = true;  // where the system allows it, a cgroup holds all the run starts
+  setup.own_cgroup = true;                  // where the system allows it, a cgroup holds all the run starts
   setup.parent_death_signal = kill_signal;  // killed outright, we take the child with us
   int rc = spawn_process(s->system, &run->child, s->settings->child_argv, stdio, environment.data(),
                          s->settings->cmd_argv, setup);
@@ -142,8 +142,7 @@ bool start_failure_passes(int err) {
     case ETXTBSY:
 #endif
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -506,8 +505,10 @@ bool finish_run(supervision_state* s) {
   if (!run->killed && !run->adopted) spare_processes_below_us(s->system, &s->spared);
   s->end_mark = mark_none;
   if (run->killed) return false;
-  if (s->settings->end_on_status && s->query.last_exit_status == s->settings->end_status) s->end_mark = mark_exit_status;
-  else if (s->settings->end_on_file && file_exists(s->settings->end_file)) s->end_mark = mark_exit_file;
+  if (s->settings->end_on_status && s->query.last_exit_status == s->settings->end_status)
+    s->end_mark = mark_exit_status;
+  else if (s->settings->end_on_file && file_exists(s->settings->end_file))
+    s->end_mark = mark_exit_file;
   return s->end_mark != mark_none;
 }
 

@@ -36,11 +36,11 @@ using file_time_source = int (*)(const char* path, file_time* when);
 // compared with the one seen before; how long it stays unchanged is timed on the monotonic
 // clock, so a step of the time of day neither fires the test nor hides a stale file.
 struct watched_file {
-  bool looked = false;             // examined at least once in this run
-  bool present = false;            // found at the last look
-  file_time mtime;                 // its modification time then
-  std::int64_t last_change = 0;    // when a change was first seen (the run's start before that)
-  std::int64_t base = 0;           // the next check is due -m seconds after this
+  bool looked = false;           // examined at least once in this run
+  bool present = false;          // found at the last look
+  file_time mtime;               // its modification time then
+  std::int64_t last_change = 0;  // when a change was first seen (the run's start before that)
+  std::int64_t base = 0;         // the next check is due -m seconds after this
   std::int64_t last_look = 0;
 };
 
@@ -49,10 +49,10 @@ struct run_record {
   process_handle child;
   bool adopted = false;
   bool killed = false;
-  run_chunks chunks;         // what the pass read from the run's pipes
-  std::int64_t started = 0;  // monotonic milliseconds at the run's start
-  std::int64_t now = 0;      // monotonic milliseconds, taken after each poll
-  std::int64_t last_out = 0;   // when the child was last seen writing to its stdout
+  run_chunks chunks;          // what the pass read from the run's pipes
+  std::int64_t started = 0;   // monotonic milliseconds at the run's start
+  std::int64_t now = 0;       // monotonic milliseconds, taken after each poll
+  std::int64_t last_out = 0;  // when the child was last seen writing to its stdout
   std::int64_t last_err = 0;
   watched_file file;
 };
@@ -60,20 +60,20 @@ struct run_record {
 // Everything the cycle keeps, handed down to every step.
 struct supervision_state {
   const run_settings_record* settings = nullptr;  // as parsed; the cycle only reads them
-  platform* system = nullptr;      // the platform record: waits, processes, the stop request, the clock
-  our_outputs* outputs = nullptr;  // our standard output and standard error
-  relay_unit relay;                // moves the children's output to them
-  int run_count = 0;               // children started so far (adoptions do not count)
-  run_end_reason end_reason = end_none;  // how the latest run ended
-  cycle_end_mark end_mark = mark_none;  // why the cycle ended
+  platform* system = nullptr;                     // the platform record: waits, processes, the stop request, the clock
+  our_outputs* outputs = nullptr;                 // our standard output and standard error
+  relay_unit relay;                               // moves the children's output to them
+  int run_count = 0;                              // children started so far (adoptions do not count)
+  run_end_reason end_reason = end_none;           // how the latest run ended
+  cycle_end_mark end_mark = mark_none;            // why the cycle ended
   bool timeout_started = false;
   bool timed_out = false;          // the cycle ended by the -t timeout
   std::int64_t timeout_start = 0;  // start of the first run, for -t (monotonic ms)
   bool adoption_pending = false;   // -p not yet adopted
   int result = exit_done;
-  child_query query;               // how the child is asked about, and its last exit status
-  spared_processes spared;         // what runs that ended by themselves left running
-  restart_pause pause;             // how the pause before the next restart grows (-w)
+  child_query query;        // how the child is asked about, and its last exit status
+  spared_processes spared;  // what runs that ended by themselves left running
+  restart_pause pause;      // how the pause before the next restart grows (-w)
   file_time_source file_time = file_modification_time;
   run_record run;
 };

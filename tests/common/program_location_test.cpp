@@ -51,12 +51,14 @@ class ProgramLocation : public ::testing::Test {
 
 TEST_F(ProgramLocation, SplitsAndMakesAbsolute) {
   std::string r = real(root);
-  struct { std::string path, name, dir; } rows[] = {
+  struct {
+    std::string path, name, dir;
+  } rows[] = {
       {"sub/dir/prog", "prog", r + "/sub/dir"},
       {"sub\\dir\\prog", "prog", r + "/sub\\dir"},  // both separate; no such directory here
-      {"/prog", "prog", r},                                // empty directory part: the current one
+      {"/prog", "prog", r},                         // empty directory part: the current one
       {root + "/opt/tools/prog", "prog", r + "/opt/tools"},
-      {"nowhere/prog", "prog", r + "/nowhere"},            // cannot be entered: the joined candidate
+      {"nowhere/prog", "prog", r + "/nowhere"},  // cannot be entered: the joined candidate
       {"", "", r},
   };
   for (const auto& row : rows) {
@@ -69,12 +71,14 @@ TEST_F(ProgramLocation, SplitsAndMakesAbsolute) {
 
 TEST_F(ProgramLocation, SearchesPathEntriesInOrder) {
   std::string r = real(root);
-  struct { std::string path_value, dir; } rows[] = {
+  struct {
+    std::string path_value, dir;
+  } rows[] = {
       {"a:" + root + "/opt/tools", r + "/opt/tools"},
-      {root + "/bin1:" + root + "/bin2", r + "/bin2"},       // a directory of that name is passed over
+      {root + "/bin1:" + root + "/bin2", r + "/bin2"},               // a directory of that name is passed over
       {std::string(5000, 'x') + ":" + root + "/bin2", r + "/bin2"},  // an overlong entry is skipped
       {std::string(300, 'y') + ":" + root + "/bin2", r + "/bin2"},
-      {root + "/sub", r},                                   // found nowhere: the current directory
+      {root + "/sub", r},  // found nowhere: the current directory
       {"", r},
   };
   for (const auto& row : rows) {

@@ -30,7 +30,9 @@ TEST(Version, RevisionAndDateKeywords) {
 }
 
 TEST(Version, HeaderKeyword) {
-  struct { std::string header, rev, date; } rows[] = {
+  struct {
+    std::string header, rev, date;
+  } rows[] = {
       {"$Header: /src/framerelay.cpp,v 0.24 2016/02/17 06:44:43 someone Exp $", "0.24", "2016/02/17"},
       {"$Header$", "", ""},
   };
@@ -62,7 +64,10 @@ TEST(Version, CutAtStopsPastTheWantedCount) {
 
 TEST(TimeStamp, TwoDigitFieldsInLocalTime) {
   use_utc();
-  struct { std::time_t when; const char* text; } rows[] = {
+  struct {
+    std::time_t when;
+    const char* text;
+  } rows[] = {
       {1592719442, "20/06/21-06:04:02"},  // 2020-06-21 06:04:02 UTC
       {946684800, "00/01/01-00:00:00"},
       {1000000000, "01/09/09-01:46:40"},

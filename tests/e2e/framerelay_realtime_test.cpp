@@ -35,8 +35,8 @@ class RealtimeTest : public E2eDirTest {
   // A flat and a busy picture of the size, as JPEG files.
   void make_scenes(int w, int h) {
     std::string size = std::to_string(w) + "x" + std::to_string(h);
-    for (auto [name, source] : {std::pair<const char*, std::string>{"flat", "color=gray:size=" + size},
-                                {"busy", "testsrc=size=" + size}}) {
+    for (auto [name, source] :
+         {std::pair<const char*, std::string>{"flat", "color=gray:size=" + size}, {"busy", "testsrc=size=" + size}}) {
       std::vector<std::string> args = {"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", source};
       if (std::string(name) == "busy") args.insert(args.end(), {"-vf", "noise=alls=30:allf=t"});
       args.insert(args.end(), {"-frames:v", "1", "-q:v", "3", dir + "/" + name + ".jpg"});
@@ -47,8 +47,8 @@ class RealtimeTest : public E2eDirTest {
   }
   // The sizes of the recording's video packets, in order: one per 1/25 s of its timeline.
   std::vector<long> packet_sizes(const std::string& file) {
-    program_result probe = run_program({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                        "packet=size", "-of", "csv=p=0", file});
+    program_result probe = run_program(
+        {"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "packet=size", "-of", "csv=p=0", file});
     EXPECT_EQ(probe.status, 0) << probe.err;
     std::vector<long> sizes;
     std::istringstream lines(probe.out);
@@ -73,8 +73,8 @@ class RealtimeRecording : public RealtimeTest, public testing::WithParamInterfac
 TEST_P(RealtimeRecording, LastsAsLongAsTheCameraRan) {
   const realtime_case& c = GetParam();
   make_scenes(c.width, c.height);
-  std::vector<std::string> camera = {TEST_CAMERA_BIN, "--port-file", dir + "/port", "--fps", std::to_string(c.fps),
-                                     "--once"};
+  std::vector<std::string> camera = {TEST_CAMERA_BIN, "--port-file",         dir + "/port",
+                                     "--fps",         std::to_string(c.fps), "--once"};
   if (c.stop_after <= 0) camera.insert(camera.end(), {"--count", std::to_string(c.flat + c.busy)});
   if (c.pause > 0) camera.insert(camera.end(), {"--pause", std::to_string(c.flat) + "," + std::to_string(c.pause)});
   // The camera's frames: the flat scene first, then the busy one.
@@ -100,8 +100,8 @@ TEST_P(RealtimeRecording, LastsAsLongAsTheCameraRan) {
     if (frames_in > 0 && first_frame == clock::time_point{}) first_frame = now;
     if (frames_in > c.flat && scene_change == clock::time_point{}) scene_change = now;
     bool camera_done = c.stop_after > 0 ? first_frame != clock::time_point{} &&
-                                               now - first_frame >= std::chrono::duration<double>(c.stop_after)
-                                         : waitpid(cam, nullptr, WNOHANG) == cam;
+                                              now - first_frame >= std::chrono::duration<double>(c.stop_after)
+                                        : waitpid(cam, nullptr, WNOHANG) == cam;
     if (stream_end == clock::time_point{} && camera_done) {
       kill(relay, SIGTERM);
       stream_end = now;
@@ -126,21 +126,21 @@ TEST_P(RealtimeRecording, LastsAsLongAsTheCameraRan) {
   EXPECT_NEAR(length, expected, std::max(0.3, 0.02 * expected)) << c.name;
   if (c.flat > 0 && c.busy > 0 && !sizes.empty()) {
     // The busy scene appears within 0.2 s of the time the camera sent it.
-    long threshold = static_cast<long>(std::sqrt(static_cast<double>(sizes.front()) * static_cast<double>(sizes.back())));
+    long threshold =
+        static_cast<long>(std::sqrt(static_cast<double>(sizes.front()) * static_cast<double>(sizes.back())));
     std::size_t change = 0;
     while (change < sizes.size() && sizes[change] < threshold) ++change;
     EXPECT_NEAR(static_cast<double>(change) / 25, seconds(scene_change), 0.2) << c.name;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cameras, RealtimeRecording,
-    testing::Values(realtime_case{"one_fps", 320, 240, 1, 2, 2, 0, 0, 4},
-                    realtime_case{"thirty_fps_scene_change", 640, 480, 30, 45, 45, 0, 0, 3},
-                    realtime_case{"hd_scene_change", 1920, 1080, 10, 15, 15, 0, 0, 3},
-                    realtime_case{"pause", 320, 240, 10, 10, 10, 2, 0, 4},
-                    realtime_case{"stop", 640, 480, 8, 1, 0, 0, 3, 3}),
-    [](const testing::TestParamInfo<realtime_case>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cameras, RealtimeRecording,
+                         testing::Values(realtime_case{"one_fps", 320, 240, 1, 2, 2, 0, 0, 4},
+                                         realtime_case{"thirty_fps_scene_change", 640, 480, 30, 45, 45, 0, 0, 3},
+                                         realtime_case{"hd_scene_change", 1920, 1080, 10, 15, 15, 0, 0, 3},
+                                         realtime_case{"pause", 320, 240, 10, 10, 10, 2, 0, 4},
+                                         realtime_case{"stop", 640, 480, 8, 1, 0, 0, 3, 3}),
+                         [](const testing::TestParamInfo<realtime_case>& row) { return std::string(row.param.name); });
 
 }  // namespace
 
@@ -149,7 +149,8 @@ namespace {
 // The longest time, in seconds of the recording, that its picture stands still.
 double longest_freeze(const std::vector<std::string>& sums) {
   std::size_t longest = 0;
-  for (std::size_t i = 0, run = 0; i < sums.size(); ++i) longest = std::max(longest, run = i > 0 && sums[i] == sums[i - 1] ? run + 1 : 1);
+  for (std::size_t i = 0, run = 0; i < sums.size(); ++i)
+    longest = std::max(longest, run = i > 0 && sums[i] == sums[i - 1] ? run + 1 : 1);
   return static_cast<double>(longest) / 25;
 }
 
@@ -160,8 +161,8 @@ struct fault_case {
   std::vector<std::string> relay;   // framerelay's words besides -d2 and the URL
   double run_seconds;               // it is stopped this long after its first frame; 0: it ends itself
   int status;
-  double longest_freeze;            // seconds the picture may stand still (one JPEG: always)
-  const char* message;              // a line framerelay writes
+  double longest_freeze;  // seconds the picture may stand still (one JPEG: always)
+  const char* message;    // a line framerelay writes
 };
 
 class CameraFaults : public RealtimeTest, public testing::WithParamInterface<fault_case> {};
@@ -173,15 +174,32 @@ void PrintTo(const fault_case& c, std::ostream* os) { *os << c.name; }
 // frame is a failure; whatever the camera sends is recorded as it is, at its own size.
 TEST_P(CameraFaults, RecordingSurvivesOrFailsClearly) {
   const fault_case& c = GetParam();
-  std::vector<std::string> source = {"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=10",
-                                     "-frames:v", "20", "-q:v", "3", dir + "/f%02d.jpg"};
-  if (c.high_quality) source = {"ffmpeg", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=320x240", "-vf",
-                                "noise=alls=60:allf=t,format=yuvj444p", "-frames:v", "1", "-q:v", "1", dir + "/f01.jpg"};
+  std::vector<std::string> source = {
+      "ffmpeg", "-nostdin", "-v", "error",           "-f", "lavfi", "-i", "testsrc=size=320x240:rate=10", "-frames:v",
+      "20",     "-q:v",     "3",  dir + "/f%02d.jpg"};
+  if (c.high_quality)
+    source = {"ffmpeg",
+              "-nostdin",
+              "-v",
+              "error",
+              "-f",
+              "lavfi",
+              "-i",
+              "testsrc=size=320x240",
+              "-vf",
+              "noise=alls=60:allf=t,format=yuvj444p",
+              "-frames:v",
+              "1",
+              "-q:v",
+              "1",
+              dir + "/f01.jpg"};
   ASSERT_EQ(run_program(source).status, 0);
-  ASSERT_TRUE(!c.high_quality || read_file(dir + "/f01.jpg").size() > 320u * 240 * 3 / 2) << "bigger than a raw picture";
+  ASSERT_TRUE(!c.high_quality || read_file(dir + "/f01.jpg").size() > 320u * 240 * 3 / 2)
+      << "bigger than a raw picture";
   std::vector<std::string> camera = {TEST_CAMERA_BIN, "--port-file", dir + "/port", "--fps", "10"};
   camera.insert(camera.end(), c.camera.begin(), c.camera.end());
-  for (int i = 1; i <= (c.high_quality ? 1 : 20); ++i) camera.push_back(dir + (i < 10 ? "/f0" : "/f") + std::to_string(i) + ".jpg");
+  for (int i = 1; i <= (c.high_quality ? 1 : 20); ++i)
+    camera.push_back(dir + (i < 10 ? "/f0" : "/f") + std::to_string(i) + ".jpg");
   pid_t cam = start_program(camera, dir + "/cam.out", dir + "/cam.err");
   ASSERT_TRUE(wait_until(10, [&] { return access((dir + "/port").c_str(), F_OK) == 0; }));
   std::vector<std::string> relay_words = {FRAMERELAY_BIN, "-d2"};
@@ -212,20 +230,34 @@ TEST_P(CameraFaults, RecordingSurvivesOrFailsClearly) {
   if (!c.high_quality) return;
   EXPECT_EQ(std::count(sums.begin(), sums.end(), picture_sums(dir + "/f01.jpg").at(0)), static_cast<long>(sums.size()))
       << "the camera's own picture";
-  program_result size = run_program({"ffprobe", "-v", "error", "-show_entries", "stream=width,height", "-of", "csv=p=0", dir + "/rec.asf"});
+  program_result size = run_program(
+      {"ffprobe", "-v", "error", "-show_entries", "stream=width,height", "-of", "csv=p=0", dir + "/rec.asf"});
   EXPECT_EQ(size.out, "320,240\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cameras, CameraFaults,
     testing::Values(
-        fault_case{"reset", {"--reset-after", "15"}, false, {"-R"}, 7, 0, 3,
+        fault_case{"reset",
+                   {"--reset-after", "15"},
+                   false,
+                   {"-R"},
+                   7,
+                   0,
+                   3,
                    "camera stream lost (wget ended with exit status 4 (network failure)); connecting again in 1 s"},
-        fault_case{"stall", {"--pause", "15,60"}, false, {"-R", "-m1"}, 7, 0, 1 + 3,
+        fault_case{"stall",
+                   {"--pause", "15,60"},
+                   false,
+                   {"-R", "-m1"},
+                   7,
+                   0,
+                   1 + 3,
                    "camera stream lost (no byte for 1 s); connecting again in 1 s"},
         fault_case{"html", {"--html"}, false, {"-R"}, 0, 2, 0, "ERROR: no JPEG frame came from the camera"},
         fault_case{"html_repeat", {"--html"}, false, {"-r2"}, 0, 2, 0, "ERROR: no JPEG frame came from the camera"},
-        fault_case{"silent", {"--pause", "0,60"}, false, {"-R", "-m1"}, 0, 2, 0, "ERROR: the camera sent no byte for 1 s"},
+        fault_case{
+            "silent", {"--pause", "0,60"}, false, {"-R", "-m1"}, 0, 2, 0, "ERROR: the camera sent no byte for 1 s"},
         fault_case{"high_quality_at_its_own_size", {}, true, {"-R"}, 3, 0, 60, "[EOI]"}),
     [](const testing::TestParamInfo<fault_case>& row) { return std::string(row.param.name); });
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 struct program_result {
-  int status = -1;        // exit status, or 128+N after signal N
+  int status = -1;  // exit status, or 128+N after signal N
   std::string out;
   std::string err;
   double seconds = 0;
@@ -17,17 +17,17 @@ struct program_result {
 
 struct program_options {
   std::vector<std::pair<std::string, std::string>> env;  // added or replaced variables
-  std::vector<std::string> unset;                         // variables removed
+  std::vector<std::string> unset;                        // variables removed
   double timeout_seconds = 60;
-  std::string input;                                      // written to stdin, then closed
+  std::string input;  // written to stdin, then closed
   std::string cwd;
 };
 
 program_result run_program(const std::vector<std::string>& argv, const program_options& options = {});
 
 // Starts a program in the background with stdout/stderr to files; returns its pid.
-pid_t start_program(const std::vector<std::string>& argv, const std::string& out_file,
-                    const std::string& err_file, const program_options& options = {});
+pid_t start_program(const std::vector<std::string>& argv, const std::string& out_file, const std::string& err_file,
+                    const program_options& options = {});
 
 // A fresh temporary directory, removed by remove_tree.
 std::string make_temp_dir();

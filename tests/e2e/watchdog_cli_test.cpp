@@ -47,7 +47,8 @@ TEST_F(WatchdogCli, FailureTable) {
       {{"--", "true"}, "Option - ??\n" + usage_text},
       {{"-X", "true"}, "ERROR: -X: the file name is missing\n" + usage_text},
       {{"-m0", "true"}, "ERROR: -m0: the seconds must be a number above 0\n" + usage_text},
-      {{"-m4294967297", "true"}, "ERROR: -m4294967297: the number is beyond the 32-bit range\n" + usage_text},  // would wrap to -m1
+      {{"-m4294967297", "true"},
+       "ERROR: -m4294967297: the number is beyond the 32-bit range\n" + usage_text},  // would wrap to -m1
       {{"-x256", "true"}, "ERROR: -x256: an exit status is a number from 0 to 255\n" + usage_text},
       {{"-p-1", "true"}, "ERROR: -p-1: a process id is not negative\n" + usage_text},
       {{"-S", "true"}, "ERROR: no string by -s\n"},

@@ -47,7 +47,8 @@ TEST_F(WatchdogCycle, ChildSeesCountAndSupervisorPid) {
 }
 
 TEST_F(WatchdogCycle, OtherVariableNames) {
-  program_result p = watchdog({"-q", "-n1", "-EMY_COUNT", "-PMY_PID", "sh", "-c", "echo $MY_COUNT ${WATCHDOG_COUNT:-unset}"});
+  program_result p =
+      watchdog({"-q", "-n1", "-EMY_COUNT", "-PMY_PID", "sh", "-c", "echo $MY_COUNT ${WATCHDOG_COUNT:-unset}"});
   EXPECT_EQ(p.out, "1,0 unset\n");
   EXPECT_EQ(p.err, "");
 }
@@ -72,7 +73,12 @@ TEST_F(WatchdogCycle, SilenceKillThenRestartSeesTwoTwo) {
 // could not start; -k asks first with its signal, and kills what is left after its grace.
 TEST_F(WatchdogCycle, EachRunsEndIsSaid) {
   const std::string trap = "trap 'echo asked; exit 4' TERM; echo up; while :; do sleep 0.1; done";
-  struct { std::vector<std::string> args; const char* line; const char* out; double min_seconds; } rows[] = {
+  struct {
+    std::vector<std::string> args;
+    const char* line;
+    const char* out;
+    double min_seconds;
+  } rows[] = {
       {{"-n1", "sh", "-c", "exit 3"}, "run ended (exit status 3)", "", 0},
       {{"-n1", "sh", "-c", "kill -SEGV $$"}, "run ended (killed by signal 11", "", 0},
       {{"-m1", "-n1", "sh", "-c", "exec sleep 30"}, "run ended (hang kill)", "", 0},
@@ -81,7 +87,9 @@ TEST_F(WatchdogCycle, EachRunsEndIsSaid) {
       {{"-m1", "-k3", "-n1", "sh", "-c", trap}, "run ended (hang kill)", "up\nasked\n", 0},
       {{"-m1", "-k3", "-n1", "sh", "-c", "trap '' TERM; echo up; exec sleep 30"}, "run ended (hang kill)", "up\n", 3},
       {{"-t1", "-k3,10", "sh", "-c", "trap 'echo usr1; exit' USR1; echo up; while :; do sleep 0.1; done"},
-       "run ended (timeout)", "up\nusr1\n", 0},
+       "run ended (timeout)",
+       "up\nusr1\n",
+       0},
   };
   for (const auto& r : rows) {
     program_result p = watchdog(r.args);
@@ -100,7 +108,8 @@ TEST_F(WatchdogCycle, EndedChildIsRestartedWithReasonOne) {
 }
 
 TEST_F(WatchdogCycle, ErrorStringKills) {
-  program_result p = watchdog({"-sERR*fail", "-n2", "sh", "-c", "echo $WATCHDOG_COUNT; echo 'ERR: disk fail'; exec sleep 30"});
+  program_result p =
+      watchdog({"-sERR*fail", "-n2", "sh", "-c", "echo $WATCHDOG_COUNT; echo 'ERR: disk fail'; exec sleep 30"});
   EXPECT_EQ(p.out, "1,0\nERR: disk fail\n2,3\nERR: disk fail\n");
   EXPECT_EQ(count_lines_with(p.err, "****** WATCHDOG --hung up-- (error string output) ******"), 2);
   EXPECT_EQ(count_lines_with(p.err, "RESTART(3)"), 1);
@@ -123,7 +132,10 @@ TEST_F(WatchdogCycle, InvertedPatternKillsWhenTheTextIsMissing) {
 }
 
 TEST_F(WatchdogCycle, TimeoutEndsWithItsStatus) {
-  struct { std::string option; int status; } rows[] = {{"-t1", 99}, {"-t1,7", 7}};
+  struct {
+    std::string option;
+    int status;
+  } rows[] = {{"-t1", 99}, {"-t1,7", 7}};
   for (const auto& r : rows) {
     program_result p = watchdog({r.option, "sh", "-c", "exec sleep 30"});
     EXPECT_EQ(p.status, r.status);
@@ -196,7 +208,8 @@ TEST_F(WatchdogCycle, StandardErrorCountsAsOutputWithCapitalM) {
 TEST_F(WatchdogCycle, AdoptsARunningProcessThenStartsTheCommand) {
   pid_t victim = start_program({"sleep", "30"}, dir + "/v.out", dir + "/v.err");
   ASSERT_GT(victim, 0);
-  program_result p = watchdog({"-d1", "-m1", "-n1", "-p" + std::to_string(victim), "sh", "-c", "echo started $WATCHDOG_COUNT"});
+  program_result p =
+      watchdog({"-d1", "-m1", "-n1", "-p" + std::to_string(victim), "sh", "-c", "echo started $WATCHDOG_COUNT"});
   int status = 0;
   ASSERT_EQ(waitpid(victim, &status, 0), victim);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the adopted process was killed";
@@ -301,8 +314,10 @@ TEST_F(WatchdogCycle, LaterStartsThatFailForAPassingReasonAreRetried) {
       {[&] { chmod(job.c_str(), 0644); }, [] {}, "Permission denied", 1},
   };
   for (const auto& r : rows) {
-    write_file(job, "#!/bin/sh\necho $WATCHDOG_COUNT; [ ${WATCHDOG_COUNT%,*} = 1 ] || exit 0\n"
-                    "while [ ! -e go ]; do sleep 0.05; done; rm go; exit 1\n", true);
+    write_file(job,
+               "#!/bin/sh\necho $WATCHDOG_COUNT; [ ${WATCHDOG_COUNT%,*} = 1 ] || exit 0\n"
+               "while [ ! -e go ]; do sleep 0.05; done; rm go; exit 1\n",
+               true);
     pid_t pid = start_program({WATCHDOG_BIN, "-x", "-n30", "./job"}, dir + "/out", dir + "/err", in_dir);
     ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "1,0\n"; })) << r.error;
     r.break_it();

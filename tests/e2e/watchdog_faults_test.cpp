@@ -65,7 +65,9 @@ TEST_F(WatchdogFaults, ChildIgnoringTermAndIntIsStillEnded) {
 }
 
 TEST_F(WatchdogFaults, SignalDeathFromOutsideIsStatus128PlusN) {
-  struct { std::string option, signal_name; } rows[] = {{"-x137", "KILL"}, {"-x143", "TERM"}, {"-x130", "INT"}};
+  struct {
+    std::string option, signal_name;
+  } rows[] = {{"-x137", "KILL"}, {"-x143", "TERM"}, {"-x130", "INT"}};
   for (const auto& r : rows) {
     program_result p = watchdog({r.option, "-n3", "sh", "-c", "kill -" + r.signal_name + " $$"});
     EXPECT_EQ(count_lines_with(p.err, "END [sh] <OK-exitstatus> count:1"), 1) << r.signal_name;
@@ -87,8 +89,8 @@ TEST_F(WatchdogFaults, FloodOnBothStreamsArrivesWholeAndInOrder) {
 
 TEST_F(WatchdogFaults, WatchedFileThatVanishesAndReturns) {
   write_file(dir + "/beat", "");
-  std::string script =
-      "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then rm -f beat; " + sleeper + " 30; else for i in 1 2 3 4 5 6 7 8; do touch beat; sleep 0.4; done; fi";
+  std::string script = "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then rm -f beat; " + sleeper +
+                       " 30; else for i in 1 2 3 4 5 6 7 8; do touch beat; sleep 0.4; done; fi";
   program_result p = watchdog({"-m1,beat", "-n2", "sh", "-c", script});
   EXPECT_EQ(count_lines_with(p.err, "file[beat] none"), 1);
   EXPECT_EQ(count_lines_with(p.err, "hung up"), 1);
@@ -123,10 +125,13 @@ TEST_F(WatchdogFaults, ReaderThatGoesAwayEndsTheSupervisorAsAPipelineWriter) {
   program_options o;
   o.cwd = dir;
   program_result p = run_program(
-      {"bash", "-c", std::string(WATCHDOG_BIN) + " -m5 yes " + token + " | head -1; echo \"status ${PIPESTATUS[0]}\" >&2"}, o);
+      {"bash", "-c",
+       std::string(WATCHDOG_BIN) + " -m5 yes " + token + " | head -1; echo \"status ${PIPESTATUS[0]}\" >&2"},
+      o);
   EXPECT_EQ(p.out, token + "\n");
   EXPECT_NE(p.err.find("ERROR: the reader of standard output has gone: the run is stopped and watchdog ends\n"),
-            std::string::npos) << p.err;
+            std::string::npos)
+      << p.err;
   EXPECT_NE(p.err.find("status 141\n"), std::string::npos) << p.err;
   EXPECT_LT(p.seconds, 3) << "within a second, with room for a loaded machine";
 }
@@ -134,18 +139,24 @@ TEST_F(WatchdogFaults, ReaderThatGoesAwayEndsTheSupervisorAsAPipelineWriter) {
 // Every signal that would end watchdog is a stop, passed on to the run, which watchdog names
 // before its END; SIGUSR1 and SIGUSR2 reach the child and the run goes on.
 TEST_F(WatchdogFaults, TerminationIsForwardedAndNothingIsLeft) {
-  struct { int sig; const char* name; bool stops; } rows[] = {
-      {SIGTERM, "TERM", true}, {SIGINT, "INT", true}, {SIGHUP, "HUP", true}, {SIGQUIT, "QUIT", true},
-      {SIGALRM, "ALRM", true}, {SIGRTMIN + 2, "RTMIN+2", true}, {SIGUSR1, "USR1", false}, {SIGUSR2, "USR2", false}};
+  struct {
+    int sig;
+    const char* name;
+    bool stops;
+  } rows[] = {{SIGTERM, "TERM", true},  {SIGINT, "INT", true},   {SIGHUP, "HUP", true},
+              {SIGQUIT, "QUIT", true},  {SIGALRM, "ALRM", true}, {SIGRTMIN + 2, "RTMIN+2", true},
+              {SIGUSR1, "USR1", false}, {SIGUSR2, "USR2", false}};
   for (const auto& r : rows) {
     // The child's own trap: the run goes on after a passed-on signal, ends on a stop.
     std::string script = std::string("trap 'echo got ") + r.name + (r.stops ? "; exit 3' " : "' ") + r.name +
-                         (r.stops ? "" : "; trap 'exit 3' TERM") + "; echo ready; while :; do sleep 0.1; done # " + token;
+                         (r.stops ? "" : "; trap 'exit 3' TERM") + "; echo ready; while :; do sleep 0.1; done # " +
+                         token;
     pid_t pid = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", script}, dir + "/out", dir + "/err");
     ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "ready\n"; }));
     kill(pid, r.sig);
     std::string got = std::string("ready\ngot ") + r.name + "\n";
-    EXPECT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == got; })) << r.name << ": " << read_file(dir + "/out");
+    EXPECT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == got; }))
+        << r.name << ": " << read_file(dir + "/out");
     if (!r.stops) kill(pid, SIGTERM);
     int status = 0;
     ASSERT_TRUE(wait_until(10, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) << r.name;

@@ -5,8 +5,8 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -139,10 +139,12 @@ TEST_P(WatchdogOwnership, EveryEndReachesTheRunAndSparesWhatEarlierRunsLeft) {
     for (const auto& e : ends) {
       std::string what = daemon + ", then " + e.what;
       std::vector<std::string> args = e.args;
-      args.insert(args.end(), {"sh", "-c", "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then\n" + daemon + "\nexit 0\nfi\n(setsid " +
-                                               sleeper + " 318 &); echo second; exec " + sleeper + " 319"});
+      args.insert(args.end(), {"sh", "-c",
+                               "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then\n" + daemon + "\nexit 0\nfi\n(setsid " + sleeper +
+                                   " 318 &); echo second; exec " + sleeper + " 319"});
       run_watchdog(args, e.signal);
-      EXPECT_TRUE(wait_until(3, [&] { return count_lines_with(leftovers(), " 318") + count_lines_with(leftovers(), " 319") == 0; }))
+      EXPECT_TRUE(wait_until(
+          3, [&] { return count_lines_with(leftovers(), " 318") + count_lines_with(leftovers(), " 319") == 0; }))
           << what << ": run 2 was not ended whole";
       EXPECT_EQ(count_lines_with(leftovers(), " 311"), 1) << what << ": the daemon was ended";
       EXPECT_EQ(count_lines_with(read_file(dir + "/err"), "can't kill"), 0) << what;
@@ -166,8 +168,12 @@ TEST_P(WatchdogOwnership, AStopUnderAForkStormEndsWithinTheGrace) {
   // 32 processes that ignore the stop and fork without pause, one child at a time each.
   write_file(dir + "/storm.sh", "trap '' TERM INT HUP; while :; do sh -c :; done\n");
   pid_t wd = 0;
-  pid_t ns = start_in_namespace(false, {"-m60", "sh", "-c", "i=0; while [ $i -lt 32 ]; do sh storm.sh & i=$((i+1)); done; "
-                                        "echo started; exec " + sleeper + " 320"}, &wd);
+  pid_t ns = start_in_namespace(false,
+                                {"-m60", "sh", "-c",
+                                 "i=0; while [ $i -lt 32 ]; do sh storm.sh & i=$((i+1)); done; "
+                                 "echo started; exec " +
+                                     sleeper + " 320"},
+                                &wd);
   ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "started\n"; }));
   auto asked = std::chrono::steady_clock::now();
   EXPECT_TRUE(end_namespace(ns, wd, 60));
@@ -188,7 +194,8 @@ TEST_P(WatchdogOwnership, EndsThatComeTogetherAreAllCollectedAtOnce) {
   for (bool first : {true, false}) {
     pid_t wd = 0;
     pid_t ns = start_in_namespace(first, {"-n3", "sh", "-c", script}, &wd);
-    ASSERT_TRUE(wait_until(60, [&] { return access((dir + "/ready").c_str(), F_OK) == 0 && living_sleepers() > 1500; }));
+    ASSERT_TRUE(
+        wait_until(60, [&] { return access((dir + "/ready").c_str(), F_OK) == 0 && living_sleepers() > 1500; }));
     kill(wd, SIGSTOP);
     run_program({"pkill", "-KILL", "-x", token});
     EXPECT_TRUE(wait_until(10, [&] { return living_sleepers() == 0; }));
@@ -207,8 +214,11 @@ TEST_P(WatchdogOwnership, ChildrenThatKeepReForkingLeaveFewZombies) {
   // most). Run 1 starts them and ends; later runs end at once, so the pauses count too.
   write_file(dir + "/chain.pl", "for (1..100) { exit 0 if fork; select(undef, undef, undef, 0.005) }\n");
   pid_t wd = 0;
-  pid_t ns = start_in_namespace(false, {"sh", "-c", "[ ${WATCHDOG_COUNT%,*} = 1 ] || exit 0; sh -c 'i=0; while [ $i "
-                                        "-lt 32 ]; do perl chain.pl & i=$((i+1)); done'; echo > ready"}, &wd);
+  pid_t ns = start_in_namespace(false,
+                                {"sh", "-c",
+                                 "[ ${WATCHDOG_COUNT%,*} = 1 ] || exit 0; sh -c 'i=0; while [ $i "
+                                 "-lt 32 ]; do perl chain.pl & i=$((i+1)); done'; echo > ready"},
+                                &wd);
   ASSERT_TRUE(wait_until(20, [&] { return access((dir + "/ready").c_str(), F_OK) == 0; }));
   int samples = 0, sum = 0;
   wait_until(2, [&] {
@@ -225,7 +235,8 @@ TEST_P(WatchdogOwnership, NoAdoptionWhenTheAncestorsCannotBeRead) {
   // watchdog is asked to adopt its parent shell where it cannot see its ancestors: no /proc at
   // all, or the /proc of another PID namespace.
   std::string adopt_parent = std::string(WATCHDOG_BIN) + " -n1 -m2 -p$$ true; echo \"status $?\"";
-  std::vector<std::string> empty_proc = {"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /proc && " + adopt_parent, dir};
+  std::vector<std::string> empty_proc = {"unshare", "-m", "sh", "-c", "mount --bind \"$0\" /proc && " + adopt_parent,
+                                         dir};
   for (const auto& argv : {empty_proc, {"unshare", "-fp", "sh", "-c", adopt_parent}}) {
     program_result p = run_program(argv, options());
     EXPECT_EQ(p.out, "status 1\n") << argv[1] << ": the shell must live on\n" << p.err;
@@ -236,8 +247,9 @@ TEST_P(WatchdogOwnership, NoAdoptionWhenTheAncestorsCannotBeRead) {
 // Killed outright, watchdog takes its run with it: the child always (its parent-death
 // signal), everything the run started where a cgroup holds it (the run keeper).
 TEST_P(WatchdogOwnership, AKillOutrightTakesTheRunAlong) {
-  pid_t wd = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", "(" + sleeper + " 320 &); echo up; exec " + sleeper + " 321"},
-                           dir + "/out", dir + "/err", options());
+  pid_t wd =
+      start_program({WATCHDOG_BIN, "-m30", "sh", "-c", "(" + sleeper + " 320 &); echo up; exec " + sleeper + " 321"},
+                    dir + "/out", dir + "/err", options());
   // This test's sleepers by their own name, "<pid> <token> <seconds>".
   auto sleeping = [&](const char* seconds) {
     return count_lines_with(run_program({"pgrep", "-a", "-x", token}).out, std::string(" ") + seconds);
@@ -257,8 +269,8 @@ TEST_P(WatchdogOwnership, AKillOutrightTakesTheRunAlong) {
 // its lines are relayed, and they are no output of that run, which is killed for silence.
 TEST_P(WatchdogOwnership, WhatARunLeftRunningKeepsItsOutput) {
   std::string loop = "while :; do echo tick; " + sleeper + " 0.1; done";
-  run_watchdog({"-m2", "-n2", "sh", "-c", "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then (" + loop + ") & exit 0; fi; exec " +
-                                         sleeper + " 30"});
+  run_watchdog({"-m2", "-n2", "sh", "-c",
+                "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then (" + loop + ") & exit 0; fi; exec " + sleeper + " 30"});
   std::string err = read_file(dir + "/err");
   EXPECT_EQ(count_lines_with(err, "--hung up-- (2 sec no output)"), 1) << err;
   // Run 2 lasts about 3 s after a pause of 1: at 10 a second, that is some 40 lines.

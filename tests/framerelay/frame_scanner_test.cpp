@@ -70,8 +70,8 @@ class FrameRelay : public ::testing::Test {
       begin_pacing(&pacing, pacing_settings{settings.repeat, settings.adaptive}, frame_feeder{collect, &sink},
                    read_test_clock, program_dir);
     begun = true;
-    return scan_bytes(&scanner, settings.trace_markers, pacing_sink(&pacing), reinterpret_cast<const unsigned char*>(in.data()),
-                      in.size());
+    return scan_bytes(&scanner, settings.trace_markers, pacing_sink(&pacing),
+                      reinterpret_cast<const unsigned char*>(in.data()), in.size());
   }
   scanner_state scanner;
   pacing_state pacing;
@@ -95,15 +95,30 @@ bytes jpeg(const bytes& head, const bytes& data) {
 // Each stream whole, cut in two at every offset, and one byte per read.
 TEST_F(FrameRelay, FramesEndWhereTheImageEnds) {
   settings.repeat = 2;
-  const bytes F = "\xFF\xD8" "abc" "\xFF\xD9", G = "\xFF\xD8" "a\xFF\xFF\xD9", H = "\xFF\xD8" "a\xFF\xD9";
+  const bytes F = "\xFF\xD8"
+                  "abc"
+                  "\xFF\xD9",
+              G = "\xFF\xD8"
+                  "a\xFF\xFF\xD9",
+              H = "\xFF\xD8"
+                  "a\xFF\xD9";
   const bytes exif = jpeg(segment(0xE1, "Exif\0\0"s + jpeg("", "small")), "data");
   const bytes comment = jpeg(segment(0xFE, bytes(300, 'c') + "\xFF\xD9 in a comment"), "data");
-  const bytes data = jpeg("", "d\xFF\x00\xD9" "d\xFF\xD3" "d"s);
+  const bytes data = jpeg("",
+                          "d\xFF\x00\xD9"
+                          "d\xFF\xD3"
+                          "d"s);
   const bytes progressive = jpeg("", "scan 1" + segment(0xC4, "\xFF\xD9") + segment(0xDA, "h") + "scan 2");
   const bytes fill = jpeg("\xFF\xFF", "data\xFF\xFF");
   const bytes no_length = jpeg("\xFF\xE0\x00\x01"s, "data");
-  const bytes inner_start = "\xFF\xD8" "a\xFF\xD8" "b\xFF\xD9";
-  struct { bytes in, out; const char* what; } rows[] = {
+  const bytes inner_start =
+      "\xFF\xD8"
+      "a\xFF\xD8"
+      "b\xFF\xD9";
+  struct {
+    bytes in, out;
+    const char* what;
+  } rows[] = {
       {"junk" + F + "between" + F + "tail", F + F + F + F, "bytes outside frames are dropped"},
       {exif + "\r\n" + F, exif + exif + F + F, "an EXIF thumbnail's end marker does not end the frame"},
       {comment, comment + comment, "nor does one in a comment"},
@@ -114,7 +129,9 @@ TEST_F(FrameRelay, FramesEndWhereTheImageEnds) {
       {"\xFF" + H, H + H, "fill before a start marker"},
       {inner_start, inner_start + inner_start, "a start marker inside a frame is copied"},
       {no_length, no_length + no_length, "a length below 2 covers nothing"},
-      {"\xFF\xD8" "open frame", "", "an unfinished frame is never written"},
+      {"\xFF\xD8"
+       "open frame",
+       "", "an unfinished frame is never written"},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(reference_output(r.in, 2), r.out) << "the reference: " << r.what;
@@ -132,7 +149,9 @@ TEST_F(FrameRelay, FramesEndWhereTheImageEnds) {
   // Every marker but the standalone ones carries a length that covers what follows.
   for (int code = 0; code < 0xFF; ++code) {
     restart();
-    const bytes in = "\xFF\xD8\xFF"s + static_cast<char>(code) + "\x00\x04\xFF\xD9" "end\xFF\xD9"s;
+    const bytes in = "\xFF\xD8\xFF"s + static_cast<char>(code) +
+                     "\x00\x04\xFF\xD9"
+                     "end\xFF\xD9"s;
     const bool standalone = code <= 0x01 || (code >= 0xD0 && code <= 0xD8);
     const bytes frame = in.substr(0, code == 0xD9 ? 4 : standalone ? 8 : in.size());
     feed(in);
@@ -189,14 +208,18 @@ TEST_F(FrameRelay, OverlongOpenFrameIsDroppedAndTheNextIsFed) {
   // A segment of 256 bytes (254 after its length) that would cover a whole frame.
   const bytes covering = "\xFF\xE1\x01\x00"s + next + bytes(154, 'p') + end;
   const std::size_t limit = frame_size_limit;
-  struct { std::size_t open_size; bytes tail; std::size_t fed; } rows[] = {
-      {limit, end, 2 * limit + 200},               // exactly at the limit: kept
-      {limit + 1, end, 200},                       // one byte more: dropped
+  struct {
+    std::size_t open_size;
+    bytes tail;
+    std::size_t fed;
+  } rows[] = {
+      {limit, end, 2 * limit + 200},  // exactly at the limit: kept
+      {limit + 1, end, 200},          // one byte more: dropped
       {17u << 20, end, 200},
-      {limit - 258, covering, 2 * limit + 200},    // the segment and the end marker fit
-      {limit - 256, covering, 200},                // the segment fits, the end marker passes
-      {limit - 255, covering, 400},                // the length passes: what it covers is scanned
-      {limit - 10, bytes(20, 'x') + end, 200},     // passed inside a read, before its end marker
+      {limit - 258, covering, 2 * limit + 200},  // the segment and the end marker fit
+      {limit - 256, covering, 200},              // the segment fits, the end marker passes
+      {limit - 255, covering, 400},              // the length passes: what it covers is scanned
+      {limit - 10, bytes(20, 'x') + end, 200},   // passed inside a read, before its end marker
   };
   for (const auto& r : rows) {
     restart();
@@ -230,9 +253,11 @@ TEST_F(FrameRelay, TheSinkCanEndTheRunAtAFrame) {
 }
 
 TEST(FrameRepeatCount, AdaptiveTable) {
-  struct { long long elapsed; long long count; } rows[] = {
-      {0, 0}, {2, 0}, {3, 1}, {5, 3}, {100, 60}, {199, 118}, {200, 120}, {100000, 120}, {-50, -30},
-      {60LL * 60 * 1000 * 24 * 30, 120}};
+  struct {
+    long long elapsed;
+    long long count;
+  } rows[] = {{0, 0},     {2, 0},     {3, 1},        {5, 3},     {100, 60},
+              {199, 118}, {200, 120}, {100000, 120}, {-50, -30}, {60LL * 60 * 1000 * 24 * 30, 120}};
   for (const auto& r : rows) EXPECT_EQ(frame_repeat_count(40, true, r.elapsed), r.count) << r.elapsed;
   EXPECT_EQ(frame_repeat_count(40, false, 12345), 40);
   EXPECT_EQ(frame_repeat_count(2147483647, true, 1000000), 3LL * 2147483647);
@@ -242,7 +267,11 @@ TEST_F(FrameRelay, MarkerTrace) {
   settings.trace_markers = true;
   settings.repeat = 1;
   ::testing::internal::CaptureStderr();
-  feed("\xFF\xD8" "a\xFF\xD9" "\xFF\xD8" "b\xFF\xD9");
+  feed(
+      "\xFF\xD8"
+      "a\xFF\xD9"
+      "\xFF\xD8"
+      "b\xFF\xD9");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[# 0 SOI]\n[EOI]\n[# 1 SOI]\n[EOI]\n");
 }
 
@@ -256,7 +285,11 @@ TEST_F(FrameRelay, AdaptivePacingFollowsTheClockAndLogs) {
   ASSERT_NE(mkdtemp(dir), nullptr);
   std::snprintf(program_dir, sizeof program_dir, "%s", dir);
   std::string log = std::string(dir) + "/framerelay.log";
-  { FILE* old = fopen(log.c_str(), "w"); fputs("stale line\n", old); fclose(old); }
+  {
+    FILE* old = fopen(log.c_str(), "w");
+    fputs("stale line\n", old);
+    fclose(old);
+  }
   setenv("DEBUG_XX", "1", 1);
   settings.repeat = 40;
   settings.adaptive = true;
@@ -266,13 +299,20 @@ TEST_F(FrameRelay, AdaptivePacingFollowsTheClockAndLogs) {
   std::copy(std::begin(steps), std::end(steps), fake_times);
   fake_index = 0;
   test_clock = fake_clock;
-  const bytes F = "\xFF\xD8" "z\xFF\xD9";
+  const bytes F =
+      "\xFF\xD8"
+      "z\xFF\xD9";
   for (int i = 0; i < 5; ++i) feed(F);
   EXPECT_EQ(sink.fed.size(), F.size() * (0 + 60 + 3 + 0 + 120));
   EXPECT_EQ(sink.frames, 3) << "a count of 0 gives the feeder nothing to do";
   end_pacing(&pacing);  // closes the log
   std::string text;
-  { FILE* f = fopen(log.c_str(), "r"); char line[200]; while (fgets(line, sizeof line, f)) text += line; fclose(f); }
+  {
+    FILE* f = fopen(log.c_str(), "r");
+    char line[200];
+    while (fgets(line, sizeof line, f)) text += line;
+    fclose(f);
+  }
   EXPECT_EQ(text.find("stale"), std::string::npos) << "the log starts empty";
   EXPECT_NE(text.find("   0:  "), std::string::npos);
   EXPECT_NE(text.find("     0(ms) =>    0\n"), std::string::npos) << text;

@@ -19,7 +19,11 @@ std::string frame_header(unsigned char code, int w, int h) {
 
 TEST(PictureSize, ReadFromTheFrameHeader) {
   const std::string soi = "\xFF\xD8", thumbnail = segment(0xE1, "Exif\xFF\xD8" + frame_header(0xC0, 8, 8) + "\xFF\xD9");
-  struct { const char* name; std::string jpeg; int w, h; } rows[] = {
+  struct {
+    const char* name;
+    std::string jpeg;
+    int w, h;
+  } rows[] = {
       {"baseline", soi + frame_header(0xC0, 640, 480) + "\xFF\xDA", 640, 480},
       {"progressive after tables and a thumbnail",
        soi + segment(0xE0, "JFIF") + thumbnail + segment(0xDB, std::string(65, 'q')) + segment(0xC4, "huff") +

@@ -59,8 +59,16 @@ std::string jpeg(char letter, std::size_t size = 100, int w = 16, int h = 16) {
 }
 
 TEST(RealtimeFeed, PacketsFollowTheClockFromTheFirstFrame) {
-  struct event { std::int64_t at; char frame; bool feed_takes = true; };  // frame 0: only the clock moves
-  struct { const char* name; std::vector<event> events; const char* packets; } rows[] = {
+  struct event {
+    std::int64_t at;
+    char frame;
+    bool feed_takes = true;
+  };  // frame 0: only the clock moves
+  struct {
+    const char* name;
+    std::vector<event> events;
+    const char* packets;
+  } rows[] = {
       // A frame is shown from the first packet that falls due after it arrives.
       // 25 packets a second whatever the camera's rate: 5 frames a second held 8 packets each.
       {"slow camera", {{1000, 'a'}, {1190, 'b'}, {1390, 'c'}, {1599, 0}}, "aaaaabbbbbccccc"},
@@ -88,12 +96,23 @@ TEST(RealtimeFeed, PacketsFollowTheClockFromTheFirstFrame) {
 // Frames of any size are fed whole; a picture size other than the expected one (-s), or a
 // change of size, is reported once, naming both sizes.
 TEST(RealtimeFeed, AnySizeIsFedAndAnUnexpectedPictureIsReportedOnce) {
-  struct { const char* name; picture_size expected; int second_w, second_h; std::string err; } rows[] = {
+  struct {
+    const char* name;
+    picture_size expected;
+    int second_w, second_h;
+    std::string err;
+  } rows[] = {
       {"as expected", {16, 16}, 16, 16, ""},
       {"no -s", {}, 16, 16, ""},
-      {"changed", {}, 32, 24,
+      {"changed",
+       {},
+       32,
+       24,
        "Warning: the camera's picture changed from 16x16 to 32x24; its frames are recorded as they come\n"},
-      {"not as -s, then changed", {32, 24}, 32, 24,
+      {"not as -s, then changed",
+       {32, 24},
+       32,
+       24,
        "Warning: the camera's picture is 16x16, not the 32x24 of -s; it is recorded at its own size\n"
        "Warning: the camera's picture changed from 16x16 to 32x24; its frames are recorded as they come\n"},
   };

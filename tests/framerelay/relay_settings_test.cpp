@@ -23,7 +23,8 @@ parsed parse(std::vector<std::string> words) {
   for (auto& w : keep.back()) argv.push_back(w.data());
   argv.push_back(nullptr);
   ::testing::internal::CaptureStderr();
-  relay_parse_outcome outcome = parse_relay_command_line(static_cast<int>(argv.size() - 1), argv.data(), &relay_settings);
+  relay_parse_outcome outcome =
+      parse_relay_command_line(static_cast<int>(argv.size() - 1), argv.data(), &relay_settings);
   return {outcome, ::testing::internal::GetCapturedStderr()};
 }
 
@@ -81,9 +82,18 @@ TEST(RelayCommandLine, NumbersAndWarnings) {
   EXPECT_EQ(relay_settings.width, -3);
   EXPECT_EQ(relay_settings.height, 7);
   const std::string unused = "Warning: -m has no effect without -R\n", bad = "Warning: -m bad value\n";
-  struct { const char* word; bool size_given; int stall; std::string err; } rows[] = {
-      {"-s320", true, 10, ""},           {"-s,240", false, 10, ""},      {"-m3", false, 3, ""},
-      {"-m", false, 10, ""},             {"-m0", false, 10, bad},        {"-m-5", false, 10, bad},
+  struct {
+    const char* word;
+    bool size_given;
+    int stall;
+    std::string err;
+  } rows[] = {
+      {"-s320", true, 10, ""},
+      {"-s,240", false, 10, ""},
+      {"-m3", false, 3, ""},
+      {"-m", false, 10, ""},
+      {"-m0", false, 10, bad},
+      {"-m-5", false, 10, bad},
       {"-m4294967298", false, 10, bad},
   };
   for (const auto& r : rows) {
@@ -96,9 +106,12 @@ TEST(RelayCommandLine, NumbersAndWarnings) {
   EXPECT_EQ(p.err, "Warning: -r bad value\n");
   EXPECT_EQ(relay_settings.repeat, 40);
   EXPECT_FALSE(relay_settings.adaptive);
-  struct { const char* word; unsigned mask; bool fv, ev; } masks[] = {
-      {"-d", 1, false, false}, {"-dz", 1, false, false}, {"-d2", 2, false, false},
-      {"-d30", 0x30, true, true}, {"-d32", 0x32, true, true}, {"-d10", 0x10, true, false}};
+  struct {
+    const char* word;
+    unsigned mask;
+    bool fv, ev;
+  } masks[] = {{"-d", 1, false, false},    {"-dz", 1, false, false},   {"-d2", 2, false, false},
+               {"-d30", 0x30, true, true}, {"-d32", 0x32, true, true}, {"-d10", 0x10, true, false}};
   for (const auto& m : masks) {
     parse({m.word, "u"});
     EXPECT_EQ(relay_settings.debug, m.mask) << m.word;

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "tests/fuzz/fuzz_words.h"
 #include "framerelay/pipeline.h"
 #include "framerelay/relay_settings.h"
+#include "tests/fuzz/fuzz_words.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   silenced_stderr quiet;

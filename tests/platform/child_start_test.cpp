@@ -1,7 +1,7 @@
 // Starting children: what a failed start reports (the parent-death signal is seen end to end:
 // framerelay killed outright leaves no child).
-#include <gtest/gtest.h>
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,8 +19,14 @@ TEST(ChildStart, ReportsWhyAProgramCannotRun) {
   ASSERT_GE(fd, 0);
   close(fd);
   chmod(plain, 0644);
-  struct { const char* word; int rc; } rows[] = {
-      {"no-such-program-anywhere", -ENOENT}, {"/no/such/folder/prog", -ENOENT}, {plain, -EACCES}, {"", -ENOENT}, {"true", 0}};
+  struct {
+    const char* word;
+    int rc;
+  } rows[] = {{"no-such-program-anywhere", -ENOENT},
+              {"/no/such/folder/prog", -ENOENT},
+              {plain, -EACCES},
+              {"", -ENOENT},
+              {"true", 0}};
   for (const auto& r : rows) {
     char* argv[] = {const_cast<char*>(r.word), nullptr};
     process_handle h;

@@ -117,7 +117,8 @@ TEST(CgroupFolder, FoundFromCgroupAndMountinfoTexts) {
        "30 25 0:26 / /sys/fs/cgroup/pids rw - cgroup cgroup rw,pids\n"
        "31 25 0:27 / /sys/fs/cgroup/unified rw - cgroup2 cgroup2 rw",
        "/sys/fs/cgroup/unified/a", ""},
-      {"0::/docker/abc/sub\n", "40 30 0:31 /docker/abc /sys/fs/cgroup ro - cgroup2 cgroup rw\n", "/sys/fs/cgroup/sub", ""},
+      {"0::/docker/abc/sub\n", "40 30 0:31 /docker/abc /sys/fs/cgroup ro - cgroup2 cgroup rw\n", "/sys/fs/cgroup/sub",
+       ""},
       {"0::/docker/abc\n", "40 30 0:31 /docker/abc /sys/fs/cgroup ro - cgroup2 cgroup rw\n", "/sys/fs/cgroup", ""},
       {"0::/a\n", "50 25 0:31 / /mnt/my\\040cgroups rw - cgroup2 none rw\n", "/mnt/my cgroups/a", ""},
       {"0::/docker/abcd\n", "40 30 0:31 /docker/abc /sys/fs/cgroup ro - cgroup2 cgroup rw\n", "",

@@ -10,8 +10,10 @@
 namespace {
 
 TEST(SystemErrorText, IsErrnosTextOnEverySystem) {
-  struct { int code; const char* text; } rows[] = {
-      {EPIPE, "Broken pipe"}, {EACCES, "Permission denied"}, {ENOENT, "No such file or directory"}};
+  struct {
+    int code;
+    const char* text;
+  } rows[] = {{EPIPE, "Broken pipe"}, {EACCES, "Permission denied"}, {ENOENT, "No such file or directory"}};
   for (const auto& r : rows) EXPECT_STREQ(system_error_text(r.code), r.text);
   std::string unknown = system_error_text(123456);
   ASSERT_FALSE(unknown.empty());

@@ -13,7 +13,10 @@ void start_shell(process_handle* h, const char* script) {
 
 TEST(ChildStatus, RecordsExitStatusAndKillCode) {
   child_query query;
-  struct { const char* script; int code; } rows[] = {{"exit 0", 0}, {"exit 3", 3}, {"exit 259", 3}, {"kill -TERM $$", 128 + 15}};
+  struct {
+    const char* script;
+    int code;
+  } rows[] = {{"exit 0", 0}, {"exit 3", 3}, {"exit 259", 3}, {"kill -TERM $$", 128 + 15}};
   for (const auto& r : rows) {
     process_handle h;
     start_shell(&h, r.script);

@@ -10,15 +10,15 @@
 #include <vector>
 
 #include "tests/helpers/test_platform.h"
-#include "watchdog/run_settings.h"
 #include "watchdog/hang_tests.h"
 #include "watchdog/restart_pause.h"
+#include "watchdog/run_settings.h"
 #include "watchdog/supervise.h"
 
 namespace {
 
-std::int64_t fake_now = 0;       // monotonic milliseconds
-long long fake_mtime = 0;        // the watched file's modification time (time of day, seconds)
+std::int64_t fake_now = 0;  // monotonic milliseconds
+long long fake_mtime = 0;   // the watched file's modification time (time of day, seconds)
 bool fake_file_present = true;
 int fake_looks = 0;
 

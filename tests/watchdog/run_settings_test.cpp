@@ -45,12 +45,9 @@ TEST(ParseCommandLine, CommandPhaseAndMarkers) {
     std::string command;
     bool quiet;
   } rows[] = {
-      {{"-", "-q", "x"}, "-q x", false},
-      {{"-qe", "-x"}, "-x", true},
-      {{"cmd", "-q"}, "cmd -q", false},
-      {{"-", "-", "cmd"}, "cmd", false},
-      {{"-q", "", "a b"}, "\"\" \"a b\"", true},
-      {{"-e", "-e", "-q"}, "-e -q", false},
+      {{"-", "-q", "x"}, "-q x", false},         {{"-qe", "-x"}, "-x", true},
+      {{"cmd", "-q"}, "cmd -q", false},          {{"-", "-", "cmd"}, "cmd", false},
+      {{"-q", "", "a b"}, "\"\" \"a b\"", true}, {{"-e", "-e", "-q"}, "-e -q", false},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(parse(r.words).outcome, parse_ok);
@@ -105,7 +102,10 @@ TEST(ParseCommandLine, NumbersAndNames) {
   EXPECT_EQ(settings.end_status, 0);
   parse({"-x2", "c"});
   EXPECT_EQ(settings.end_status, 2);
-  struct { const char* word; int mask; } masks[] = {{"-d", 1}, {"-dz", 1}, {"-d0", 0}, {"-d3", 3}, {"-dff", 255}};
+  struct {
+    const char* word;
+    int mask;
+  } masks[] = {{"-d", 1}, {"-dz", 1}, {"-d0", 0}, {"-d3", 3}, {"-dff", 255}};
   for (const auto& m : masks) {
     parse({m.word, "c"});
     EXPECT_EQ(settings.debug_mask, m.mask) << m.word;
@@ -160,14 +160,24 @@ TEST(ParseCommandLine, RejectedCommandLines) {
 }
 
 TEST(ParseCommandLine, NumbersBeyondTheirThirtyTwoBitFieldAreRefused) {
-  struct { const char* word; parse_outcome outcome; int* field; int value; } rows[] = {
-      {"-m2147483648,f", parse_usage, nullptr, 0}, {"-t5,4294967296", parse_usage, nullptr, 0},
-      {"-n99999999999999999999", parse_usage, nullptr, 0}, {"-x2147483648", parse_usage, nullptr, 0},
-      {"-p2147483648", parse_usage, nullptr, 0}, {"-d100000000", parse_usage, nullptr, 0},
-      {"-w4294967297", parse_usage, nullptr, 0}, {"-w0", parse_usage, nullptr, 0},
-      {"-m2147483647", parse_ok, &settings.monitor_sec, INT_MAX},
-      {"-x255", parse_ok, &settings.end_status, 255}, {"-k3,6", parse_ok, &settings.gentle_kill_signal, 6},
-      {"-dffffffff", parse_ok, &settings.debug_mask, -1}, {"-w8x", parse_ok, &settings.restart_pause_max, 8}};
+  struct {
+    const char* word;
+    parse_outcome outcome;
+    int* field;
+    int value;
+  } rows[] = {{"-m2147483648,f", parse_usage, nullptr, 0},
+              {"-t5,4294967296", parse_usage, nullptr, 0},
+              {"-n99999999999999999999", parse_usage, nullptr, 0},
+              {"-x2147483648", parse_usage, nullptr, 0},
+              {"-p2147483648", parse_usage, nullptr, 0},
+              {"-d100000000", parse_usage, nullptr, 0},
+              {"-w4294967297", parse_usage, nullptr, 0},
+              {"-w0", parse_usage, nullptr, 0},
+              {"-m2147483647", parse_ok, &settings.monitor_sec, INT_MAX},
+              {"-x255", parse_ok, &settings.end_status, 255},
+              {"-k3,6", parse_ok, &settings.gentle_kill_signal, 6},
+              {"-dffffffff", parse_ok, &settings.debug_mask, -1},
+              {"-w8x", parse_ok, &settings.restart_pause_max, 8}};
   for (const auto& r : rows) {
     EXPECT_EQ(parse({r.word, "c"}).outcome, r.outcome) << r.word;
     EXPECT_EQ(r.field ? *r.field : 0, r.value) << r.word;
@@ -207,12 +217,20 @@ TEST(QuoteArg, WrapsAndEscapes) {
     const char* word;
     const char* quoted;
   } rows[] = {
-      {"plain", "plain"},        {"a b", "\"a b\""},        {"a\tb", "\"a\tb\""},
-      {"", "\"\""},              {"a\"b", "a\\\"b"},        {"\"ab\"", "\"\\\"ab\\\"\""},
-      {"\xe9t\xe9", "\"\xe9t\xe9\""}, {"back\\slash", "back\\slash"}, {"ends\\", "ends\\"},
+      {"plain", "plain"},
+      {"a b", "\"a b\""},
+      {"a\tb", "\"a\tb\""},
+      {"", "\"\""},
+      {"a\"b", "a\\\"b"},
+      {"\"ab\"", "\"\\\"ab\\\"\""},
+      {"\xe9t\xe9", "\"\xe9t\xe9\""},
+      {"back\\slash", "back\\slash"},
+      {"ends\\", "ends\\"},
       // Backslashes right before a double quote are doubled, so the child still reads them
       // as backslashes when it splits the joined command line.
-      {"a\\\"b c", "\"a\\\\\\\"b c\""},   {"a\\\"b", "a\\\\\\\"b"},   {"x y\\", "\"x y\\\\\""},
+      {"a\\\"b c", "\"a\\\\\\\"b c\""},
+      {"a\\\"b", "a\\\\\\\"b"},
+      {"x y\\", "\"x y\\\\\""},
       {"x y\\\\", "\"x y\\\\\\\\\""},
   };
   for (const auto& r : rows) {

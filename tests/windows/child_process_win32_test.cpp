@@ -1,15 +1,15 @@
 // Status query and termination over real Windows child processes: exit codes come from
 // GetExitCodeProcess, where 259 means still running, and a terminated child ends with 127.
-#include <windows.h>
 #include <io.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "tests/helpers/test_platform.h"
 #include "platform/pipe.h"
+#include "tests/helpers/test_platform.h"
 #include "tests/watchdog/child_wait.h"
 
 namespace {
@@ -30,7 +30,10 @@ void start_child(process_handle* h, const char* action, const char* arg) {
 
 TEST(ChildStatusWin32, RecordsExitCodesAndTheKillCode) {
   child_query query;
-  struct { const char* code; int expected; } rows[] = {{"0", 0}, {"3", 3}, {"300", 300}};
+  struct {
+    const char* code;
+    int expected;
+  } rows[] = {{"0", 0}, {"3", 3}, {"300", 300}};
   for (const auto& r : rows) {
     process_handle h;
     start_child(&h, "exit", r.code);
@@ -73,7 +76,9 @@ TEST(ChildStartWin32, FindsTheProgramAndLeavesOurStandardDescriptors) {
   } restore;
   std::string program = test_child_path();
   std::string folder = program.substr(0, program.find_last_of("\\/") + 1);
-  struct { std::string word, search_path; } rows[] = {
+  struct {
+    std::string word, search_path;
+  } rows[] = {
       {program, ""},
       {"test_child", "Z:\\no_such_folder;;" + folder},
       {"test_child", folder.substr(0, folder.size() - 1)},

@@ -9,9 +9,9 @@
 //   tag TEXT      nothing; lets a test find its processes by their words
 //   spawn SEC     start a grandchild that sleeps SEC seconds, with the same tag
 //   flood MIB     write MIB mebibytes of text lines to standard output, as fast as it can
-#include <windows.h>
 #include <io.h>
 #include <process.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
