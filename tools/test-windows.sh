@@ -79,10 +79,10 @@ run_tests() {
 
 tools/install-windows-deps.sh
 step_done "install"
-cmake --preset windows >/dev/null
+cmake --preset windows -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build build-win -j2
 step_done "build 32-bit"
-cmake --preset windows64 >/dev/null
+cmake --preset windows64 -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build build-win64 -j2
 step_done "build 64-bit"
 

@@ -10,16 +10,18 @@
 #include "common/monotonic_clock.h"
 #include "platform/pipe.h"
 
-constexpr std::size_t backlog_limit = 64 * 1024;   // relayed bytes held before the child's pipe waits
-constexpr std::size_t queue_capacity = 512 * 1024;  // everything held: backlog, a run's last output, messages
+// Relayed bytes held before the child's pipe waits, and everything held: the backlog, a run's
+// last output, messages.
+constexpr std::size_t backlog_limit = std::size_t{64} * 1024;
+constexpr std::size_t queue_capacity = std::size_t{512} * 1024;
 
 struct output_queue {
   output_writer writer;
-  char* data = nullptr;      // queue_capacity bytes once opened
-  std::size_t begin = 0;     // pending bytes are data[begin, end)
+  char* data = nullptr;   // queue_capacity bytes once opened
+  std::size_t begin = 0;  // pending bytes are data[begin, end)
   std::size_t end = 0;
-  bool failed = false;       // the stream's reader has gone: bytes are dropped
-  int drop_error = 0;        // why bytes were last dropped: a write's errno, 0 when not taken in time
+  bool failed = false;              // the stream's reader has gone: bytes are dropped
+  int drop_error = 0;               // why bytes were last dropped: a write's errno, 0 when not taken in time
   unsigned long long dropped = 0;   // bytes dropped from this stream
   unsigned long long reported = 0;  // of those, the bytes already said on stderr
   std::int64_t waiting_since = 0;   // monotonic ms: when the stream last took bytes, or held ones began to wait

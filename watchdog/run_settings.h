@@ -5,7 +5,7 @@
 #include "watchdog/wildcmp.h"
 
 constexpr int max_patterns = 64;
-constexpr int cmd_slots = 255;          // the last one is kept for the null entry
+constexpr int cmd_slots = 255;  // the last one is kept for the null entry
 constexpr int max_cmd_words = cmd_slots - 1;
 constexpr std::size_t watch_file_size = 512;
 constexpr int default_monitor_sec = 60;
@@ -23,31 +23,32 @@ enum class stream_scope {
 };
 
 struct run_settings_record {
-  const char* count_env = "WATCHDOG_COUNT";  // -E: variable with "run count,end reason"
-  const char* pid_env = "WATCHDOG_PID";      // -P: variable with the supervisor's pid
-  int monitor_sec = default_monitor_sec;     // -m: silence or file-age limit in seconds
+  const char* count_env = "WATCHDOG_COUNT";        // -E: variable with "run count,end reason"
+  const char* pid_env = "WATCHDOG_PID";            // -P: variable with the supervisor's pid
+  int monitor_sec = default_monitor_sec;           // -m: silence or file-age limit in seconds
   stream_scope monitor_mode = stream_scope::none;  // the silence test: -m, -M
-  char watch_file[watch_file_size] = {};     // -m<sec>,<file>: file-age test instead of silence
+  char watch_file[watch_file_size] = {};           // -m<sec>,<file>: file-age test instead of silence
   stream_scope match_mode = stream_scope::none;    // the pattern test: -s, -S
-  const char* patterns[max_patterns] = {};   // -s: wildcard patterns in command-line order
+  const char* patterns[max_patterns] = {};         // -s: wildcard patterns in command-line order
   int pattern_count = 0;
-  int reuse_pid = 0;                         // -p: running process to adopt (the cycle notes the adoption)
-  bool quiet = false;                        // -q: no WATCHDOG messages
-  int max_count = 0;                         // -n: stop after this many runs; 0 no bound
-  bool b_flag = false;                       // -b: only a warning
-  bool end_on_status = false;                // -x: stop when a run ends by itself with end_status
+  int reuse_pid = 0;           // -p: running process to adopt (the cycle notes the adoption)
+  bool quiet = false;          // -q: no WATCHDOG messages
+  int max_count = 0;           // -n: stop after this many runs; 0 no bound
+  bool b_flag = false;         // -b: only a warning
+  bool end_on_status = false;  // -x: stop when a run ends by itself with end_status
   int end_status = 0;
-  bool end_on_file = false;                  // -X: stop when a run ends by itself and end_file exists
+  bool end_on_file = false;  // -X: stop when a run ends by itself and end_file exists
   const char* end_file = nullptr;
-  int timeout_sec = 0;                       // -t: end everything this long after the first start
+  int timeout_sec = 0;                          // -t: end everything this long after the first start
   int timeout_status = default_timeout_status;  // -t<sec>,<retcd>: our exit status then
-  int restart_pause_max = 0;                 // -w: the restart pause grows up to this many seconds; 0: 1 s
-  int gentle_kill_sec = 0;                   // -k: a hang or timeout first sends gentle_kill_signal, then waits this long; 0: kill at once
-  int gentle_kill_signal = 15;               // -k<sec>,<signal>: that signal (SIGTERM by default)
-  int debug_mask = 0;                        // -d: bit 1 matcher/words/adoption, bit 2 start/poll/read/file
+  int restart_pause_max = 0;                    // -w: the restart pause grows up to this many seconds; 0: 1 s
+  // -k: a hang or timeout first sends gentle_kill_signal, then waits this long; 0: kill at once.
+  int gentle_kill_sec = 0;
+  int gentle_kill_signal = 15;  // -k<sec>,<signal>: that signal (SIGTERM by default)
+  int debug_mask = 0;           // -d: bit 1 matcher/words/adoption, bit 2 start/poll/read/file
   int cmd_argc = 0;
-  char* cmd_argv[cmd_slots] = {};            // the display words: quoted, shown in messages and traces
-  char* child_argv[cmd_slots] = {};          // the words as given: the argument vector the child receives
+  char* cmd_argv[cmd_slots] = {};    // the display words: quoted, shown in messages and traces
+  char* child_argv[cmd_slots] = {};  // the words as given: the argument vector the child receives
 };
 
 // What the settings ask for, as the cycle asks it.

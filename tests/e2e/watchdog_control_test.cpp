@@ -82,7 +82,7 @@ TEST_F(WatchdogControl, StalledReaderLeavesTimeoutAndStopSignalsWorking) {
     pid = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", burst}, fifo.path, dir + "/err");
     // The backlog holds what the full fifo did not take: read, never written (the start's own
     // reads are under 10 KB).
-    ASSERT_TRUE(wait_until(10, [&] { return io_bytes(pid, "rchar") - io_bytes(pid, "wchar") > 32 * 1024; }));
+    ASSERT_TRUE(wait_until(10, [&] { return io_bytes(pid, "rchar") - io_bytes(pid, "wchar") > 32 * 1024LL; }));
     auto asked = std::chrono::steady_clock::now();
     kill(pid, sig);
     ASSERT_TRUE(ended_by(pid, 10, &status)) << "signal " << sig << " ignored";
@@ -206,14 +206,29 @@ TEST_P(TimeOfDayStep, NeitherFiresNorHides) {
   const std::string beating = "i=0; while [ $i -lt 10 ]; do touch beat; sleep 0.4; i=$((i+1)); done";
   std::vector<row> rows = {
       {"healthy output", {"-m2", "-n1"}, "echo go; " + step_now + ticking, 0, "", "hung up", 15},
-      {"real silence", {"-m2", "-n1"}, "echo go; " + step_now + "exec " + sleeper + " 60", 0, "(2 sec no output)",
-       "timeout", 2 + 2 + 2},
-      {"timeout on time", {"-t2"}, step_now + "exec " + sleeper + " 60", 99, "WATCHDOG timeout (2 sec)", "hung up",
+      {"real silence",
+       {"-m2", "-n1"},
+       "echo go; " + step_now + "exec " + sleeper + " 60",
+       0,
+       "(2 sec no output)",
+       "timeout",
+       2 + 2 + 2},
+      {"timeout on time",
+       {"-t2"},
+       step_now + "exec " + sleeper + " 60",
+       99,
+       "WATCHDOG timeout (2 sec)",
+       "hung up",
        2 + 2},
       {"no early timeout", {"-t600", "-n1"}, step_now + "sleep 2", 0, "", "timeout", 15},
       {"fresh heartbeat", {"-m2,beat", "-n1"}, "touch beat; " + step_now + beating, 0, "", "hung up", 15},
-      {"stale heartbeat", {"-m2,beat", "-n1"}, "touch beat; " + step_now + "exec " + sleeper + " 60", 0,
-       "(2 sec file[beat] no update)", "timeout", 2 + 2 + 2},
+      {"stale heartbeat",
+       {"-m2,beat", "-n1"},
+       "touch beat; " + step_now + "exec " + sleeper + " 60",
+       0,
+       "(2 sec file[beat] no update)",
+       "timeout",
+       2 + 2 + 2},
   };
   {
     const char* step = GetParam();
@@ -224,8 +239,10 @@ TEST_P(TimeOfDayStep, NeitherFiresNorHides) {
       std::vector<std::string> args = r.args;
       args.insert(args.end(), {"sh", "-c", script});
       program_options o;
-      o.env = {{"LD_PRELOAD", faketime_library}, {"FAKETIME_TIMESTAMP_FILE", clock_file},
-               {"FAKETIME_NO_CACHE", "1"},       {"DONT_FAKE_MONOTONIC", "1"}};
+      o.env = {{"LD_PRELOAD", faketime_library},
+               {"FAKETIME_TIMESTAMP_FILE", clock_file},
+               {"FAKETIME_NO_CACHE", "1"},
+               {"DONT_FAKE_MONOTONIC", "1"}};
       // A sanitizer build wants its runtime loaded first; the preloaded clock comes before it.
       const char* asan = getenv("ASAN_OPTIONS");
       o.env.push_back({"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"});
@@ -246,7 +263,8 @@ INSTANTIATE_TEST_SUITE_P(ForwardAndBack, TimeOfDayStep, ::testing::Values("+1h",
 TEST_F(WatchdogControl, DetachedAndDoubleForkedDescendantsEndWithTheRun) {
   // The child detaches one grandchild into its own session and double-forks another, both
   // re-parented to us once their parents are gone, then hangs.
-  std::string script = "(setsid " + sleeper + " 301 &); (" + sleeper + " 302 &); echo started; exec " + sleeper + " 303";
+  std::string script =
+      "(setsid " + sleeper + " 301 &); (" + sleeper + " 302 &); echo started; exec " + sleeper + " 303";
   struct row {
     const char* what;
     std::vector<std::string> args;
@@ -276,8 +294,8 @@ TEST_F(WatchdogControl, DetachedAndDoubleForkedDescendantsEndWithTheRun) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
   EXPECT_TRUE(wait_until(3, [&] { return leftovers().empty(); })) << leftovers();
   // The shell that dies of the forwarded signal does not save its own child either.
-  pid = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", "echo started; " + sleeper + " 1001; echo done"},
-                      dir + "/out", dir + "/err");
+  pid = start_program({WATCHDOG_BIN, "-m30", "sh", "-c", "echo started; " + sleeper + " 1001; echo done"}, dir + "/out",
+                      dir + "/err");
   ASSERT_TRUE(wait_until(10, [&] { return read_file(dir + "/out") == "started\n"; }));
   ASSERT_TRUE(wait_until(5, [&] { return !leftovers().empty(); }));
   kill(pid, SIGTERM);
@@ -287,8 +305,8 @@ TEST_F(WatchdogControl, DetachedAndDoubleForkedDescendantsEndWithTheRun) {
 
 TEST_F(WatchdogControl, WhatARunThatEndedByItselfLeftIsLeftAlone) {
   // The first run starts a daemon and ends; the second hangs and is killed: the daemon stays.
-  std::string script = "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then (setsid " + sleeper +
-                       " 304 &); exit 0; fi; echo second; exec sleep 30";
+  std::string script =
+      "if [ ${WATCHDOG_COUNT%,*} = 1 ]; then (setsid " + sleeper + " 304 &); exit 0; fi; echo second; exec sleep 30";
   program_result p = watchdog({"-m1", "-n2", "sh", "-c", script});
   EXPECT_EQ(p.status, 0);
   EXPECT_EQ(count_lines_with(p.err, "(1 sec no output)"), 1);
@@ -302,7 +320,10 @@ TEST_F(WatchdogControl, WhatARunThatEndedByItselfLeftIsLeftAlone) {
 }
 
 TEST_F(WatchdogControl, AdoptingOurselvesOrAnAncestorIsRefused) {
-  struct { const char* what; std::string command; } rows[] = {
+  struct {
+    const char* what;
+    std::string command;
+  } rows[] = {
       {"our own pid", std::string("exec ") + WATCHDOG_BIN + " -m1 -n1 -p$$ true"},
       {"our parent's pid", std::string(WATCHDOG_BIN) + " -m1 -n1 -p$$ true; echo parent-alive"},
   };
@@ -324,14 +345,18 @@ TEST_F(WatchdogControl, AdoptingOurselvesOrAnAncestorIsRefused) {
 }
 
 TEST_F(WatchdogControl, ErrorStringAfterANulByteIsCaught) {
-  program_result p = watchdog({"-s*FATAL*", "-n1", "sh", "-c", "printf 'x\\000 FATAL error\\n'; exec " + sleeper + " 30"});
+  program_result p =
+      watchdog({"-s*FATAL*", "-n1", "sh", "-c", "printf 'x\\000 FATAL error\\n'; exec " + sleeper + " 30"});
   EXPECT_EQ(count_lines_with(p.err, "(error string output)"), 1);
   EXPECT_EQ(p.out, std::string("x\0 FATAL error\n", 15)) << "relayed as it came";
 }
 
 TEST_F(WatchdogControl, AnEndConditionNeverMetIsAFailure) {
   write_file(dir + "/present", "");
-  struct { std::vector<std::string> args; int status; } rows[] = {
+  struct {
+    std::vector<std::string> args;
+    int status;
+  } rows[] = {
       {{"-x", "-n2", "false"}, 2},
       {{"-x", "-n2", "true"}, 0},
       {{"-x3", "-n2", "sh", "-c", "exit 3"}, 0},
@@ -366,8 +391,10 @@ std::string read_slowly(int fd) {
 
 TEST_F(WatchdogControl, OutputAtAStopArrivesInOrderWithoutGaps) {
   // On SIGTERM the child writes a long shutdown log, numbered lines, to a slow reader.
-  std::string script = "trap 'i=0; while [ $i -lt 300000 ]; do echo \"line $i\"; i=$((i+1)); done; exit 0' TERM; "
-                       "echo ready; while :; do " + sleeper + " 0.1; done";
+  std::string script =
+      "trap 'i=0; while [ $i -lt 300000 ]; do echo \"line $i\"; i=$((i+1)); done; exit 0' TERM; "
+      "echo ready; while :; do " +
+      sleeper + " 0.1; done";
   int p[2];
   ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
   pid_t pid = spawn_with_stdout({WATCHDOG_BIN, "-q", "-m60", "sh", "-c", script}, p[1]);
@@ -405,8 +432,9 @@ TEST_F(WatchdogControl, OutputNotOursToReopenStillNeverHoldsUs) {
   int p[2];
   ASSERT_EQ(pipe2(p, O_CLOEXEC), 0);
   std::string burst = "yes 'a line of output that nobody reads' | head -c 3000000; exec " + sleeper + " 60";
-  pid_t pid = spawn_with_stdout({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", WATCHDOG_BIN,
-                                    "-m30", "-t2,7", "sh", "-c", burst}, p[1], "/");
+  pid_t pid = spawn_with_stdout(
+      {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", WATCHDOG_BIN, "-m30", "-t2,7", "sh", "-c", burst},
+      p[1], "/");
   ASSERT_GT(pid, 0);
   close(p[1]);
   auto start = std::chrono::steady_clock::now();
@@ -433,7 +461,8 @@ TEST_F(WatchdogControl, WhatASparedDaemonDetachesLaterIsLeftAloneToo) {
   EXPECT_EQ(count_lines_with(p.err, "can't kill"), 0) << p.err;
   std::istringstream helpers(read_file(dir + "/helpers"));
   int noted = 0;
-  for (int pid; helpers >> pid; ++noted) EXPECT_EQ(kill(pid, 0), 0) << "helper " << pid << " was killed with the hung run";
+  for (int pid; helpers >> pid; ++noted)
+    EXPECT_EQ(kill(pid, 0), 0) << "helper " << pid << " was killed with the hung run";
   EXPECT_GE(noted, 2);
   // The daemon may be forking a helper as it is killed: kill until none is left.
   wait_until(5, [&] {

@@ -9,38 +9,54 @@
 
 #include "framerelay/frame_scanner.h"
 
-inline std::string reference_output(const std::string& in, int repeat, std::size_t limit = frame_size_limit) {
+struct reference_scan {
   std::string out, frame;  // an empty frame: outside a frame
   bool after_ff = false;
   int length_bytes = 0;
   std::size_t length = 0, skip = 0;
-  for (char c : in) {
-    const auto b = static_cast<unsigned char>(c);
-    if (frame.size() == limit) frame.clear(), after_ff = false, length_bytes = 0, skip = 0;
-    if (frame.empty()) {
-      if (after_ff && b == 0xD8) frame = "\xFF\xD8";
-      after_ff = b == 0xFF;
-      continue;
-    }
-    frame += c;
-    if (length_bytes > 0) {
-      length = length << 8 | b;
-      if (--length_bytes == 0) skip = length >= 2 ? length - 2 : 0;
-      if (length_bytes == 0 && frame.size() + skip > limit) frame.clear(), after_ff = false, skip = 0;
-    } else if (skip > 0) {
-      --skip;
-    } else if (!after_ff || b == 0xFF) {
-      after_ff = b == 0xFF;
-    } else {
-      after_ff = false;
-      if (b == 0xD9) {
-        for (int i = 0; i < repeat; ++i) out += frame;
-        frame.clear();
-      } else if (b > 0x01 && (b < 0xD0 || b > 0xD9)) {
-        length_bytes = 2;
-        length = 0;
-      }
+};
+
+inline void reference_drop(reference_scan* s) {
+  s->frame.clear();
+  s->after_ff = false;
+  s->length_bytes = 0;
+  s->skip = 0;
+}
+
+// One byte inside a frame, already appended to it.
+inline void reference_frame_byte(reference_scan* s, unsigned char b, int repeat, std::size_t limit) {
+  if (s->length_bytes > 0) {
+    s->length = s->length << 8 | b;
+    if (--s->length_bytes == 0) s->skip = s->length >= 2 ? s->length - 2 : 0;
+    if (s->length_bytes == 0 && s->frame.size() + s->skip > limit) reference_drop(s);
+  } else if (s->skip > 0) {
+    --s->skip;
+  } else if (!s->after_ff || b == 0xFF) {
+    s->after_ff = b == 0xFF;
+  } else {
+    s->after_ff = false;
+    if (b == 0xD9) {
+      for (int i = 0; i < repeat; ++i) s->out += s->frame;
+      s->frame.clear();
+    } else if (b > 0x01 && (b < 0xD0 || b > 0xD9)) {
+      s->length_bytes = 2;
+      s->length = 0;
     }
   }
-  return out;
+}
+
+inline std::string reference_output(const std::string& in, int repeat, std::size_t limit = frame_size_limit) {
+  reference_scan s;
+  for (char c : in) {
+    const auto b = static_cast<unsigned char>(c);
+    if (s.frame.size() == limit) reference_drop(&s);
+    if (s.frame.empty()) {
+      if (s.after_ff && b == 0xD8) s.frame = "\xFF\xD8";
+      s.after_ff = b == 0xFF;
+      continue;
+    }
+    s.frame += c;
+    reference_frame_byte(&s, b, repeat, limit);
+  }
+  return s.out;
 }
