@@ -1,27 +1,19 @@
-// The platform record on Linux: its system part made and given back.
+// The platform record's system part on Linux: the wake-up pipe, the reaper's registry, the
+// cgroup record and the run keeper's pipe.
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "common/monotonic_clock.h"
+#include "platform/platform_system.h"
 #include "platform/platform_system_linux.h"
 
-platform* handler_platform = nullptr;
-
-void open_platform(platform* p) {
-  p->clock = system_monotonic_ms;
-  p->stop_signal.store(0);
-  p->forwarded.store(0);
-  p->child_events.store(0);
-  p->system = new platform_system;
-  // Made before any handler can need it.
-  if (pipe2(p->system->wake_fds, O_CLOEXEC | O_NONBLOCK) != 0) p->system->wake_fds[0] = p->system->wake_fds[1] = -1;
+platform_system* make_platform_system() {
+  auto* part = new platform_system;
+  if (pipe2(part->wake_fds, O_CLOEXEC | O_NONBLOCK) != 0) part->wake_fds[0] = part->wake_fds[1] = -1;
+  return part;
 }
 
-void close_platform(platform* p) {
-  if (p->system == nullptr) return;
-  if (handler_platform == p) handler_platform = nullptr;
-  for (int fd : p->system->wake_fds)
+void free_platform_system(platform_system* part) {
+  for (int fd : part->wake_fds)
     if (fd >= 0) close(fd);
-  delete p->system;
-  p->system = nullptr;
+  delete part;
 }

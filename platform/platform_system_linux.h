@@ -1,6 +1,7 @@
 // Inside the platform layer on Linux: the system part of the platform record (platform.h).
 #pragma once
 #include "platform/platform.h"
+#include "platform/platform_system.h"
 #include "platform/process.h"
 #include "platform/run_cgroup_linux.h"
 
@@ -17,7 +18,3 @@ struct platform_system {
   int keeper_pipe = -1;       // our end of the run keeper's pipe
   pid_t keeper_pid = 0;       // the run keeper where it stays our child (we are a PID namespace's first)
 };
-
-// The record the signal handlers reach: the one pointer of the layer, set when the program
-// installs its handlers (or watches child events).
-extern platform* handler_platform;

@@ -1,25 +1,16 @@
-// The platform record on Windows: its system part made and given back.
+// The platform record's system part on Windows: the wake-up event.
 #include <windows.h>
 
-#include "common/monotonic_clock.h"
+#include "platform/platform_system.h"
 #include "platform/platform_system_win32.h"
 
-platform* handler_platform = nullptr;
-
-void open_platform(platform* p) {
-  p->clock = system_monotonic_ms;
-  p->stop_signal.store(0);
-  p->forwarded.store(0);
-  p->child_events.store(0);
-  p->system = new platform_system;
-  // Made before any thread can need it.
-  p->system->wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+platform_system* make_platform_system() {
+  auto* part = new platform_system;
+  part->wake_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  return part;
 }
 
-void close_platform(platform* p) {
-  if (p->system == nullptr) return;
-  if (handler_platform == p) handler_platform = nullptr;
-  if (p->system->wake_event != nullptr) CloseHandle(static_cast<HANDLE>(p->system->wake_event));
-  delete p->system;
-  p->system = nullptr;
+void free_platform_system(platform_system* part) {
+  if (part->wake_event != nullptr) CloseHandle(static_cast<HANDLE>(part->wake_event));
+  delete part;
 }

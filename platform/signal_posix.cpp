@@ -47,15 +47,6 @@ void restore_default(int sig) {
   sigaction(sig, &sa, nullptr);
 }
 
-// A stop request: the program's word first, then the request, kept from the first signal.
-void request_stop(platform* p, int sig) {
-  if (p == nullptr) return;
-  if (p->on_stop != nullptr) p->on_stop(sig);
-  int none = 0;
-  p->stop_signal.compare_exchange_strong(none, sig);
-  wake_up(p);
-}
-
 void on_stop_signal(int sig, siginfo_t*, void*) { request_stop(handler_platform, sig); }
 
 void on_reported_signal(int sig, siginfo_t* info, void*) {

@@ -21,15 +21,6 @@ constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SI
 // returned, so after its report the default action ends the program.
 bool is_fault(int sig) { return sig == SIGSEGV || sig == SIGILL || sig == SIGFPE; }
 
-// A stop request: the program's word first, then the request, kept from the first one.
-void request_stop(platform* p, int sig) {
-  if (p == nullptr) return;
-  if (p->on_stop != nullptr) p->on_stop(sig);
-  int none = 0;
-  p->stop_signal.compare_exchange_strong(none, sig);
-  wake_up(p);
-}
-
 void on_reported_signal(int sig) {
   platform* p = handler_platform;
   if (p != nullptr && p->on_report != nullptr)

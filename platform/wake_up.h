@@ -9,3 +9,7 @@ void wake_up(platform* p);
 
 // Consumes the wake-ups seen so far; true when there was one.
 bool take_wake_ups(platform* p);
+
+// A stop request from a handler or an event thread: the program's word first (on_stop), then
+// the request, kept from the first one; the wait wakes. Does nothing on a null record.
+void request_stop(platform* p, int sig);
