@@ -60,14 +60,16 @@ void install_end_requests(platform*) {}
 void install_forwarded_signals(platform*) {}
 
 const char* signal_name(int sig, char* name, unsigned long size) {
-  const char* known = sig == SIGINT     ? "SIGINT"
-                      : sig == SIGTERM  ? "SIGTERM"
-                      : sig == SIGBREAK ? "SIGBREAK"
-                      : sig == SIGABRT  ? "SIGABRT"
-                      : sig == SIGFPE   ? "SIGFPE"
-                      : sig == SIGILL   ? "SIGILL"
-                      : sig == SIGSEGV  ? "SIGSEGV"
-                                        : "a signal";
+  struct named {
+    int sig;
+    const char* name;
+  };
+  static constexpr named names[] = {{SIGINT, "SIGINT"},   {SIGTERM, "SIGTERM"}, {SIGBREAK, "SIGBREAK"},
+                                    {SIGABRT, "SIGABRT"}, {SIGFPE, "SIGFPE"},   {SIGILL, "SIGILL"},
+                                    {SIGSEGV, "SIGSEGV"}};
+  const char* known = "a signal";
+  for (const named& n : names)
+    if (n.sig == sig) known = n.name;
   std::snprintf(name, size, "%s", known);
   return name;
 }

@@ -60,6 +60,13 @@ DWORD gather_events(const wait_item* items, int count, bool use_watches, HANDLE 
   return n;
 }
 
+// How long one sleep of the wait lasts: what is left of the timeout (`left`, -1: none), but no
+// longer than a nap when something must be looked at by peeking.
+DWORD sleep_length(long left, bool naps_needed) {
+  if (naps_needed && (left < 0 || left > nap_ms)) return nap_ms;
+  return left < 0 ? INFINITE : static_cast<DWORD>(left);
+}
+
 }  // namespace
 
 int wait_for_events(platform* p, wait_item* items, int count, long timeout_ms) {
@@ -74,10 +81,9 @@ int wait_for_events(platform* p, wait_item* items, int count, long timeout_ms) {
     long waited = static_cast<long>(GetTickCount() - start);
     if (timeout_ms >= 0 && waited >= timeout_ms) return 0;
     long left = timeout_ms < 0 ? -1 : timeout_ms - waited;
-    DWORD nap = left < 0 ? INFINITE : static_cast<DWORD>(left);
     bool naps_needed = false;
     DWORD n = gather_events(items, count, idle_wakes < idle_wake_limit, wake_up_event_handle, events, &naps_needed);
-    if ((naps_needed || wake_up_event_handle == nullptr) && (left < 0 || left > nap_ms)) nap = nap_ms;
+    DWORD nap = sleep_length(left, naps_needed || wake_up_event_handle == nullptr);
     if (n == 0) {
       Sleep(nap);  // no event could be made: naps alone
       continue;

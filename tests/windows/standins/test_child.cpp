@@ -46,6 +46,53 @@ unsigned long parent_process_id() {
   return static_cast<unsigned long>(info.parent_process_id);
 }
 
+// Opens FILE with `mode` and lets `write` fill it; nothing when it cannot be opened.
+template <typename F>
+void with_file(const char* path, const char* mode, F write) {
+  if (FILE* f = std::fopen(path, mode)) {
+    write(f);
+    std::fclose(f);
+  }
+}
+
+// MIB mebibytes of 64-byte text lines on standard output; false when a write fell short.
+bool flood(const char* mib) {
+  static char block[65536];
+  for (std::size_t k = 0; k < sizeof block; ++k) block[k] = k % 64 == 63 ? '\n' : 'x';
+  long blocks = std::atol(mib) * 16;
+  for (long k = 0; k < blocks; ++k)
+    if (_write(1, block, sizeof block) != static_cast<int>(sizeof block)) return false;
+  return true;
+}
+
+void spawn_sleeper(const char* tag, const char* seconds) {
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string quoted_tag = std::string("\"") + tag + "\"";
+  _spawnl(_P_NOWAIT, self, "test_child", "tag", quoted_tag.c_str(), "sleep", seconds, nullptr);
+}
+
+// The actions that neither end the child nor change what follows.
+void do_action(const char* action, const char* arg, const char* tag) {
+  if (std::strcmp(action, "record") == 0) {
+    with_file(arg, "ab", [](FILE* f) {
+      std::fprintf(f, "%s %s %lu\n", value_of("WATCHDOG_COUNT"), value_of("WATCHDOG_PID"), parent_process_id());
+    });
+  } else if (std::strcmp(action, "print") == 0) {
+    std::printf("%s\n", arg);
+    std::fflush(stdout);
+  } else if (std::strcmp(action, "error") == 0) {
+    std::fprintf(stderr, "%s\n", arg);
+    std::fflush(stderr);
+  } else if (std::strcmp(action, "sleep") == 0) {
+    Sleep(static_cast<DWORD>(std::atoi(arg)) * 1000);
+  } else if (std::strcmp(action, "pidfile") == 0) {
+    with_file(arg, "wb", [](FILE* f) { std::fprintf(f, "%lu\n", GetCurrentProcessId()); });
+  } else if (std::strcmp(action, "spawn") == 0) {
+    spawn_sleeper(tag, arg);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,46 +100,16 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const char* action = argv[i];
     const char* arg = argv[i + 1];
-    if (std::strcmp(action, "record") == 0) {
-      if (FILE* f = std::fopen(arg, "ab")) {
-        std::fprintf(f, "%s %s %lu\n", value_of("WATCHDOG_COUNT"), value_of("WATCHDOG_PID"), parent_process_id());
-        std::fclose(f);
-      }
-    } else if (std::strcmp(action, "words") == 0) {
-      if (FILE* f = std::fopen(arg, "ab")) {
+    if (std::strcmp(action, "words") == 0) {
+      with_file(arg, "ab", [&](FILE* f) {
         for (int k = i + 2; k < argc; ++k) std::fprintf(f, "%s\n", argv[k]);
-        std::fclose(f);
-      }
+      });
       return 0;
-    } else if (std::strcmp(action, "print") == 0) {
-      std::printf("%s\n", arg);
-      std::fflush(stdout);
-    } else if (std::strcmp(action, "error") == 0) {
-      std::fprintf(stderr, "%s\n", arg);
-      std::fflush(stderr);
-    } else if (std::strcmp(action, "sleep") == 0) {
-      Sleep(static_cast<DWORD>(std::atoi(arg)) * 1000);
-    } else if (std::strcmp(action, "exit") == 0) {
-      return std::atoi(arg);
-    } else if (std::strcmp(action, "pidfile") == 0) {
-      if (FILE* f = std::fopen(arg, "wb")) {
-        std::fprintf(f, "%lu\n", GetCurrentProcessId());
-        std::fclose(f);
-      }
-    } else if (std::strcmp(action, "flood") == 0) {
-      static char block[65536];
-      for (std::size_t k = 0; k < sizeof block; ++k) block[k] = k % 64 == 63 ? '\n' : 'x';
-      long blocks = std::atol(arg) * 16;
-      for (long k = 0; k < blocks; ++k)
-        if (_write(1, block, sizeof block) != static_cast<int>(sizeof block)) return 1;
-    } else if (std::strcmp(action, "tag") == 0) {
-      tag = arg;
-    } else if (std::strcmp(action, "spawn") == 0) {
-      char self[MAX_PATH];
-      GetModuleFileNameA(nullptr, self, sizeof self);
-      std::string quoted_tag = std::string("\"") + tag + "\"";
-      _spawnl(_P_NOWAIT, self, "test_child", "tag", quoted_tag.c_str(), "sleep", arg, nullptr);
     }
+    if (std::strcmp(action, "exit") == 0) return std::atoi(arg);
+    if (std::strcmp(action, "flood") == 0 && !flood(arg)) return 1;
+    if (std::strcmp(action, "tag") == 0) tag = arg;
+    do_action(action, arg, tag);
   }
   return 0;
 }
