@@ -59,11 +59,16 @@ parse_outcome refuse(char letter, const char* rest, const char* why) {
 }
 
 constexpr const char* beyond_range = "the number is beyond the 32-bit range";
+constexpr const char* seconds_above_0 = "the seconds must be a number above 0";
 
-// A number that must be above 0: the seconds of -m, -t, -w, -k, the count of -n.
+// A value that must be above 0: the seconds of -m, -t, -w, -k, the count of -n.
+parse_outcome above_0(char letter, const char* rest, int value, const char* what) {
+  return value > 0 ? parse_ok : refuse(letter, rest, what);
+}
+
 parse_outcome read_positive(char letter, const char* rest, int* value, const char* what) {
   if (read_number(rest, false, value) == number_too_big) return refuse(letter, rest, beyond_range);
-  return *value > 0 ? parse_ok : refuse(letter, rest, what);
+  return above_0(letter, rest, *value, what);
 }
 
 // "-m" value: "%d,%s" into monitor_sec and watch_file; the file name is the text after the
@@ -98,9 +103,9 @@ parse_outcome read_number_pair(char letter, const char* rest, int* first, int* s
 
 // "-k" value: the grace in seconds, then the signal that asks for the end.
 parse_outcome read_gentle_kill(run_settings_record* settings, const char* rest) {
-  if (read_number_pair('k', rest, &settings->gentle_kill_sec, &settings->gentle_kill_signal) != parse_ok)
-    return parse_usage;
-  if (settings->gentle_kill_sec <= 0) return refuse('k', rest, "the seconds must be a number above 0");
+  parse_outcome r = read_number_pair('k', rest, &settings->gentle_kill_sec, &settings->gentle_kill_signal);
+  if (r == parse_ok) r = above_0('k', rest, settings->gentle_kill_sec, seconds_above_0);
+  if (r != parse_ok) return r;
   if (settings->gentle_kill_signal < 1 || settings->gentle_kill_signal > 64)
     return refuse('k', rest, "the signal must be a number from 1 to 64");
   return parse_ok;
@@ -111,8 +116,7 @@ parse_outcome read_monitor_option(run_settings_record* settings, const char* res
   parse_outcome r = read_monitor_value(settings, rest);
   if (r != parse_ok) return r;
   if (settings->monitor_mode == stream_scope::none) settings->monitor_mode = stream_scope::output_only;
-  if (settings->monitor_sec <= 0) return refuse('m', rest, "the seconds must be a number above 0");
-  return parse_ok;
+  return above_0('m', rest, settings->monitor_sec, seconds_above_0);
 }
 
 // "-s": one more pattern, while there is room for it.
@@ -150,9 +154,8 @@ parse_outcome read_end_status(run_settings_record* settings, const char* rest) {
 }
 
 parse_outcome read_timeout(run_settings_record* settings, const char* rest) {
-  if (read_number_pair('t', rest, &settings->timeout_sec, &settings->timeout_status) != parse_ok) return parse_usage;
-  if (settings->timeout_sec <= 0) return refuse('t', rest, "the seconds must be a number above 0");
-  return parse_ok;
+  parse_outcome r = read_number_pair('t', rest, &settings->timeout_sec, &settings->timeout_status);
+  return r != parse_ok ? r : above_0('t', rest, settings->timeout_sec, seconds_above_0);
 }
 
 parse_outcome read_end_file(run_settings_record* settings, const char* rest) {
@@ -186,7 +189,7 @@ parse_outcome read_value_option(run_settings_record* settings, char letter, cons
     case 'p': return read_adoption(settings, rest);
     case 's': return read_pattern(settings, rest);
     case 't': return read_timeout(settings, rest);
-    case 'w': return read_positive('w', rest, &settings->restart_pause_max, "the seconds must be a number above 0");
+    case 'w': return read_positive('w', rest, &settings->restart_pause_max, seconds_above_0);
     case 'x': return read_end_status(settings, rest);
     case 'h': return parse_usage;
     default: std::fprintf(stderr, "Option %c ??\n", letter); return parse_usage;
