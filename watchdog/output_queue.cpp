@@ -83,15 +83,9 @@ void flush_outputs(our_outputs* outputs) {
 }
 
 void queue_put(output_queue* q, const char* bytes, std::size_t len) {
-  if (q->data == nullptr || len == 0) return;
-  if (q->failed) {
-    q->dropped += len;
-    return;
-  }
-  if (q->begin == q->end) {
-    // Nothing waits: the bytes go straight out as far as the stream takes them, and what is
-    // left begins to wait now.
-    q->waiting_since = q->clock();
+  if (q->data != nullptr && len > 0 && !q->failed && q->begin == q->end) {
+    // Nothing waits: the bytes go straight out as far as the stream takes them; what is left
+    // is held, and begins to wait now.
     long n = write_output(&q->writer, bytes, len);
     if (n > 0) {
       bytes += n;
