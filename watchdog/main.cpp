@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   static platform system;
   open_platform(&system);
   const char* held = choose_run_cgroups(&system, tree_asked == 0);
-  if (settings.debug_mask & debug_trace_words) std::fprintf(stderr, "%s\n", held);
+  if (debug(&settings, debug_trace_words)) std::fprintf(stderr, "%s\n", held);
   // Before we become a subreaper and install handlers: the keeper must not be below us.
   start_run_keeper(&system);
 

@@ -284,8 +284,6 @@ void drain_outputs(relay_unit* r, long give_up_ms, bool (*stop)(const relay_unit
   }
 }
 
-const char* stream_name(unsigned stream) { return stream == out_stream ? "standard output" : "standard error"; }
-
 }  // namespace
 
 void open_relay(relay_unit* relay, our_outputs* outputs, platform* system) {
@@ -371,11 +369,10 @@ void relay_end_run(relay_unit* relay, bool keep_held, const reader_wait& wait) {
   compact(relay);
 }
 
-unsigned full_streams(const relay_unit* relay) {
-  unsigned full = no_stream;
-  if (queue_full(&relay->outputs->out)) full |= out_stream;
-  if (queue_full(&relay->outputs->err)) full |= err_stream;
-  return full;
+bool run_pipe_left_unread(const relay_unit* relay) {
+  for (int i = 0; i < relay->count; ++i)
+    if (relay->pipes[i].current && !has_room(relay, relay->pipes[i])) return true;
+  return false;
 }
 
 bool run_pipe_written(relay_unit* relay, unsigned stream) {
@@ -385,6 +382,8 @@ bool run_pipe_written(relay_unit* relay, unsigned stream) {
   }
   return false;
 }
+
+const char* stream_name(unsigned stream) { return stream == out_stream ? "standard output" : "standard error"; }
 
 unsigned stream_reader_gone(const relay_unit* relay) {
   if (relay->outputs->out.failed) return out_stream;

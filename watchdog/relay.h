@@ -51,8 +51,6 @@ struct run_chunks {
   std::size_t err_len = 0;
 };
 
-struct relay_unit;
-
 // How long output is waited for at an end.
 struct reader_wait {
   long give_up_ms = 0;                        // a stream that has taken nothing this long is given up
@@ -86,14 +84,18 @@ bool relay_for(relay_unit* relay, long ms, bool (*stop)(const relay_unit*));
 // they still held is counted as dropped. A run whose pipes find no room is said, once.
 void relay_end_run(relay_unit* relay, bool keep_held, const reader_wait& wait);
 
-// The current run's pipes whose stream's backlog is full: their writers wait on our reader.
-unsigned full_streams(const relay_unit* relay);
+// True when a pipe of the current run is left unread: its stream's backlog is full, so its
+// writer waits on our reader.
+bool run_pipe_left_unread(const relay_unit* relay);
 
 // Whether a current pipe's writer wrote since the last look (pipe_activity.h).
 bool run_pipe_written(relay_unit* relay, unsigned stream);
 
 // The stream whose reader has gone (a write failed with a broken pipe), or no_stream.
 unsigned stream_reader_gone(const relay_unit* relay);
+
+// "standard output" or "standard error", for messages.
+const char* stream_name(unsigned stream);
 
 // One line on stderr for each stream that has dropped bytes since the last such line.
 void report_dropped_output(relay_unit* relay);

@@ -272,7 +272,7 @@ pass_outcome monitoring_pass(supervision_state* s) {
     return pass_child_ended;
   }
   // A stream whose backlog is full is not read: its child waits, as on a stalled reader.
-  bool left_unread = full_streams(&s->relay) != no_stream && run_pipe(&s->relay, out_stream) >= 0;
+  bool left_unread = run_pipe_left_unread(&s->relay);
   if (debug(s->settings, debug_trace_passes)) say(s->outputs, "select ... ");
   bool waited = false;
   unsigned streams = relay_pass(&s->relay, pass_wait(s, left_unread), &run->chunks, &waited);
@@ -310,13 +310,6 @@ reader_wait normal_end_wait(const supervision_state* s) {
 // After a timeout or a stop request the wait stays short.
 reader_wait short_end_wait() { return reader_wait{short_wait_ms, nullptr, INT64_MAX}; }
 
-// Ends the relaying of the run's pipes after relaying everything they held when its processes
-// ended, as far as `wait` lets our readers take it; what they still hold is dropped, and
-// counted. A pipe that processes the run spared still hold stays relayed (`keep_held`).
-void close_run_pipes(supervision_state* s, const reader_wait& wait, bool keep_held = false) {
-  relay_end_run(&s->relay, keep_held, wait);
-}
-
 // How the child ended, as the run's end line says it.
 void describe_child_end(const process_handle& child, char* text, std::size_t size) {
   if (!child.exit_code_known)
@@ -353,7 +346,7 @@ bool run_in_progress(const run_record* run) { return process_held(&run->child); 
 void announce_stop(const supervision_state* s, int sig, unsigned lost_reader) {
   if (lost_reader != no_stream) {
     say(s->outputs, "ERROR: the reader of %s has gone: the run is stopped and watchdog ends\n",
-        lost_reader == out_stream ? "standard output" : "standard error");
+        stream_name(lost_reader));
   } else if (!s->settings->quiet) {
     char name[32];
     say(s->outputs, "%s ****** WATCHDOG stop by signal %d (%s) [%s] ******\n", time_stamp(0), sig,
@@ -382,7 +375,7 @@ void announce_stop(const supervision_state* s, int sig, unsigned lost_reader) {
     else
       report_child_end(s);
   }
-  close_run_pipes(s, short_end_wait());
+  relay_end_run(&s->relay, false, short_end_wait());
   release_process(&run->child);
   end_run_cgroups(s->system);
   print_end(s);
@@ -468,7 +461,7 @@ void end_timed_out_run(supervision_state* s) {
   if (!stop_process(&run->child, already_asked, gentle_grace_ms(s), run_scope(s), relay_until_stop, s) && stop_due(s))
     end_by_stop(s);
   report_run_end(s, "timeout");
-  close_run_pipes(s, short_end_wait());
+  relay_end_run(&s->relay, false, short_end_wait());
   release_process(&run->child);
 }
 
@@ -492,7 +485,7 @@ bool finish_run(supervision_state* s) {
   run_record* run = &s->run;
   bool ended = !run->killed || end_hung_run(s);
   // What a run that ended by itself left running keeps its pipes and its output.
-  close_run_pipes(s, normal_end_wait(s), !run->killed && !run->adopted);
+  relay_end_run(&s->relay, !run->killed && !run->adopted, normal_end_wait(s));
   if (run->killed && !ended && !s->settings->quiet)
     say(s->outputs, "%s ****** WATCHDOG can't kill ignore [%s] ******\n", time_stamp(0), command_name(s->settings));
   if (stop_due(s)) end_by_stop(s);
