@@ -153,7 +153,10 @@ run_end relay_stream(relay_run* run) {
   const frame_feeder feeder =
       realtime != nullptr ? frame_feeder{take_realtime_frame, realtime} : feeder_of(&run->feeder);
   const relay_settings_record& given = run->settings;
-  begin_pacing(&run->pacing, pacing_settings{given.repeat, given.adaptive}, feeder, run->system->clock, program_dir);
+  // The real-time feed takes every frame and no count: an adaptive count left by an -r before
+  // -R would drop the frames it counts 0 times (the first one among them).
+  const pacing_settings pace{given.repeat, given.adaptive && realtime == nullptr};
+  begin_pacing(&run->pacing, pace, feeder, run->system->clock, program_dir);
   const frame_sink sink = pacing_sink(&run->pacing);
   set_nonblocking(run->pipeline.fetch_fd);
   set_nonblocking(run->pipeline.feed_fd);

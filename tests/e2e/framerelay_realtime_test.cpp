@@ -258,7 +258,8 @@ INSTANTIATE_TEST_SUITE_P(
         fault_case{"html_repeat", {"--html"}, false, {"-r2"}, 0, 2, 0, "ERROR: no JPEG frame came from the camera"},
         fault_case{
             "silent", {"--pause", "0,60"}, false, {"-R", "-m1"}, 0, 2, 0, "ERROR: the camera sent no byte for 1 s"},
-        fault_case{"high_quality_at_its_own_size", {}, true, {"-R"}, 3, 0, 60, "[EOI]"}),
+        fault_case{"high_quality_at_its_own_size", {}, true, {"-R"}, 3, 0, 60, "[EOI]"},
+        fault_case{"first_frame_after_an_adaptive_r", {"--count", "1"}, false, {"-r-5", "-R"}, 2, 0, 60, "[EOI]"}),
     [](const testing::TestParamInfo<fault_case>& row) { return std::string(row.param.name); });
 
 }  // namespace
