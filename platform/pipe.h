@@ -26,11 +26,6 @@ int write_all(int fd, const void* buf, std::size_t len);
 // may make fewer than asked (-EAGAIN when it takes none), or -errno.
 ssize_t write_some(int fd, const void* buf, std::size_t len);
 
-// The same for bytes that never change while the program runs (a constant area): into a pipe
-// they are handed over without a copy where the system can (Linux: the pipe refers to the
-// pages themselves), so they must stay as they are for as long as the program lives.
-ssize_t write_some_constant(int fd, const void* buf, std::size_t len);
-
 // Makes reads of `fd` return at once (EAGAIN) when it holds nothing, and on POSIX writes
 // when it has no room (Windows pipe writes still wait for the reader).
 void set_nonblocking(int fd);

@@ -8,7 +8,6 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -46,24 +45,6 @@ int write_all(int fd, const void* buf, std::size_t len) {
     len -= static_cast<std::size_t>(n);
   }
   return 0;
-}
-
-ssize_t write_some_constant(int fd, const void* buf, std::size_t len) {
-#ifdef __linux__
-  // A piece handed over takes whole pages of the pipe's room: small ones are copied.
-  constexpr std::size_t least_handed_over = 16384;
-  if (len < least_handed_over) return write_some(fd, buf, len);
-  iovec area{const_cast<void*>(buf), len};
-  ssize_t n;
-  do {
-    n = vmsplice(fd, &area, 1, SPLICE_F_NONBLOCK);
-  } while (n < 0 && errno == EINTR);
-  if (n >= 0) return n;
-  if (errno == EAGAIN) return -EAGAIN;
-  if (errno == EPIPE) return -EPIPE;
-    // Not a pipe, or a system without it: an ordinary write.
-#endif
-  return write_some(fd, buf, len);
 }
 
 ssize_t write_some(int fd, const void* buf, std::size_t len) {

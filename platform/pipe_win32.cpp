@@ -224,8 +224,6 @@ ssize_t write_some(int fd, const void* buf, std::size_t len) {
   return n < 0 ? -errno : n;
 }
 
-ssize_t write_some_constant(int fd, const void* buf, std::size_t len) { return write_some(fd, buf, len); }
-
 void set_nonblocking(int fd) {
   if (descriptor_record* r = new_record(fd)) r->nonblocking = true;
 }
