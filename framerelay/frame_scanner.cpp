@@ -10,16 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "framerelay/jpeg_markers.h"
+
 namespace {
-
-constexpr unsigned char marker_lead = 0xFF;
-constexpr unsigned char start_of_image = 0xD8;
-constexpr unsigned char end_of_image = 0xD9;
-
-// Markers that stand alone: the start and end of an image, the restart markers, TEM, and a
-// 0x00 that makes the 0xFF before it a stuffed data byte. Every other marker carries a
-// two-byte big-endian length that counts itself and the segment after it.
-bool carries_length(unsigned char code) { return code > 0x01 && (code < 0xD0 || code > end_of_image); }
 
 void drop_overlong_frame(scanner_state* scanner) {
   std::fprintf(stderr, "Warning: frame over %zu bytes without EOI dropped\n", frame_size_limit);

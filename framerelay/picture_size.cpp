@@ -3,10 +3,9 @@
 // precision, the height and the width, each height and width in two big-endian bytes.
 #include "framerelay/picture_size.h"
 
-namespace {
+#include "framerelay/jpeg_markers.h"
 
-constexpr unsigned char marker_lead = 0xFF;
-constexpr unsigned char start_of_scan = 0xDA;
+namespace {
 
 // The frame headers SOF0 to SOF15; 0xC4 (Huffman tables), 0xC8 (reserved) and 0xCC
 // (arithmetic coding conditioning) share the range but are no frame headers.
@@ -14,15 +13,12 @@ bool is_frame_header(unsigned char code) {
   return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
 }
 
-// Markers without a length: the start and end of the image, restart markers and TEM.
-bool stands_alone(unsigned char code) { return code == 0x01 || (code >= 0xD0 && code <= 0xD9); }
-
 unsigned two_bytes(const unsigned char* at) { return static_cast<unsigned>(at[0]) << 8 | at[1]; }
 
 }  // namespace
 
 bool read_picture_size(const unsigned char* jpeg, std::size_t size, picture_size* picture) {
-  if (size < 2 || jpeg[0] != marker_lead || jpeg[1] != 0xD8) return false;
+  if (size < 2 || jpeg[0] != marker_lead || jpeg[1] != start_of_image) return false;
   std::size_t pos = 2;
   while (pos + 1 < size) {
     if (jpeg[pos] != marker_lead) return false;  // segments follow each other without a gap
@@ -32,7 +28,7 @@ bool read_picture_size(const unsigned char* jpeg, std::size_t size, picture_size
       continue;
     }
     pos += 2;
-    if (stands_alone(code)) continue;
+    if (!carries_length(code)) continue;
     if (code == start_of_scan || pos + 2 > size) return false;
     std::size_t length = two_bytes(jpeg + pos);
     if (is_frame_header(code)) {
