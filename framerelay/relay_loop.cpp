@@ -296,20 +296,19 @@ int relay_loop(platform* system, const relay_settings_record& settings) {
   run_end end = run_not_started;
   std::int64_t encoder_deadline = 0;
   if (encoder_start == start_ok && run.pipeline.fetch_fd >= 0 && run.pipeline.feed_fd >= 0) {
+    realtime_feed realtime;
     if (settings.realtime) {
-      realtime_feed realtime;
       begin_realtime_feed(&realtime,
                           settings.size_given ? picture_size{settings.width, settings.height} : picture_size{},
                           system->clock);
       run.realtime = &realtime;
-      end = relay_stream(&run);
-      encoder_deadline = now_ms(system) + encoder_grace_ms;
+    }
+    end = relay_stream(&run);
+    encoder_deadline = now_ms(system) + encoder_grace_ms;
+    if (run.realtime != nullptr) {
       if (end == run_stopped) finish_realtime_feed(&run, encoder_deadline);
       run.realtime = nullptr;
       end_realtime_feed(&realtime);
-    } else {
-      end = relay_stream(&run);
-      encoder_deadline = now_ms(system) + encoder_grace_ms;
     }
   }
   if (run.scanner.in_frame && (settings.debug & debug_marker_trace) != 0) std::fputs("Caution: no EOI\n", stderr);
