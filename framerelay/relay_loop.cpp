@@ -79,7 +79,7 @@ void wait_for_fetch_data(relay_run* run) {
   if (items[1].got != 0) realtime->feed_full = false;
 }
 
-bool has_ended(process_handle* p) { return p->pid > 0 && process_status(p) != process_state::running; }
+bool has_ended(process_handle* p) { return process_held(p) && process_status(p) != process_state::running; }
 
 // Writes the real-time packets due by `now`, counted in the pipeline's bytes fed.
 feed_outcome feed_due_packets(relay_run* run, std::int64_t now) {
@@ -187,8 +187,6 @@ void finish_realtime_feed(relay_run* run, std::int64_t deadline) {
   }
 }
 
-bool has_started(const process_handle& p) { return p.pid > 0; }
-
 // The fetcher ended by itself with a failure: the fetch failed, and the run says so.
 bool report_failed_fetch(const process_handle& fetcher) {
   char text[160];
@@ -234,7 +232,7 @@ int end_fetch(relay_run* run, run_end end) {
   // stop request seen by now makes its end no failure.
   bool fetch_over = (end == run_stream_ended || end == run_no_frame) && !stopped(run);
   int status = relay_exit_done;
-  if (has_started(*fetcher)) {
+  if (process_held(fetcher)) {
     // After the end of its stream wget is given the time to end by itself, so its exit status
     // tells whether the fetch succeeded; otherwise it is ended at once.
     if (end == run_stream_ended)
@@ -259,7 +257,7 @@ int wind_down(relay_run* run, run_end end, std::int64_t encoder_deadline) {
   int status = end_fetch(run, end);
   if (end == run_not_started) status = relay_exit_start_failure;
   process_handle* encoder = &pipeline->encoder_process;
-  if (has_started(*encoder)) {
+  if (process_held(encoder)) {
     // A stop leaves the encoder the rest of its time; a stream that ended gives it all of it.
     long grace = end == run_stopped
                      ? static_cast<long>(std::max<std::int64_t>(0, encoder_deadline - now_ms(run->system)))
