@@ -27,6 +27,7 @@
 #include "platform/platform_system_linux.h"
 #include "platform/run_cgroup_linux.h"
 #include "platform/system_error.h"
+#include "platform/wake_up.h"
 
 namespace {
 
@@ -79,9 +80,28 @@ bool populated(int cgroup) {
   return read_text(cgroup, "cgroup.events", &events) && has_line(events, "populated 1");
 }
 
-// Waits up to `ms` until cgroup.events holds `line`; the file reports each change to poll. A
-// wake-up on `wake_fd` (a stop request, a child's end) ends the wait as it ends every wait.
-bool wait_for_event(int cgroup, const char* line, long ms, int wake_fd) {
+enum class nap_end { ready, stopped, timed_out };
+
+// Waits until `fd` (-1: none) reports `events` or `deadline` (monotonic ms) passes. A stop
+// request of `owner` (null: none) that comes meanwhile ends it, as it ends every wait; the
+// record's other wake-ups (a child's end, kept in its count for the reaper) are taken and the
+// wait goes on. A stop already under way when it begins does not cut short the clean-up it is
+// part of.
+nap_end nap(platform* owner, int fd, short events, std::int64_t deadline) {
+  const int wake = owner != nullptr && stop_request(owner) == 0 ? owner->system->wake_fds[0] : -1;
+  for (;;) {
+    std::int64_t left = deadline - system_monotonic_ms();
+    if (left <= 0) return nap_end::timed_out;
+    pollfd looks[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
+    if (poll(looks, 2, static_cast<int>(left)) <= 0) continue;
+    if (looks[0].revents != 0) return nap_end::ready;
+    take_wake_ups(owner);
+    if (stop_request(owner) != 0) return nap_end::stopped;
+  }
+}
+
+// Waits up to `ms` until cgroup.events holds `line`; the file reports each change to poll.
+bool wait_for_event(int cgroup, const char* line, long ms, platform* owner) {
   int fd = openat(cgroup, "cgroup.events", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   std::int64_t deadline = system_monotonic_ms() + ms;
@@ -93,10 +113,7 @@ bool wait_for_event(int cgroup, const char* line, long ms, int wake_fd) {
       seen = true;
       break;
     }
-    std::int64_t left = deadline - system_monotonic_ms();
-    if (left <= 0) break;
-    pollfd looks[2] = {{fd, POLLPRI, 0}, {wake_fd, POLLIN, 0}};
-    if (poll(looks, 2, static_cast<int>(left)) > 0 && looks[1].revents != 0) break;
+    if (nap(owner, fd, POLLPRI, deadline) != nap_end::ready) break;
   }
   close(fd);
   return seen;
@@ -165,9 +182,7 @@ bool remove_cgroup(const run_cgroup_record* cgroups, const std::string& name, bo
   for (;;) {
     if (unlinkat(cgroups->base, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return true;
     if (!patiently || errno != EBUSY || system_monotonic_ms() >= deadline) return false;
-    // A short nap, which a wake-up ends as it ends every wait.
-    pollfd wake{cgroups->wake_fd, POLLIN, 0};
-    if (poll(&wake, 1, 10) > 0) return false;
+    if (nap(cgroups->owner, -1, 0, system_monotonic_ms() + 10) == nap_end::stopped) return false;
   }
 }
 
@@ -178,7 +193,7 @@ void move_out_and_remove(const run_cgroup_record* cgroups, const std::string& na
   if (fd < 0) return;
   if (populated(fd)) {
     bool frozen = write_text(fd, "cgroup.freeze", "1") == 0;
-    if (frozen) wait_for_event(fd, "frozen 1", freeze_wait_ms, cgroups->wake_fd);
+    if (frozen) wait_for_event(fd, "frozen 1", freeze_wait_ms, cgroups->owner);
     int ours = openat(cgroups->base, "cgroup.procs", O_WRONLY | O_CLOEXEC);
     for (int round = 0; round < move_rounds && ours >= 0; ++round) {
       std::vector<pid_t> pids;
@@ -380,7 +395,7 @@ bool find_cgroup_folder(const std::string& cgroup_text, const std::string& mount
 
 const char* choose_run_cgroups(platform* p, bool wanted) {
   run_cgroup_record* cgroups = &p->system->cgroups;
-  cgroups->wake_fd = p->system->wake_fds[0];
+  cgroups->owner = p;
   if (!cgroups->decided) {
     cgroups->decided = true;
     cgroups->how = decide(cgroups, wanted);
@@ -431,17 +446,17 @@ void signal_run_cgroup(int cgroup, int sig) {
   }
 }
 
-int kill_run_cgroup(int cgroup, int wake_fd) {
+int kill_run_cgroup(int cgroup, platform* stop_on) {
   // Missing before Linux 5.14: then the cgroup is frozen and each process killed.
-  return write_text(cgroup, "cgroup.kill", "1") == 0 ? 0 : kill_run_cgroup_by_freezing(cgroup, wake_fd);
+  return write_text(cgroup, "cgroup.kill", "1") == 0 ? 0 : kill_run_cgroup_by_freezing(cgroup, stop_on);
 }
 
-int kill_run_cgroup_by_freezing(int cgroup, int wake_fd) {
+int kill_run_cgroup_by_freezing(int cgroup, platform* stop_on) {
   int rc = write_text(cgroup, "cgroup.freeze", "1");
   if (rc < 0) return rc;
   // A frozen process cannot fork, and one forked while the cgroup froze starts frozen; a
   // fatal signal still ends each. The cgroup stays frozen: it is removed once empty.
-  wait_for_event(cgroup, "frozen 1", freeze_wait_ms, wake_fd);
+  wait_for_event(cgroup, "frozen 1", freeze_wait_ms, stop_on);
   for (int round = 0; round < kill_rounds; ++round) {
     std::vector<pid_t> pids;
     members(cgroup, &pids, true);
@@ -496,8 +511,8 @@ void end_run_cgroups(platform* p) {
   stop_run_keeper(p);
   for (held_cgroup& h : cgroups->held) {
     // A run still held at our end is ended with it.
-    kill_run_cgroup(h.fd, cgroups->wake_fd);
-    wait_for_event(h.fd, "populated 0", removal_wait_ms, cgroups->wake_fd);
+    kill_run_cgroup(h.fd, p);
+    wait_for_event(h.fd, "populated 0", removal_wait_ms, p);
     close(h.fd);
     cgroups->kept.push_back(h.name);
   }

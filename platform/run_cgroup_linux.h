@@ -20,10 +20,10 @@ struct run_cgroup_record {
   bool decided = false;
   bool in_use = false;
   bool every_run_held = true;
-  int base = -1;       // our own cgroup's folder
-  int wake_fd = -1;    // the platform's wake-up: a wait on a cgroup ends on it too
-  std::string how;     // the debug trace's line
-  std::string prefix;  // "<program>-<pid>-": names of ours among others' cgroups
+  int base = -1;              // our own cgroup's folder
+  platform* owner = nullptr;  // whose stop request ends a wait on a cgroup, as it ends every wait
+  std::string how;            // the debug trace's line
+  std::string prefix;         // "<program>-<pid>-": names of ours among others' cgroups
   unsigned made = 0;
   std::vector<held_cgroup> held;  // cgroups of runs whose handles hold them
   std::vector<std::string> kept;  // cgroups of released runs, until they are empty and removed
@@ -53,10 +53,10 @@ bool run_cgroup_populated(int cgroup);
 void signal_run_cgroup(int cgroup, int sig);
 
 // Kills every process in the cgroup and below it at once: cgroup.kill, or, where the kernel has
-// none (before 5.14), freezing the cgroup and killing each process. Does not wait. `wake_fd`
-// (-1: none) ends the short wait for the freeze, as a wake-up ends every wait.
-int kill_run_cgroup(int cgroup, int wake_fd = -1);
-int kill_run_cgroup_by_freezing(int cgroup, int wake_fd = -1);
+// none (before 5.14), freezing the cgroup and killing each process. Does not wait. A stop
+// request of `stop_on` (null: none) ends the short wait for the freeze, as it ends every wait.
+int kill_run_cgroup(int cgroup, platform* stop_on = nullptr);
+int kill_run_cgroup_by_freezing(int cgroup, platform* stop_on = nullptr);
 
 // Lets go of the cgroup's descriptor. The cgroup is removed once it is empty: now, or by a later
 // look (at every run start, and after processes have ended, at most once a second), or at our end.

@@ -1,7 +1,7 @@
 // One wait for everything the programs wait on: descriptors to read or write, a stop request,
 // a child's end, and a deadline. No wait in either program blocks outside this one (the few
-// waits inside the layer, on cgroups, end on the same wake-up), so a stop signal or a timeout
-// always ends it.
+// short waits inside the layer, on cgroups, end on a stop request too), so a stop signal or a
+// timeout always ends it.
 #pragma once
 
 struct platform;
