@@ -68,12 +68,15 @@ int bytes_available(int fd) {
   return n;
 }
 
-int pipe_writer_would_wait(int read_fd) {
+bool pipe_writers_gone(int read_fd) {
   struct pollfd r {
     read_fd, POLLIN, 0
   };
-  if (poll(&r, 1, 0) < 0) return -errno;
-  if (r.revents & POLLHUP) return 0;  // every writer has gone
+  return poll(&r, 1, 0) >= 0 && (r.revents & POLLHUP) != 0;
+}
+
+int pipe_writer_would_wait(int read_fd) {
+  if (pipe_writers_gone(read_fd)) return 0;
   // Room is what the pipe tells its writers: a write end of our own, opened on the same pipe
   // for this one look, asks. Full means no free page is left, whatever the bytes held (small
   // writes fill a page each), which is exactly when a writer waits.
@@ -89,13 +92,6 @@ int pipe_writer_would_wait(int read_fd) {
   close(w);
   if (n < 0) return -err;
   return (p.revents & POLLOUT) ? 0 : 1;
-}
-
-bool pipe_writers_gone(int read_fd) {
-  struct pollfd r {
-    read_fd, POLLIN, 0
-  };
-  return poll(&r, 1, 0) >= 0 && (r.revents & POLLHUP) != 0;
 }
 
 void ensure_standard_descriptors() {
