@@ -1,5 +1,5 @@
 // The platform record's portable half: opening and closing it around its system part, and
-// the stop request that handlers and event threads make.
+// the stop requests and reports that handlers and event threads make.
 #include "platform/platform.h"
 
 #include "common/monotonic_clock.h"
@@ -28,5 +28,15 @@ void request_stop(platform* p, int sig) {
   if (p->on_stop != nullptr) p->on_stop(sig);
   int none = 0;
   p->stop_signal.compare_exchange_strong(none, sig);
+  wake_up(p);
+}
+
+void report_signal(platform* p, int sig) {
+  if (p == nullptr) return;
+  if (p->on_report == nullptr) {
+    request_stop(p, sig);
+    return;
+  }
+  p->on_report(sig);
   wake_up(p);
 }

@@ -54,14 +54,7 @@ void on_reported_signal(int sig, siginfo_t* info, void*) {
   bool real_fault =
       (sig == SIGSEGV || sig == SIGILL || sig == SIGFPE || sig == SIGBUS) && info != nullptr && info->si_code > 0;
   if (real_fault) restore_default(sig);
-  platform* p = handler_platform;
-  if (p == nullptr) return;
-  if (p->on_report == nullptr) {
-    request_stop(p, sig);
-    return;
-  }
-  p->on_report(sig);
-  wake_up(p);
+  report_signal(handler_platform, sig);
 }
 
 void on_forwarded_signal(int sig, siginfo_t*, void*) {

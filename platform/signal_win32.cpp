@@ -22,11 +22,7 @@ constexpr int reported_signals[] = {SIGABRT, SIGFPE, SIGILL, SIGINT, SIGSEGV, SI
 bool is_fault(int sig) { return sig == SIGSEGV || sig == SIGILL || sig == SIGFPE; }
 
 void on_reported_signal(int sig) {
-  platform* p = handler_platform;
-  if (p != nullptr && p->on_report != nullptr)
-    p->on_report(sig);
-  else
-    request_stop(p, sig);
+  report_signal(handler_platform, sig);
   std::signal(sig, is_fault(sig) ? SIG_DFL : on_reported_signal);  // the runtime resets it
 }
 

@@ -13,3 +13,7 @@ bool take_wake_ups(platform* p);
 // A stop request from a handler or an event thread: the program's word first (on_stop), then
 // the request, kept from the first one; the wait wakes. Does nothing on a null record.
 void request_stop(platform* p, int sig);
+
+// A signal that is reported, not a stop (install_signal_reports): the program's report, and
+// the wait wakes; without a report of the program's, a stop request.
+void report_signal(platform* p, int sig);
