@@ -19,8 +19,9 @@ echo "clang-format: clean"
 sources "$dir" | xargs -n 4 -P "$(nproc)" clang-tidy -p "$dir" --quiet 2>/dev/null
 echo "clang-tidy: clean (Linux)"
 
-mingw=x86_64-w64-mingw32-g++-posix
-[ -f build-win64/compile_commands.json ] && command -v "$mingw" >/dev/null || exit 0
+[ -f build-win64/compile_commands.json ] || exit 0
+# The cross compiler the tree is built with.
+mingw=$(sed -n 's/.*"command": "\([^ ]*\) .*/\1/p' build-win64/compile_commands.json | head -n 1)
 # clang reads the C++ library and Windows headers of the cross compiler, but not gcc's own
 # intrinsics headers, which only gcc understands.
 includes=$(echo | "$mingw" -E -x c++ - -v 2>&1 | sed -n '/<...> search starts here/,/End of search list/p' |
