@@ -107,8 +107,9 @@ std::string asked_range(const std::string& request) {
   return request.substr(at + 2, request.find("\r\n", at + 2) - at - 2);
 }
 
-// Sends the stream; returns the number of frames sent, or -1 after a reset.
-long send_stream(int client, const camera_options& opt, const std::vector<std::string>& frames) {
+// Sends the stream; returns the number of frames sent, and in `*reset` whether it ended the
+// connection with a reset.
+long send_stream(int client, const camera_options& opt, const std::vector<std::string>& frames, bool* reset) {
   const char* head = "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=frame\r\n\r\n";
   if (!send_all(client, head, std::strlen(head))) return 0;
   auto period = std::chrono::duration<double>(1.0 / opt.fps);
@@ -123,7 +124,8 @@ long send_stream(int client, const camera_options& opt, const std::vector<std::s
     if (opt.reset_after > 0 && i == opt.reset_after) {
       linger abrupt{1, 0};  // closing now sends a reset instead of the end of the stream
       setsockopt(client, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
-      return -i;
+      *reset = true;
+      return i;
     }
     const std::string& frame = frames[static_cast<std::size_t>(i) % frames.size()];
     char part[160];
@@ -157,11 +159,11 @@ bool serve(int client, const camera_options& opt, const std::vector<std::string>
     send_all(client, page, std::strlen(page));
     return false;
   }
-  long sent = send_stream(client, opt, frames);
+  bool reset = false;
+  long sent = send_stream(client, opt, frames, &reset);
   std::lock_guard<std::mutex> hold(log_lock);
-  std::fprintf(stderr, "test_camera: connection ended%s after %ld frames\n", sent < 0 ? " by a reset" : "",
-               sent < 0 ? -sent : sent);
-  return sent < 0;
+  std::fprintf(stderr, "test_camera: connection ended%s after %ld frames\n", reset ? " by a reset" : "", sent);
+  return reset;
 }
 
 void serve_and_close(int client, const camera_options& opt, const std::vector<std::string>& frames) {
